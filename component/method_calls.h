@@ -1,0 +1,53 @@
+// Calling the script methods: which operation each method number runs, the
+// result code it starts from, how its parameters are read and bounded, and
+// which of CallAsFunc and CallAsProc reaches it. The host-side conversion of
+// VARIANT parameters stays with the component object; this part is portable.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "core/component_state.h"
+#include "link/terminal_link.h"
+#include "ui/connection_settings.h"
+
+namespace quill {
+
+// The parameters of one call, read by index when the method needs them: an
+// integer (VT_I4, or a decimal string), or nullopt for a missing parameter or
+// one of another type.
+class MethodParameters {
+public:
+    virtual ~MethodParameters() = default;
+    virtual std::optional<int32_t> Integer(int32_t index) const = 0;
+};
+
+// Paints the progress box (mode and count already bounded).
+class ProgressPainter {
+public:
+    virtual ~ProgressPainter() = default;
+    virtual void DrawProgressBox(int32_t mode, int32_t count) = 0;
+};
+
+class MethodCalls {
+public:
+    MethodCalls(TerminalLink& link, ComponentState& state, const ConnectionSettings& settings,
+                ProgressPainter& painter);
+
+    // The value for the script, or nullopt when the method is not called as a
+    // function (S_FALSE: nothing done). A bad parameter gives -1 with code 28.
+    std::optional<int32_t> CallAsFunc(int32_t methodNumber, const MethodParameters& params);
+    // True when the method is called as a procedure (S_OK), false otherwise
+    // (S_FALSE: nothing done).
+    bool CallAsProc(int32_t methodNumber, const MethodParameters& params);
+
+private:
+    int32_t RunFunction(int32_t methodNumber, int32_t number);
+
+    TerminalLink& link_;
+    ComponentState& state_;
+    const ConnectionSettings& settings_;
+    ProgressPainter& painter_;
+};
+
+}  // namespace quill

@@ -1,0 +1,84 @@
+// The serial line as the terminal protocol sees it: the few things the link
+// logic asks of a port, and nothing of how a platform provides them. The
+// Windows file makes the overlapped Win32 calls; the tests use a scripted
+// fake line on a virtual clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quill {
+
+// How a wait for received bytes ended.
+enum class WaitOutcome {
+    Received,  // the line signalled a received character
+    TimedOut,  // nothing within the limit
+    Failed,    // the wait itself failed (the event is no longer usable)
+};
+
+// Line settings the protocol changes while a port is open: everything else
+// (8 data bits, no parity, one stop bit, no flow control, DTR raised) is
+// fixed by the platform file.
+struct LineSettings {
+    uint32_t baudRate = 9600;
+    bool rtsHigh = true;
+};
+
+class SerialLine {
+public:
+    virtual ~SerialLine() = default;
+
+    // Opens the named port ("COM1" ... "COM16") exclusively, reads its
+    // current settings and sizes both queues. False when the port is missing
+    // or held by another program; nothing stays open then.
+    virtual bool Open(const std::string& portName) = 0;
+    // Closes the port; harmless when it is closed.
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    // First configuration after Open: the full line-settings table with the
+    // given values, then the received-character event and the time-outs.
+    // False when the port rejects the line settings.
+    virtual bool Configure(const LineSettings& settings) = 0;
+    // Changes baud rate and RTS while open; a rejection is not reported.
+    virtual void Reconfigure(const LineSettings& settings) = 0;
+
+    // Starts writing; returns without waiting for the bytes to go out.
+    virtual void Write(const uint8_t* bytes, size_t count) = 0;
+    // Writes and waits until the bytes have been transmitted (bounded by
+    // the port's write time-outs).
+    virtual void WriteAndDrain(const uint8_t* bytes, size_t count) = 0;
+
+    // Waits up to `milliseconds` for a received character.
+    virtual WaitOutcome WaitForInput(uint32_t milliseconds) = 0;
+    // Reads what the input queue holds, at most `capacity` bytes, without
+    // waiting; returns the count read. Bytes beyond `capacity` stay queued.
+    virtual size_t ReadQueued(uint8_t* buffer, size_t capacity) = 0;
+
+    // Ends outstanding reads and writes; bytes already queued stay queued.
+    virtual void AbortPending() = 0;
+    // Discards both queues.
+    virtual void DiscardQueues() = 0;
+};
+
+// Time as the protocol keeps it: fixed delays and, for tests, a reading.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual void Sleep(uint32_t milliseconds) = 0;
+    virtual uint64_t NowMs() const = 0;
+};
+
+// The computer's local date and time, as `UpdateTime` sends it.
+struct LocalTime {
+    int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+class LocalTimeSource {
+public:
+    virtual ~LocalTimeSource() = default;
+    virtual LocalTime Now() const = 0;
+};
+
+}  // namespace quill

@@ -1,0 +1,54 @@
+// The terminal link: opening the port (with the infrared adapter of the
+// cradle when asked), the command exchange, the short queries and the record
+// transfers. Written once against SerialLine and Clock; every operation
+// leaves its outcome in the ComponentState it was given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/component_state.h"
+#include "link/serial_line.h"
+#include "ui/connection_settings.h"
+
+namespace quill {
+
+class TerminalLink {
+public:
+    TerminalLink(SerialLine& line, Clock& clock, const LocalTimeSource& localTime,
+                 ComponentState& state);
+
+    // Port (opening, closing, the infrared adapter).
+    int32_t OpenPort(const ConnectionSettings& settings);  // 1 open, 0 not
+    void ClosePort();                                      // leaves result 0
+    bool IsOpen() const;
+
+    // One command line out, one reply line back into state.data.
+    int32_t ExchangeCommand(const std::string& commandLine);  // 1 reply, 0 none
+
+    // Queries and housekeeping.
+    int32_t PingTerminal();
+    int32_t GetFreeMemory();
+    int32_t GetSerialNumber();
+    int32_t GetTerminalTime();
+    int32_t SetTerminalTime();
+    int32_t GetCurrentState();
+    int32_t GetDocumentCount(int32_t document);
+    int32_t GetDatabaseCount(int32_t database);
+    int32_t ClearDocument(int32_t document);
+    int32_t ClearTerminalDatabase(int32_t database);
+
+    // Record transfer.
+    int32_t GetDocumentRecord(int32_t document);   // 1 record, 0 end, -1 failure
+    int32_t GetDatabaseRecord(int32_t database);   // 1 record, 0 end, -1 failure
+    int32_t PutDatabaseRecord(int32_t database);   // 1 stored, 0 not
+    int32_t FinishLoad();                          // 1 confirmed, 0 not
+
+private:
+    SerialLine& line_;
+    Clock& clock_;
+    const LocalTimeSource& localTime_;
+    ComponentState& state_;
+};
+
+}  // namespace quill

@@ -1,0 +1,87 @@
+// Port and speed indices at open time, and the settings' way through the
+// host's profile.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "ui/connection_settings.h"
+
+namespace quill {
+namespace {
+
+TEST(ConnectionSettings, PortIndexNamesThePort) {
+    const std::pair<int32_t, const char*> cases[] = {
+        {0, "COM1"}, {8, "COM9"}, {9, "COM10"}, {15, "COM16"}, {16, "COM1"}, {-1, "COM1"}, {1000, "COM1"}};
+    for (const auto& [index, name] : cases) EXPECT_EQ(PortName(index), name) << "index " << index;
+}
+
+TEST(ConnectionSettings, SpeedIndexRunsFromFastToSlow) {
+    const std::pair<int32_t, uint32_t> cases[] = {{0, 115200}, {1, 57600}, {2, 38400}, {3, 19200},
+                                                  {4, 9600},   {5, 4800},  {6, 2400},  {7, 9600},
+                                                  {-1, 9600}};
+    for (const auto& [index, baud] : cases) EXPECT_EQ(BaudRate(index), baud) << "index " << index;
+}
+
+// A profile that records the calls it receives and can refuse one key.
+class RecordingProfile : public SettingsProfile {
+public:
+    std::map<std::string, int32_t> stored;
+    std::string refusedKey;
+    std::vector<std::string> reads;
+    std::vector<std::pair<std::string, int32_t>> writes;
+
+    bool ReadInteger(const char* key, int32_t& value) override {
+        reads.push_back(key);
+        if (key == refusedKey) return false;
+        auto it = stored.find(key);
+        value = it == stored.end() ? 0 : it->second;
+        return true;
+    }
+    void WriteInteger(const char* key, int32_t value) override { writes.emplace_back(key, value); }
+};
+
+TEST(ConnectionSettings, LoadReadsTheSuffixedKeysInOrderAndMakesTheFlagZeroOrOne) {
+    RecordingProfile profile;
+    profile.stored = {{"Port:0", 3}, {"Speed:0", 1}, {"IsIrDA:0", 7}};
+    ConnectionSettings settings;
+    ASSERT_TRUE(LoadSettings(profile, settings));
+    EXPECT_EQ(profile.reads, (std::vector<std::string>{"Port:0", "Speed:0", "IsIrDA:0"}));
+    EXPECT_EQ(settings.Port, 3);
+    EXPECT_EQ(settings.Speed, 1);
+    EXPECT_EQ(settings.IsIrDA, 1);
+}
+
+TEST(ConnectionSettings, AFailedReadStopsLoadingAndKeepsWhatWasRead) {
+    RecordingProfile profile;
+    profile.stored = {{"Port:0", 5}, {"Speed:0", 2}, {"IsIrDA:0", 1}};
+    profile.refusedKey = "Speed:0";
+    ConnectionSettings settings{11, 22, 0};
+    EXPECT_FALSE(LoadSettings(profile, settings));
+    EXPECT_EQ(profile.reads, (std::vector<std::string>{"Port:0", "Speed:0"}));
+    EXPECT_EQ(settings.Port, 5);
+    EXPECT_EQ(settings.Speed, 22);
+    EXPECT_EQ(settings.IsIrDA, 0);
+}
+
+TEST(ConnectionSettings, SaveWritesTheBareKeysWithTheFlagAsZeroOrOne) {
+    RecordingProfile profile;
+    SaveSettings(profile, ConnectionSettings{15, 0, 2});
+    EXPECT_EQ(profile.writes, (std::vector<std::pair<std::string, int32_t>>{
+                                  {"Port", 15}, {"Speed", 0}, {"IsIrDA", 1}}));
+}
+
+TEST(ConnectionSettings, OutOfRangeValuesAreStoredAsTheyCome) {
+    RecordingProfile profile;
+    profile.stored = {{"Port:0", -4}, {"Speed:0", 99}};
+    ConnectionSettings settings;
+    ASSERT_TRUE(LoadSettings(profile, settings));
+    EXPECT_EQ(settings.Port, -4);
+    EXPECT_EQ(settings.Speed, 99);
+    SaveSettings(profile, settings);
+    EXPECT_EQ(profile.writes[0].second, -4);
+    EXPECT_EQ(profile.writes[1].second, 99);
+}
+
+}  // namespace
+}  // namespace quill
