@@ -1,0 +1,101 @@
+// Opening and closing the port, and setting up the infrared adapter of the
+// cradle. Everything meant for the adapter itself goes out with RTS low; the
+// terminal is reached with RTS high.
+
+#include "component/result_messages.h"
+#include "link/protocol.h"
+#include "link/terminal_link.h"
+
+namespace quill {
+namespace {
+
+class InfraredAdapter {
+public:
+    InfraredAdapter(SerialLine& line, Clock& clock, uint32_t openRate)
+        : line_(line), clock_(clock), openRate_(openRate) {}
+
+    // True when the adapter answered at one of the probe rates and was
+    // switched over; the line then runs at the adapter's terminal rate.
+    bool SetUp() {
+        Apply(openRate_, true);
+        const uint32_t found = FirstAnsweringRate();
+        if (found == 0) return false;
+        clock_.Sleep(protocol::kAdapterSettleMs);
+        Apply(found, false);
+        for (uint8_t command : protocol::kAdapterSwitchBytes) {
+            line_.Write(&command, 1);
+            clock_.Sleep(protocol::kAdapterByteGapMs);
+        }
+        Apply(protocol::kAdapterTerminalRate, true);
+        return true;
+    }
+
+private:
+    uint32_t FirstAnsweringRate() {
+        for (uint32_t rate : protocol::kAdapterProbeRates)
+            if (Probe(rate)) return rate;
+        return 0;
+    }
+
+    // Sends the probe byte with RTS low at `rate`; true when exactly that
+    // byte comes back.
+    bool Probe(uint32_t rate) {
+        Apply(rate, false);
+        line_.DiscardQueues();
+        const uint8_t probe = protocol::kAdapterProbe;
+        line_.Write(&probe, 1);
+        const bool echoed = ReadEcho(probe);
+        Apply(rate, true);
+        return echoed;
+    }
+
+    bool ReadEcho(uint8_t expected) {
+        if (line_.WaitForInput(protocol::kAdapterEchoWaitMs) != WaitOutcome::Received) return false;
+        clock_.Sleep(protocol::kAdapterEchoSettleMs);
+        uint8_t echo[protocol::kAdapterEchoCapacity];
+        const size_t count = line_.ReadQueued(echo, sizeof echo);
+        return count == 1 && echo[0] == expected;
+    }
+
+    // Changes rate and RTS and lets the adapter settle.
+    void Apply(uint32_t rate, bool rtsHigh) {
+        line_.Reconfigure(LineSettings{rate, rtsHigh});
+        clock_.Sleep(protocol::kAdapterSettleMs);
+    }
+
+    SerialLine& line_;
+    Clock& clock_;
+    const uint32_t openRate_;
+};
+
+}  // namespace
+
+int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
+    line_.Close();
+    if (!line_.Open(PortName(settings.Port))) {
+        state_.result = code::kCannotOpenPort;
+        return 0;
+    }
+    const uint32_t rate = BaudRate(settings.Speed);
+    if (!line_.Configure(LineSettings{rate, true})) {
+        line_.Close();
+        state_.result = code::kCannotConfigurePort;
+        return 0;
+    }
+    if (settings.IsIrDA != 0 && !InfraredAdapter(line_, clock_, rate).SetUp()) {
+        line_.Close();
+        state_.result = code::kCannotConfigureIrAdapter;
+        return 0;
+    }
+    state_.result = code::kSuccess;
+    return 1;
+}
+
+void TerminalLink::ClosePort() {
+    line_.Close();
+    state_.result = code::kSuccess;
+}
+
+bool TerminalLink::IsOpen() const { return line_.IsOpen(); }
+
+}  // namespace quill

@@ -1,0 +1,80 @@
+// The receive loop every terminal operation is built from: one wait for a
+// received character and, when the line signals, a short settle and the
+// queued bytes handed over in reads of at most one chunk each.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "component/result_messages.h"
+#include "link/protocol.h"
+#include "link/serial_line.h"
+
+namespace quill {
+
+inline void WriteText(SerialLine& line, std::string_view text) {
+    line.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+enum class PassResult {
+    Answered,       // the bytes completed the operation; the rest of that read is dropped
+    BytesTaken,     // bytes arrived, the operation goes on
+    NothingQueued,  // the line signalled but had nothing to read
+    TimedOut,       // nothing arrived within the wait
+    LineFailed,     // the wait itself failed
+    LineStuck,      // the line kept signalling with nothing to read
+};
+
+// The result code of a pass that ends its operation before any count runs
+// out; nothing for the passes the operation counts itself.
+inline std::optional<int32_t> EndingCode(PassResult pass) {
+    if (pass == PassResult::LineFailed) return code::kPortError;
+    if (pass == PassResult::LineStuck) return code::kTimeout;
+    return std::nullopt;
+}
+
+class Receiver {
+public:
+    Receiver(SerialLine& line, Clock& clock) : line_(line), clock_(clock) {}
+
+    // `take(bytes, count)` consumes one read in order and returns true once
+    // the operation has its answer. A read that fills a whole chunk is
+    // followed at once by the next: more queued bytes would not signal again.
+    template <class TakeBytes>
+    PassResult RunPass(TakeBytes&& take) {
+        switch (line_.WaitForInput(protocol::kInputWaitMs)) {
+            case WaitOutcome::TimedOut: return PassResult::TimedOut;
+            case WaitOutcome::Failed: return PassResult::LineFailed;
+            case WaitOutcome::Received: break;
+        }
+        clock_.Sleep(protocol::kSettleBeforeReadMs);
+        bool anyBytes = false;
+        uint8_t chunk[protocol::kReadChunkSize];
+        for (;;) {
+            const size_t count = line_.ReadQueued(chunk, sizeof chunk);
+            if (count == 0) break;
+            anyBytes = true;
+            if (take(chunk, count)) return PassResult::Answered;
+            if (count < sizeof chunk) break;
+        }
+        return anyBytes ? BytesArrived() : NothingArrived();
+    }
+
+private:
+    PassResult BytesArrived() {
+        emptyPassesInARow_ = 0;
+        return PassResult::BytesTaken;
+    }
+    PassResult NothingArrived() {
+        return ++emptyPassesInARow_ >= protocol::kEmptyPassesBeforeGivingUp ? PassResult::LineStuck
+                                                                            : PassResult::NothingQueued;
+    }
+
+    SerialLine& line_;
+    Clock& clock_;
+    int emptyPassesInARow_ = 0;
+};
+
+}  // namespace quill

@@ -1,0 +1,166 @@
+// A scripted serial line on a virtual clock, with a terminal that answers
+// written commands as the test says and an infrared adapter model. Time moves
+// only when the code under test sleeps or waits, so every delay is exact.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/component_state.h"
+#include "link/serial_line.h"
+#include "link/terminal_link.h"
+
+namespace quill::fake {
+
+class VirtualClock final : public Clock {
+public:
+    void Sleep(uint32_t milliseconds) override { now_ += milliseconds; }
+    uint64_t NowMs() const override { return now_; }
+    void AdvanceTo(uint64_t ms) {
+        if (ms > now_) now_ = ms;
+    }
+
+private:
+    uint64_t now_ = 0;
+};
+
+class FixedLocalTime final : public LocalTimeSource {
+public:
+    LocalTime Now() const override { return time; }
+    LocalTime time;
+};
+
+// The terminal's answer to one command.
+struct ScriptedReply {
+    std::string command;     // the whole of one write that triggers it
+    std::string bytes;       // what the terminal sends back
+    uint32_t delayMs = 20;   // from the write to the first byte
+    uint32_t byteGapMs = 0;  // 0: all bytes at once; otherwise one byte per gap
+    int onlyOccurrence = 0;  // 0: every time; N: only to the Nth write of the command
+    int silentFor = 0;       // no answer to the first K writes of the command
+};
+
+// Infrared adapter in the cradle: echoes to every byte written while the
+// line runs at `rate` with RTS low.
+struct AdapterModel {
+    uint32_t rate;
+    std::string echo = "\x0F";
+};
+
+// Forced outcome of the next wait, in order; Natural lets a wait run normally.
+enum class ForcedWait { Natural, Failed, ReceivedEmpty };
+
+struct WriteRecord {
+    std::string bytes;
+    uint64_t atMs;
+    LineSettings settings;
+    bool drained;
+};
+
+struct ReconfigureRecord {
+    LineSettings settings;
+    uint64_t atMs;
+};
+
+struct ReadRecord {
+    size_t capacity;
+    size_t count;
+    uint64_t atMs;
+};
+
+class FakeLine final : public SerialLine {
+public:
+    explicit FakeLine(VirtualClock& clock) : clock_(clock) {}
+
+    // ---- Script.
+    bool failOpen = false;
+    bool failConfigure = false;
+    void Reply(ScriptedReply reply) { replies_.push_back(std::move(reply)); }
+    void Reply(const std::string& command, const std::string& bytes, uint32_t delayMs = 20) {
+        Reply(ScriptedReply{command, bytes, delayMs});
+    }
+    // Bytes that arrive at a given time whatever was written.
+    void QueueAt(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs = 0);
+    void ForceWaits(std::initializer_list<ForcedWait> waits) { forced_.insert(forced_.end(), waits); }
+    void AttachAdapter(AdapterModel adapter) { adapter_ = std::move(adapter); }
+
+    // ---- What happened.
+    const std::vector<WriteRecord>& Writes() const { return writes_; }
+    std::vector<std::string> WrittenTexts() const;
+    int WritesOf(const std::string& bytes) const;
+    const std::vector<ReconfigureRecord>& Reconfigures() const { return reconfigures_; }
+    const std::vector<ReadRecord>& Reads() const { return reads_; }
+    const std::vector<std::string>& OpenedNames() const { return openedNames_; }
+    const std::vector<LineSettings>& Configured() const { return configured_; }
+    int CloseCount() const { return closes_; }
+    int AbortCount() const { return aborts_; }
+    int DiscardCount() const { return discards_; }
+    bool OpenedWhileOpen() const { return openedWhileOpen_; }
+    LineSettings Current() const { return current_; }
+    // Bytes that have arrived and were not read or discarded.
+    size_t QueuedCount() const;
+
+    // ---- SerialLine.
+    bool Open(const std::string& portName) override;
+    void Close() override;
+    bool IsOpen() const override { return open_; }
+    bool Configure(const LineSettings& settings) override;
+    void Reconfigure(const LineSettings& settings) override;
+    void Write(const uint8_t* bytes, size_t count) override;
+    void WriteAndDrain(const uint8_t* bytes, size_t count) override;
+    WaitOutcome WaitForInput(uint32_t milliseconds) override;
+    size_t ReadQueued(uint8_t* buffer, size_t capacity) override;
+    void AbortPending() override { ++aborts_; }
+    void DiscardQueues() override;
+
+private:
+    struct Arrival {
+        uint64_t atMs;
+        char byte;
+        bool signalled;  // a read has already seen it arrive
+    };
+
+    void Record(const uint8_t* bytes, size_t count, bool drained);
+    void Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs);
+    bool Arrived(const Arrival& arrival) const { return arrival.atMs <= clock_.NowMs(); }
+
+    VirtualClock& clock_;
+    std::vector<ScriptedReply> replies_;
+    std::map<std::string, int> writeCounts_;
+    std::deque<ForcedWait> forced_;
+    std::optional<AdapterModel> adapter_;
+    std::deque<Arrival> incoming_;  // in order of arrival
+
+    bool open_ = false;
+    bool openedWhileOpen_ = false;
+    LineSettings current_;
+    std::vector<WriteRecord> writes_;
+    std::vector<ReconfigureRecord> reconfigures_;
+    std::vector<ReadRecord> reads_;
+    std::vector<std::string> openedNames_;
+    std::vector<LineSettings> configured_;
+    int closes_ = 0;
+    int aborts_ = 0;
+    int discards_ = 0;
+};
+
+// A terminal link on the fake line, its port open without an adapter unless
+// the test says otherwise.
+struct LinkBench {
+    explicit LinkBench(bool openPort = true) {
+        if (openPort) link.OpenPort(ConnectionSettings{});
+    }
+
+    VirtualClock clock;
+    FakeLine line{clock};
+    FixedLocalTime localTime;
+    ComponentState state;
+    TerminalLink link{line, clock, localTime, state};
+};
+
+}  // namespace quill::fake
