@@ -1,0 +1,245 @@
+#include "server.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace quillsim {
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;
+constexpr int kForever = -1;
+constexpr std::uint64_t kLastReplyGraceMs = 1000;
+constexpr std::uint64_t kDrainPollMs = 10;
+constexpr std::uint64_t kSlaveArrivalMs = 50;
+
+sigset_t handledSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGUSR1);
+  return set;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& content) {
+  std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  if (!file) return false;
+  bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  written = std::fclose(file) == 0 && written;
+  return written && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+Server::Server(Scenario scenario, ServerOptions options)
+    : terminal_(scenario),
+      options_(std::move(options)),
+      stopIdleMs_(scenario.stopIdleMs),
+      modem_(options_.modemLogPath),
+      log_(options_.logPath) {}
+
+int Server::run() {
+  if (!start()) return 1;
+  sigset_t signals = handledSignals();
+  UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!signalFd.valid()) {
+    std::fprintf(stderr, "quill-terminal-sim: signalfd: %s\n", std::strerror(errno));
+    return 1;
+  }
+  lastReceivedMs_ = monotonicMs();
+  int status = 0;
+  for (;;) {
+    pollfd fds[2] = {{port_.master(), static_cast<short>(POLLIN | (waitingToWrite_ ? POLLOUT : 0)), 0},
+                     {signalFd.get(), POLLIN, 0}};
+    if (::poll(fds, 2, pollTimeoutMs()) < 0 && errno != EINTR) {
+      status = 1;
+      break;
+    }
+    if ((fds[1].revents & POLLIN) && !handleSignals(signalFd.get())) break;
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) && !receiveAvailable()) {
+      status = 1;
+      break;
+    }
+    if (fds[0].revents & POLLOUT) waitingToWrite_ = false;
+    sendDue();
+    if (terminal_.finished() && outgoing_.empty() && lastReplyTaken()) {
+      log_.event("stop: command limit reached", snapshot());
+      break;
+    }
+    if (idleTooLong()) {
+      log_.event("stop: idle", snapshot());
+      break;
+    }
+  }
+  writeDump();
+  removeLink();
+  return status;
+}
+
+bool Server::start() {
+  sigset_t signals = handledSignals();
+  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  if (log_.failed()) {
+    std::fprintf(stderr, "quill-terminal-sim: cannot open log %s\n", options_.logPath.c_str());
+    return false;
+  }
+  std::string error;
+  port_ = PtyPort::open(error);
+  if (!port_.isOpen()) {
+    std::fprintf(stderr, "quill-terminal-sim: %s\n", error.c_str());
+    return false;
+  }
+  if (!options_.linkPath.empty() && !makeLink()) return false;
+  modem_.refresh();
+  log_.event("start: slave " + port_.slavePath(), snapshot());
+  std::printf("%s\n", port_.slavePath().c_str());
+  std::fflush(stdout);
+  return true;
+}
+
+bool Server::makeLink() {
+  std::string temporary = options_.linkPath + ".quill-sim-new";
+  ::unlink(temporary.c_str());
+  if (::symlink(port_.slavePath().c_str(), temporary.c_str()) != 0 ||
+      ::rename(temporary.c_str(), options_.linkPath.c_str()) != 0) {
+    std::fprintf(stderr, "quill-terminal-sim: cannot link %s: %s\n", options_.linkPath.c_str(),
+                 std::strerror(errno));
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Removes the link only while it still leads to this simulator's slave.
+void Server::removeLink() {
+  if (options_.linkPath.empty()) return;
+  char target[PATH_MAX];
+  ssize_t length = ::readlink(options_.linkPath.c_str(), target, sizeof target - 1);
+  if (length < 0) return;
+  target[length] = '\0';
+  if (port_.slavePath() == target) ::unlink(options_.linkPath.c_str());
+}
+
+// False when the simulator is to stop.
+bool Server::handleSignals(int signalFd) {
+  signalfd_siginfo info{};
+  while (::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    if (info.ssi_signo == SIGUSR1) {
+      writeDump();
+      continue;
+    }
+    log_.event(std::string("stop: signal ") + strsignal(static_cast<int>(info.ssi_signo)), snapshot());
+    return false;
+  }
+  return true;
+}
+
+// False on a failure of the pty.
+bool Server::receiveAvailable() {
+  char buffer[kReadChunk];
+  for (;;) {
+    ssize_t got = ::read(port_.master(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (got <= 0) {
+      log_.event(std::string("pty failed: ") + (got == 0 ? "end of file" : std::strerror(errno)), snapshot());
+      return false;
+    }
+    lastReceivedMs_ = monotonicMs();
+    modem_.refresh();
+    LineSnapshot line = snapshot();
+    Bytes bytes(buffer, static_cast<std::size_t>(got));
+    log_.received(bytes, line);
+    Reaction reaction = terminal_.receive(bytes, LineState{line.baud, line.rts, line.dtr});
+    for (const std::string& event : reaction.events) log_.event(event, line);
+    schedule(reaction.output);
+  }
+}
+
+void Server::schedule(const std::vector<Chunk>& chunks) {
+  for (const Chunk& chunk : chunks) {
+    outgoing_.push_back(Scheduled{static_cast<std::uint64_t>(chunk.delayMs), chunk.bytes, 0});
+  }
+  armFront();
+}
+
+// Each chunk's delay runs from the moment the chunk before it went out, so a
+// late start never bunches trickled bytes together.
+void Server::armFront() {
+  if (!outgoing_.empty() && outgoing_.front().dueMs == 0) {
+    outgoing_.front().dueMs = monotonicMs() + outgoing_.front().delayMs;
+  }
+}
+
+void Server::sendDue() {
+  while (!waitingToWrite_ && !outgoing_.empty() && outgoing_.front().dueMs <= monotonicMs()) {
+    Scheduled& next = outgoing_.front();
+    ssize_t written = ::write(port_.master(), next.bytes.data(), next.bytes.size());
+    if (written < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) waitingToWrite_ = true;
+      if (errno != EINTR && !waitingToWrite_) {
+        log_.event(std::string("write failed: ") + std::strerror(errno), snapshot());
+        outgoing_.pop_front();
+        armFront();
+      }
+      continue;
+    }
+    lastSentMs_ = monotonicMs();
+    log_.sent(next.bytes.substr(0, static_cast<std::size_t>(written)), snapshot());
+    next.bytes.erase(0, static_cast<std::size_t>(written));
+    if (next.bytes.empty()) {
+      outgoing_.pop_front();
+      armFront();
+    }
+  }
+}
+
+// Closing the master discards what the slave has not read yet, so a stop
+// waits a little for the other side to take the last reply.
+// Written bytes reach the slave's queue a moment later, so the queue is only
+// trusted to be empty once they have had time to arrive.
+bool Server::lastReplyTaken() {
+  std::uint64_t now = monotonicMs();
+  if (finishedSinceMs_ == 0) finishedSinceMs_ = now;
+  if (now >= finishedSinceMs_ + kLastReplyGraceMs) return true;
+  return now >= lastSentMs_ + kSlaveArrivalMs && port_.unreadBySlave() == 0;
+}
+
+int Server::pollTimeoutMs() const {
+  std::uint64_t now = monotonicMs();
+  std::uint64_t wake = UINT64_MAX;
+  if (terminal_.finished() && outgoing_.empty()) wake = now + kDrainPollMs;
+  if (!outgoing_.empty() && !waitingToWrite_) wake = outgoing_.front().dueMs;
+  if (stopIdleMs_ && outgoing_.empty()) wake = std::min(wake, lastReceivedMs_ + static_cast<std::uint64_t>(*stopIdleMs_));
+  if (wake == UINT64_MAX) return kForever;
+  if (wake <= now) return 0;
+  return static_cast<int>(std::min<std::uint64_t>(wake - now, INT_MAX));
+}
+
+bool Server::idleTooLong() const {
+  return stopIdleMs_ && outgoing_.empty() &&
+         monotonicMs() >= lastReceivedMs_ + static_cast<std::uint64_t>(*stopIdleMs_);
+}
+
+void Server::writeDump() {
+  if (options_.dumpPath.empty()) return;
+  bool ok = writeFileAtomically(options_.dumpPath, terminal_.dump());
+  log_.event((ok ? "dump written to " : "dump failed: ") + options_.dumpPath, snapshot());
+}
+
+LineSnapshot Server::snapshot() const {
+  ModemState modem = modem_.current();
+  return LineSnapshot{port_.baud(), modem.rts, modem.dtr};
+}
+
+}  // namespace quillsim

@@ -1,0 +1,56 @@
+// Runs quill-terminal-sim with a scenario and talks to it over its pty, the
+// way the component does.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+using Bytes = std::string;
+
+class SimulatorProcess {
+ public:
+  explicit SimulatorProcess(const std::string& scenario, const std::string& extraArguments = {});
+  ~SimulatorProcess();
+  SimulatorProcess(const SimulatorProcess&) = delete;
+  SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+  bool started() const { return port_ >= 0; }
+  const std::string& slavePath() const { return slavePath_; }
+  const std::string& directory() const { return directory_; }
+
+  void send(const Bytes& bytes);
+  // Bytes up to and including the next CR; whatever came when time runs out.
+  Bytes readLine(int timeoutMs = 1000);
+  // Everything that arrives within the time.
+  Bytes readFor(int ms);
+  // Arrival times (ms, monotonic) of the next `count` bytes, one entry per byte.
+  bool readTimed(std::size_t count, Bytes& bytes, std::vector<long long>& arrivals, int timeoutMs = 2000);
+
+  void setBaud(unsigned baud);
+  // Appends a line to the modem-line log as the shim would.
+  void setModemLines(bool rts, bool dtr = true);
+
+  // Asks for a database dump and returns it.
+  std::string dump();
+  // Stops the simulator (SIGTERM) and returns its exit status.
+  int stop();
+  // Waits for the simulator to end by itself; -1 when it did not.
+  int waitForExit(int timeoutMs);
+
+  std::string logText() const;
+
+ private:
+  std::string directory_;
+  std::string slavePath_;
+  pid_t pid_ = -1;
+  int port_ = -1;
+  int status_ = -1;
+};
+
+long long monotonicMs();
+
+}  // namespace simtest

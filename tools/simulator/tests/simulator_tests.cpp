@@ -1,0 +1,270 @@
+// The terminal simulator seen from the computer's side of its pty. Expected
+// record lines and checksum bytes below are worked out by hand.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "simulator_process.h"
+
+namespace simtest {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr int kQuietMs = 150;  // "no answer": nothing within this time
+
+// One command and the reply line it must bring, in the order of the table.
+struct Exchange {
+  const char* what;
+  Bytes command;
+  Bytes reply;
+};
+
+void runExchanges(SimulatorProcess& sim, const std::vector<Exchange>& table) {
+  for (const Exchange& row : table) {
+    sim.send(row.command);
+    EXPECT_EQ(sim.readLine(), row.reply) << row.what;
+  }
+}
+
+TEST(Simulator, AnswersTheQueriesAndHousekeepingCommands) {
+  SimulatorProcess sim(
+      "serial SN-0042\n"
+      "clock 2024010212304\n"  // 13 characters, as a faulty terminal would send
+      "state IDLE\n"
+      "free-memory -5\n"
+      "count document 3 -1\n"
+      "generate document 2 4\n"
+      "record database 1 X\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {
+      {"a ping is acknowledged", "PNG\r", "ACK\r"},
+      {"free memory is the scenario's text, negative too", "GFM\r", "-5\r"},
+      {"the serial number is the scenario's", "GSN\r", "SN-0042\r"},
+      {"the clock is the scenario's text whatever its length", "GST\r", "2024010212304\r"},
+      {"the state is the scenario's", "GCS\r", "IDLE\r"},
+      {"a document count is the number of its records", "GDC2\r", "4\r"},
+      {"a count may be overridden, negative too", "GDC3\r", "-1\r"},
+      {"a database count is the number of its records", "GRC1\r", "1\r"},
+      {"setting the clock is confirmed", "SST20040305090702\r", "OK\r"},
+      {"the clock then reads as set", "GST\r", "20040305090702\r"},
+      {"a set-clock line with a short date is unknown", "SST2004030509070\r", "ERR\r"},
+      {"clearing a document is confirmed", "CDC2\r", "OK\r"},
+      {"a cleared document counts nothing", "GDC2\r", "0\r"},
+      {"clearing a database is confirmed", "CDB1\r", "OK\r"},
+      {"a cleared database counts nothing", "GRC1\r", "0\r"},
+      {"a document number above 9 is unknown", "GDC10\r", "ERR\r"},
+      {"database 0 does not exist", "GRC0\r", "ERR\r"},
+      {"an unknown command gets ERR", "XYZ\r", "ERR\r"},
+      {"an empty line gets ERR", "\r", "ERR\r"},
+  });
+}
+
+TEST(Simulator, ClearingCanBeRefused) {
+  SimulatorProcess sim("clear-reply ERR\nrecord database 2 kept\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {
+      {"clearing is refused", "CDB2\r", "ERR\r"},
+      {"the refused database keeps its record", "GRC2\r", "1\r"},
+  });
+}
+
+// Lead byte '#' (0x23) counts in the sum; low byte first, then high byte.
+TEST(Simulator, SendsDocumentRecordsWithTheirChecksumsThenOver) {
+  SimulatorProcess sim(
+      "record document 4 123,ABC,5\n"
+      "record document 4 uu\n"
+      "record document 4 \\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\n"
+      "record document 4\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {
+      // 0x23 + "123,ABC,5" = 524 = 0x020C
+      {"a record line carries lead byte, text, low and high checksum byte", "GDF4\r",
+       "#123,ABC,5\x0C\x02\r"},
+      // 0x23 + 'u' + 'u' = 269 = 0x010D: the low byte CR travels as 0x0E
+      {"a low checksum byte of CR travels as 0x0E", "GDF4\r", "#uu\x0E\x01\r"},
+      // 0x23 + 13 * 0xFF = 3350 = 0x0D16: the high byte CR travels as 0x0E
+      {"a high checksum byte of CR travels as 0x0E", "GDF4\r", "#" + Bytes(13, '\xFF') + "\x16\x0E\r"},
+      // 0x23 alone = 0x0023
+      {"an empty record is the lead byte and its checksum", "GDF4\r", "#\x23\x00\r"s},
+      {"after the last record the document is over", "GDF4\r", "OVER\r"},
+      {"and stays over", "GDF4\r", "OVER\r"},
+  });
+}
+
+TEST(Simulator, ResendsARecordOnNakAndMovesOnOnlyAfterAnotherCommand) {
+  SimulatorProcess sim(
+      "generate database 3 2\n"
+      "corrupt database 3 record 0 times 1\n");
+  ASSERT_TRUE(sim.started());
+  // Generated record 0 of database 3 is "DB3,1,460000007922,4":
+  // 0x23 + its bytes = 1059 = 0x0423.
+  const Bytes good = "#DB3,1,460000007922,4\x23\x04\r";
+  sim.send("GDB3\r");
+  Bytes corrupted = sim.readLine();
+  ASSERT_EQ(corrupted.size(), good.size());
+  EXPECT_EQ(corrupted.substr(0, good.size() - 3), good.substr(0, good.size() - 3)) << "the text is intact";
+  EXPECT_NE(corrupted[good.size() - 3], good[good.size() - 3]) << "the low checksum byte is spoiled";
+  runExchanges(sim, {
+      {"NAK brings the same record with a good checksum", "NAK\r", good},
+      {"a second NAK brings it again", "NAK\r", good},
+  });
+  sim.send("GDB3\r");
+  EXPECT_EQ(sim.readLine().substr(0, 7), "#DB3,2,") << "the next command moves on to the next record";
+}
+
+TEST(Simulator, PrefixesRecordsWithAckWhenTheScenarioSaysSo) {
+  SimulatorProcess sim(
+      "record document 1 A\n"
+      "record document 2 B\n"
+      "ack-prefix document 1\n"
+      "ack-prefix document 2 gap 120\n"
+      "ack-over document 1\n");
+  ASSERT_TRUE(sim.started());
+  // 0x23 + 'A' = 0x64; 0x23 + 'B' = 0x65
+  sim.send("GDF1\r");
+  EXPECT_EQ(sim.readFor(kQuietMs), "ACK\r#A\x64\x00\r"s) << "ACK and the record in one write";
+
+  sim.send("GDF2\r");
+  Bytes bytes;
+  std::vector<long long> arrivals;
+  ASSERT_TRUE(sim.readTimed(8, bytes, arrivals));
+  EXPECT_EQ(bytes, "ACK\r#B\x65\x00"s);
+  EXPECT_GE(arrivals[4] - arrivals[3], 100) << "the record follows the ACK line after the gap";
+  EXPECT_EQ(sim.readLine(), "\r");
+
+  runExchanges(sim, {{"the end of document 1 is announced as ACKOVER", "GDF1\r", "ACKOVER\r"},
+                     {"the end of document 2 is a plain OVER", "GDF2\r", "OVER\r"}});
+}
+
+// Upload lines: text, checksum HIGH byte, LOW byte, CR; the sum is of the text alone.
+TEST(Simulator, StoresUploadedRecordsWithGoodChecksumsAndRefusesBadOnes) {
+  SimulatorProcess sim("record database 2 old\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {
+      {"announcing a load is acknowledged", "PDB2\r", "ACK\r"},
+      // 'A' + TAB + 'B' + TAB = 149 = 0x0095
+      {"a record with its checksum is stored", "A\tB\t\x00\x95\r"s, "ACK\r"},
+      {"a record with a wrong checksum is refused", "A\tB\t\x00\x96\r"s, "NAK\r"},
+      {"the next record is announced again", "PDB2\r", "ACK\r"},
+      // 0xC0 + 0xC1 + TAB = 394 = 0x018A
+      {"Cyrillic bytes count as unsigned", "\xC0\xC1\t\x01\x8A\r", "ACK\r"},
+      // 0xFF + 0x05 + TAB = 269 = 0x010D: the low byte travels as 0x0E
+      {"a low checksum byte of CR is expected as 0x0E", "\xFF\x05\t\x01\x0E\r", "ACK\r"},
+      {"a line too short for a checksum is refused", "x\r", "NAK\r"},
+      {"the load ends with OVER", "OVER\r", "ACK\r"},
+      {"OVER outside a load is unknown", "OVER\r", "ERR\r"},
+      {"a record line outside a load is unknown", "A\tB\t\x00\x95\r"s, "ERR\r"},
+      {"the database counts its old and new records", "GRC2\r", "4\r"},
+  });
+  EXPECT_EQ(sim.dump(),
+            "clock 20240101120000\n"
+            "database 2 0 old\n"
+            "database 2 1 A\\tB\\t\n"
+            "database 2 2 \\xC0\\xC1\\t\n"
+            "database 2 3 \\xFF\\x05\\t\n");
+}
+
+TEST(Simulator, AnswersFullOnceTheLoadLimitIsReached) {
+  SimulatorProcess sim("full-after 1\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {
+      {"announce", "PDB1\r", "ACK\r"},
+      // 'a' + TAB = 106 = 0x006A
+      {"the first record fits", "a\t\x00\x6A\r"s, "ACK\r"},
+      {"announce again", "PDB1\r", "ACK\r"},
+      {"the second record finds the memory full", "a\t\x00\x6A\r"s, "FULL\r"},
+  });
+  EXPECT_EQ(sim.dump(), "clock 20240101120000\ndatabase 1 0 a\\t\n");
+}
+
+TEST(Simulator, MisbehavesOnDemand) {
+  SimulatorProcess sim(
+      "silence first 1\n"
+      "reply PDB NAK\n"
+      "reply GFM OK\\rERR\n"
+      "trickle GSN 40\n"
+      "serial 123\n");
+  ASSERT_TRUE(sim.started());
+  sim.send("PNG\r");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "the first command goes unanswered";
+  runExchanges(sim, {
+      {"the second command is answered", "PNG\r", "ACK\r"},
+      {"a fixed reply replaces the announcement's ACK", "PDB1\r", "NAK\r"},
+      {"without the ACK no load mode: a record line is unknown", "a\t\x00\x6A\r"s, "ERR\r"},
+  });
+  sim.send("GFM\r");
+  EXPECT_EQ(sim.readFor(kQuietMs), "OK\rERR\r") << "a fixed reply may hold two lines";
+
+  sim.send("GSN\r");
+  Bytes bytes;
+  std::vector<long long> arrivals;
+  ASSERT_TRUE(sim.readTimed(4, bytes, arrivals));
+  EXPECT_EQ(bytes, "123\r");
+  for (std::size_t i = 1; i < arrivals.size(); ++i) {
+    EXPECT_GE(arrivals[i] - arrivals[i - 1], 30) << "byte " << i << " trickles after a gap";
+  }
+}
+
+TEST(Simulator, FallsSilentAfterTheAnnouncementWhenLoadSilent) {
+  SimulatorProcess sim("load-silent\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {{"the announcement is acknowledged", "PDB3\r", "ACK\r"}});
+  sim.send("a\t\x00\x6A\r"s);
+  EXPECT_EQ(sim.readFor(kQuietMs), "");
+}
+
+TEST(Simulator, EchoesTheAdapterProbeOnlyAtItsBaudWithRtsLow) {
+  SimulatorProcess sim("irda baud 38400\n");
+  ASSERT_TRUE(sim.started());
+  sim.setModemLines(false);
+  sim.setBaud(9600);
+  sim.send("\x0F");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "no echo at another baud";
+
+  sim.setBaud(38400);
+  sim.send("\x0F");
+  EXPECT_EQ(sim.readFor(kQuietMs), "\x0F") << "echo at the adapter's baud with RTS low";
+  sim.send("\x07\x36\x51");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "the switching bytes are not answered";
+
+  sim.setModemLines(true);
+  sim.setBaud(115200);
+  runExchanges(sim, {{"bytes sent to the adapter never reach the terminal", "PNG\r", "ACK\r"}});
+
+  sim.setBaud(38400);
+  sim.send("\x0F");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "no echo with RTS high";
+  runExchanges(sim, {{"with RTS high the byte went to the terminal", "\r", "ERR\r"}});
+
+  std::string log = sim.logText();
+  EXPECT_NE(log.find("baud=38400 RTS=0 DTR=1 RX 07 36 51 |.6Q|"), std::string::npos) << log;
+  EXPECT_NE(log.find("baud=38400 RTS=0 DTR=1 TX 0F |.|"), std::string::npos) << log;
+}
+
+TEST(Simulator, LinksTheSlaveAndStopsAfterTheScenariosCommandCount) {
+  char pattern[] = "/tmp/quill-sim-link-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string link = std::string(pattern) + "/com5";
+  {
+    SimulatorProcess sim("stop-after 1\n", "--link " + link);
+    ASSERT_TRUE(sim.started());
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(target, sim.slavePath());
+    runExchanges(sim, {{"the one command is answered", "PNG\r", "ACK\r"}});
+    int status = sim.waitForExit(2000);
+    ASSERT_NE(status, -1) << "the simulator ends by itself";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link is gone";
+  }
+  rmdir(pattern);
+}
+
+}  // namespace
+}  // namespace simtest
