@@ -305,6 +305,12 @@ int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
         state_.result = code::kDataTooLong;
         return kNotStored;
     }
+    if (sentText.find(static_cast<char>(protocol::kCarriageReturn)) != std::string::npos) {
+        // The terminal ends a record line at its first CR: a CR inside a field
+        // would cut the record short there, so such a record is not sent.
+        state_.result = code::kTransferError;
+        return kNotStored;
+    }
     if (!IsOpen()) {
         state_.result = code::kPortNotInitialised;
         return kNotStored;

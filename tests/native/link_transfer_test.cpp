@@ -353,7 +353,7 @@ TEST(Upload, TheSentRecordLine) {
     const std::string lowCr(1, '\x0D' - 9);  // with its TAB the sum is 0x000D
     const SentCase cases[] = {
         {"a record with only Field2 is that field and a TAB", {"", "A", "", "", "", ""}, SentLine("A\t")},
-        {"LF bytes are left out, CR bytes are kept", {"a\nb", "c\rd", "", "", "", ""}, SentLine("ab\tc\rd\t")},
+        {"LF bytes are left out", {"a\nb", "c\nd", "", "", "", ""}, SentLine("ab\tcd\t")},
         {"a checksum byte of CR goes out as 0x0E", {lowCr, "", "", "", "", ""},
          lowCr + "\t" + '\x00' + '\x0E' + "\r"},
         {"252 bytes of text fit the line", {std::string(251, 'w'), "", "", "", "", ""},
@@ -390,6 +390,17 @@ TEST(Upload, ARecordTextOver252BytesIsRefusedWithCode7AndNothingIsSent) {
     bench.state.fields = {std::string(252, 'w'), "", "", "", "", ""};
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
     EXPECT_EQ(bench.state.result, code::kDataTooLong);
+    EXPECT_TRUE(bench.line.Writes().empty());
+}
+
+TEST(Upload, ARecordWithACarriageReturnInAFieldIsRefusedWithCode9AndNothingIsSent) {
+    // The terminal would end the record line at that CR and take a piece of
+    // the record for the whole.
+    LinkBench bench;
+    Announced(bench);
+    bench.state.fields = {"12\r34", "B", "", "", "", ""};
+    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
+    EXPECT_EQ(bench.state.result, code::kTransferError);
     EXPECT_TRUE(bench.line.Writes().empty());
 }
 
