@@ -1,0 +1,446 @@
+// The module against simulated terminals: every call goes through the
+// component's ILanguageExtender, as a host script's would, to a simulator on
+// a pty linked as a COM port (see run-e2e.sh and scenarios/). What reached
+// the wire is read back from each simulator's traffic log.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/win/test_host.h"
+
+namespace quill::test {
+namespace {
+
+// The ports of the scenarios in run-e2e.sh.
+constexpr int kTerminal = 2, kOddTerminal = 3, kLongClock = 4, kSilent = 5, kMissing = 6, kIrda = 7,
+              kNoAdapter = 8, kDownloadFaults = 9, kPortTen = 10, kFull = 11, kRefusesLoad = 12,
+              kSilentLoad = 13, kUntouched = 15, kLastPort = 16;
+
+std::string WorkFile(const std::string& name) {
+    const char* work = std::getenv("QUILL_E2E_WORK");
+    std::string path = std::string("Z:") + (work != nullptr ? work : "") + "/" + name;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+// The traffic log of the simulator on a port.
+std::string TrafficLog(int com) {
+    std::ifstream file(WorkFile("com" + std::to_string(com) + ".log"), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// A component as a host script holds it, initialised with a profile that
+// chooses the given port (and adapter), Done when it goes.
+class Script {
+public:
+    explicit Script(int com, bool irda = false) {
+        connection_.profile.Store("Port", com - 1);
+        connection_.profile.Store("Speed", 0);
+        connection_.profile.Store("IsIrDA", irda ? 1 : 0);
+        component_ = Module::Get().CreateComponent();
+        extender_ = component_.query<ILanguageExtender>();
+        EXPECT_EQ(component_->Init(&connection_), S_OK);
+    }
+    ~Script() { component_->Done(); }
+
+    // Calls a method by name as CallAsFunc with integer or text parameters.
+    LONG Call(const std::string& name, std::vector<win::unique_variant> args = {}) {
+        VariantArray params(static_cast<ULONG>(args.size()));
+        for (size_t i = 0; i < args.size(); ++i) params.Set(static_cast<LONG>(i), *args[i].get());
+        win::unique_variant value;
+        SAFEARRAY* array = params.get();
+        EXPECT_EQ(extender_->CallAsFunc(Method(name), value.get(), &array), S_OK) << name;
+        EXPECT_EQ(value.type(), VT_I4) << name;
+        return value->lVal;
+    }
+    LONG Call(const std::string& name, LONG number) {
+        std::vector<win::unique_variant> args;
+        args.push_back(IntValue(number));
+        return Call(name, std::move(args));
+    }
+    void Proc(const std::string& name) {
+        VariantArray params(0);
+        SAFEARRAY* array = params.get();
+        EXPECT_EQ(extender_->CallAsProc(Method(name), &array), S_OK) << name;
+    }
+
+    LONG Result() { return Get("Result")->lVal; }
+    std::string Description() { return Utf8(Get("ResultDescription")->bstrVal); }
+    std::string Data() { return Utf8(Get("Data")->bstrVal); }
+    LONG Enabled() { return Get("Enabled")->lVal; }
+    std::string Field(int n) { return Utf8(Get("Field" + std::to_string(n))->bstrVal); }
+    void SetField(int n, const std::string& utf8) { Set("Field" + std::to_string(n), TextValue(utf8)); }
+    void Set(const std::string& name, win::unique_variant value) {
+        EXPECT_EQ(extender_->SetPropVal(Property(name), value.get()), S_OK) << name;
+    }
+
+private:
+    LONG Method(const std::string& name) {
+        LONG number = -1;
+        extender_->FindMethod(Bstr(name).get(), &number);
+        EXPECT_GE(number, 0) << name;
+        return number;
+    }
+    LONG Property(const std::string& name) {
+        LONG number = -1;
+        extender_->FindProp(Bstr(name).get(), &number);
+        EXPECT_GE(number, 0) << name;
+        return number;
+    }
+    win::unique_variant Get(const std::string& name) {
+        win::unique_variant value;
+        EXPECT_EQ(extender_->GetPropVal(Property(name), value.get()), S_OK) << name;
+        return value;
+    }
+
+    FakeConnection connection_;
+    win::com_ptr<IInitDone> component_;
+    win::com_ptr<ILanguageExtender> extender_;
+};
+
+std::string Digits(int value, int width) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*d", width, value);
+    return text;
+}
+
+// The simulator's generated record i of a document or database.
+std::string GeneratedRecord(const std::string& kind, int store, int i) {
+    return kind + std::to_string(store) + "," + std::to_string(i + 1) + ",46000" +
+           Digits(((i + 1) * 7919 + store) % 10000000, 7) + "," + std::to_string((i * 37 + store) % 100 + 1);
+}
+
+TEST(Queries, APromptTerminalAnswersEveryQuery) {
+    Script script(kTerminal);
+    EXPECT_EQ(script.Call("Attach"), 1);
+    EXPECT_EQ(script.Enabled(), 1);
+
+    struct Case {
+        const char* method;
+        LONG value;
+        const char* data;
+    };
+    const Case cases[] = {
+        {"Ping", 1, "ACK"},           {"ПроверитьНаличие", 1, "ACK"}, {"GetFreeMem", 31999, "31999"},
+        {"GetSN", 1, "SN-0042"},      {"CurrentState", 1, "READY"},  {"GetTime", 1, "20240102123045"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(script.Call(c.method), c.value) << c.method;
+        EXPECT_EQ(script.Result(), 0) << c.method;
+        EXPECT_EQ(script.Description(), "Операция была завершена успешно!") << c.method;
+        EXPECT_EQ(script.Data(), c.data) << c.method;
+    }
+    EXPECT_EQ(script.Call("GetDataCount", 3), 200);
+    EXPECT_EQ(script.Call("GetRecordsCount", 1), 50);
+    EXPECT_EQ(script.Call("ЗаписейВБазеДанных", 3), 0);
+}
+
+TEST(Queries, UpdateTimeSendsTheLocalClock) {
+    Script script(kTerminal);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    SYSTEMTIME before, after;
+    const auto stamp = [](const SYSTEMTIME& t) {
+        return Digits(t.wYear % 100, 2) + Digits(t.wMonth, 2) + Digits(t.wDay, 2) + Digits(t.wHour, 2) +
+               Digits(t.wMinute, 2) + Digits(t.wSecond, 2);
+    };
+    ::GetLocalTime(&before);
+    EXPECT_EQ(script.Call("UpdateTime"), 1);
+    ::GetLocalTime(&after);
+    EXPECT_EQ(script.Result(), 0);
+    EXPECT_EQ(script.Data(), "OK");
+
+    const std::string log = TrafficLog(kTerminal);
+    const size_t at = log.rfind("\"SST20");
+    ASSERT_NE(at, std::string::npos) << "no set-time line on the wire";
+    const std::string sent = log.substr(at + 6, 12);
+    EXPECT_GE(sent, stamp(before));
+    EXPECT_LE(sent, stamp(after));
+    EXPECT_EQ(log[at + 18], '"') << "18 bytes: SST, 20, twelve digits, CR";
+
+    EXPECT_EQ(script.Call("GetTime"), 1);
+    EXPECT_EQ(script.Data(), "20" + sent) << "the terminal keeps the clock it was sent";
+}
+
+TEST(Queries, UnexpectedAnswersLeaveTheirCodes) {
+    Script script(kOddTerminal);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    struct Case {
+        const char* sentence;
+        const char* method;
+        LONG number;  // -100: no parameter
+        LONG value, result;
+        const char* data;
+    };
+    const Case cases[] = {
+        {"a ping answered NAK still finds the terminal", "Ping", -100, 1, 0, "NAK"},
+        {"a 13-character clock is no clock", "GetTime", -100, 0, 16, "2024010212304"},
+        {"a negative free memory is passed on", "GetFreeMem", -100, -5, 0, "-5"},
+        {"a negative count is a broken database", "GetDataCount", 1, -1, 10, "-1"},
+        {"an empty document counts 0", "GetDataCount", 0, 0, 0, "0"},
+        {"ERR to clearing a database", "ClearDatabase", 2, 0, 29, "ERR"},
+        {"ERR to clearing a document", "ClearDoc", 2, 0, 15, "ERR"},
+    };
+    for (const auto& c : cases) {
+        const LONG value = c.number == -100 ? script.Call(c.method) : script.Call(c.method, c.number);
+        EXPECT_EQ(value, c.value) << c.sentence;
+        EXPECT_EQ(script.Result(), c.result) << c.sentence;
+        EXPECT_EQ(script.Data(), c.data) << c.sentence;
+    }
+}
+
+TEST(Queries, AFifteenCharacterClockIsNoClock) {
+    Script script(kLongClock);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    EXPECT_EQ(script.Call("GetTime"), 0);
+    EXPECT_EQ(script.Result(), 16);
+}
+
+TEST(Queries, ASilentTerminalTimesOutAfterSendingTheCommandTwice) {
+    Script script(kSilent);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(script.Call("Ping"), 0);
+    const DWORD elapsed = ::GetTickCount() - start;
+    EXPECT_EQ(script.Result(), 8);
+    EXPECT_EQ(script.Description(), "Тайм - аут! Данные не переданы!");
+    EXPECT_EQ(script.Data(), "");
+    EXPECT_GE(elapsed, 150u) << "four 50 ms waits";
+    EXPECT_LT(elapsed, 5000u) << "bounded";
+    EXPECT_EQ(Occurrences(TrafficLog(kSilent), "RX 50 4E 47 0D"), 2) << "PNG CR written twice";
+}
+
+TEST(Port, AClosedPortSendsNothing) {
+    Script script(kUntouched);
+    EXPECT_EQ(script.Call("Ping"), 0);
+    EXPECT_EQ(script.Result(), 1);
+    EXPECT_EQ(script.Call("GetFreeMem"), -1);
+    EXPECT_EQ(script.Call("GetDataCount", 1), -1);
+    EXPECT_EQ(script.Result(), 1);
+    EXPECT_EQ(Occurrences(TrafficLog(kUntouched), " RX "), 0);
+}
+
+TEST(Port, PortsAboveNineOpen) {
+    for (int com : {kPortTen, kLastPort}) {
+        Script script(com);
+        EXPECT_EQ(script.Call("Attach"), 1) << "COM" << com;
+        EXPECT_EQ(script.Call("GetSN"), 1) << "COM" << com;
+        EXPECT_EQ(script.Data(), "SN-00" + std::to_string(com)) << "COM" << com;
+        script.Proc("Deattach");
+        EXPECT_EQ(script.Enabled(), 0);
+        EXPECT_EQ(script.Result(), 0);
+    }
+}
+
+TEST(Port, AMissingPort) {
+    Script script(kMissing);
+    EXPECT_EQ(script.Call("Attach"), 0);
+    EXPECT_EQ(script.Result(), 2);
+    EXPECT_EQ(script.Description(), "Невозможно открыть COM порт!");
+    script.Set("Enabled", IntValue(1));
+    EXPECT_EQ(script.Result(), 1) << "a failed open through Enabled reports 1";
+    EXPECT_EQ(script.Enabled(), 0);
+}
+
+TEST(Port, EnabledOpensAndClosesThePort) {
+    Script script(kTerminal);
+    script.Set("Enabled", IntValue(1));
+    EXPECT_EQ(script.Enabled(), 1);
+    EXPECT_EQ(script.Result(), 0);
+    EXPECT_EQ(script.Call("Ping"), 1);
+    script.Set("Enabled", IntValue(0));
+    EXPECT_EQ(script.Enabled(), 0);
+}
+
+TEST(InfraredAdapter, FoundAt38400AfterTheFasterProbesFail) {
+    Script script(kIrda, true);
+    EXPECT_EQ(script.Call("Attach"), 1);
+    EXPECT_EQ(script.Result(), 0);
+    EXPECT_EQ(script.Call("GetSN"), 1);
+    EXPECT_EQ(script.Data(), "IR-0007");
+
+    const std::string log = TrafficLog(kIrda);
+    const size_t probe9600 = log.find("baud=9600 RTS=0 DTR=1 RX 0F");
+    const size_t probe115200 = log.find("baud=115200 RTS=0 DTR=1 RX 0F");
+    const size_t answered = log.find("adapter answers probe 0F at 38400 baud");
+    ASSERT_NE(probe9600, std::string::npos) << log;
+    ASSERT_NE(probe115200, std::string::npos) << log;
+    ASSERT_NE(answered, std::string::npos) << log;
+    EXPECT_LT(probe9600, probe115200);
+    EXPECT_LT(probe115200, answered);
+    size_t previous = answered;
+    for (const char* switching : {"07", "36", "51"}) {
+        const size_t at = log.find(std::string("adapter takes byte ") + switching + " at 38400 baud", previous);
+        EXPECT_NE(at, std::string::npos) << switching;
+        previous = at;
+    }
+    EXPECT_NE(log.find("baud=115200 RTS=1 DTR=1 RX 47 53 4E 0D", previous), std::string::npos)
+        << "the terminal is reached at 115200 with RTS high";
+}
+
+TEST(InfraredAdapter, AnAdapterThatNeverAnswers) {
+    Script script(kNoAdapter, true);
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(script.Call("Attach"), 0);
+    const DWORD elapsed = ::GetTickCount() - start;
+    EXPECT_EQ(script.Result(), 4);
+    EXPECT_EQ(script.Enabled(), 0);
+    EXPECT_GE(elapsed, 1000u) << "five probes of about 250 ms";
+    EXPECT_EQ(Occurrences(TrafficLog(kNoAdapter), " RX 0F"), 5);
+}
+
+TEST(Download, ADocumentOf200RecordsArrivesWhole) {
+    Script script(kTerminal);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(script.Call("GetData", 3), 1) << "record " << i << " code " << script.Result();
+        const std::string expected = GeneratedRecord("DOC", 3, i);
+        ASSERT_EQ(script.Data(), expected);
+        EXPECT_EQ(script.Field(1), "DOC3");
+        EXPECT_EQ(script.Field(2), std::to_string(i + 1));
+        EXPECT_EQ(script.Field(5), "");
+    }
+    EXPECT_EQ(script.Call("ПолучитьЗаписьИзДокумента", 3), 0);
+    EXPECT_EQ(script.Result(), 0);
+}
+
+TEST(Download, ADatabaseArrivesWhole) {
+    Script script(kTerminal);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(script.Call("GetRecord", 1), 1) << "record " << i;
+        ASSERT_EQ(script.Data(), GeneratedRecord("DB", 1, i));
+    }
+    EXPECT_EQ(script.Call("GetRecord", 1), 0);
+    EXPECT_EQ(script.Result(), 0);
+}
+
+TEST(Download, FieldsSplitAtCommasAndClearingEmptiesTheDocument) {
+    Script script(kTerminal);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    ASSERT_EQ(script.Call("GetData", 0), 1);
+    EXPECT_EQ(script.Data(), "123,ABC,5");
+    EXPECT_EQ(script.Field(1), "123");
+    EXPECT_EQ(script.Field(2), "ABC");
+    EXPECT_EQ(script.Field(3), "5");
+    EXPECT_EQ(script.Field(4), "");
+    ASSERT_EQ(script.Call("GetData", 0), 1);
+    EXPECT_EQ(script.Data(), "a,b,c,d,e,f,g,h");
+    EXPECT_EQ(script.Field(6), "f") << "nothing after the sixth comma reaches a field";
+
+    EXPECT_EQ(script.Call("ClearDoc", 0), 1);
+    EXPECT_EQ(script.Result(), 0);
+    EXPECT_EQ(script.Call("GetDataCount", 0), 0);
+}
+
+TEST(Download, FaultsOnTheLine) {
+    Script script(kDownloadFaults);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    struct Case {
+        const char* sentence;
+        const char* method;
+        LONG number, value, result;
+        const char* data;  // nullptr: not checked
+    };
+    const Case cases[] = {
+        {"a bad checksum is refused with NAK and the resent record taken", "GetData", 1, 1, 0,
+         "first,record,of,one"},
+        {"the next record follows", "GetData", 1, 1, 0, "second"},
+        {"a record that never arrives whole fails a document with 9", "GetData", 2, -1, 9, ""},
+        {"a record that never arrives whole fails a database with 8", "GetRecord", 1, -1, 8, nullptr},
+        {"an ACK line before the record is dropped", "GetData", 3, 1, 0, "after,an,ack"},
+        {"an ACK line written apart before the record is dropped", "GetData", 4, 1, 0, "after,a,late,ack"},
+        {"ACKOVER ends the document", "GetData", 5, 0, 0, ""},
+        {"OVER ends an empty document", "GetData", 6, 0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(script.Call(c.method, c.number), c.value) << c.sentence;
+        EXPECT_EQ(script.Result(), c.result) << c.sentence;
+        if (c.data != nullptr) EXPECT_EQ(script.Data(), c.data) << c.sentence;
+    }
+    EXPECT_GE(Occurrences(TrafficLog(kDownloadFaults), "RX 4E 41 4B 0D"), 1) << "NAK CR on the wire";
+}
+
+// Record i of the load: Cyrillic text crosses as Windows-1251.
+std::vector<std::string> LoadedFields(int i) {
+    return {"G" + std::to_string(i), "Товар №" + std::to_string(i), std::to_string(100 + i) + ".50", "", "",
+            "шт"};
+}
+
+TEST(Upload, ALoadOf200RecordsIsStoredAsSent) {
+    {
+        Script script(kTerminal);
+        ASSERT_EQ(script.Call("Attach"), 1);
+        for (int i = 0; i < 200; ++i) {
+            const auto fields = LoadedFields(i);
+            for (int n = 1; n <= 6; ++n) script.SetField(n, fields[n - 1]);
+            ASSERT_EQ(script.Call("PutRecord", 2), 1) << "record " << i << " code " << script.Result();
+        }
+        EXPECT_EQ(script.Call("Finish"), 1);
+        EXPECT_EQ(script.Result(), 0);
+        EXPECT_EQ(script.Call("GetRecordsCount", 2), 200);
+    }
+    Script script(kTerminal);  // read the database back through a new component
+    ASSERT_EQ(script.Call("Attach"), 1);
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(script.Call("GetRecord", 2), 1) << "record " << i;
+        std::string expected;
+        for (const auto& field : LoadedFields(i))
+            if (!field.empty()) expected += field + "\t";
+        ASSERT_EQ(script.Data(), expected);
+    }
+    EXPECT_EQ(script.Call("GetRecord", 2), 0);
+}
+
+TEST(Upload, TerminalFaults) {
+    {
+        Script script(kFull);
+        ASSERT_EQ(script.Call("Attach"), 1);
+        script.SetField(1, "X");
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(script.Call("PutRecord", 1), 1);
+        EXPECT_EQ(script.Call("PutRecord", 1), 0);
+        EXPECT_EQ(script.Result(), 27);
+        EXPECT_EQ(script.Description(), "Переполнение памяти!Завершено!");
+    }
+    {
+        Script script(kRefusesLoad);
+        ASSERT_EQ(script.Call("Attach"), 1);
+        script.SetField(1, "NEVER-SENT");
+        EXPECT_EQ(script.Call("PutRecord", 1), 0);
+        EXPECT_EQ(script.Result(), 19);
+        EXPECT_EQ(script.Data(), "NAK");
+        EXPECT_EQ(Occurrences(TrafficLog(kRefusesLoad), "NEVER-SENT"), 0);
+    }
+    {
+        Script script(kSilentLoad);
+        ASSERT_EQ(script.Call("Attach"), 1);
+        script.SetField(1, "UNANSWERED");
+        EXPECT_EQ(script.Call("PutRecord", 1), 0);
+        EXPECT_EQ(script.Result(), 8);
+        EXPECT_EQ(Occurrences(TrafficLog(kSilentLoad), "|UNANSWERED"), 4) << "the record written four times";
+    }
+}
+
+TEST(Upload, AnEmptyRecordTouchesNothing) {
+    Script script(kUntouched);
+    EXPECT_EQ(script.Call("PutRecord", 1), 0);
+    EXPECT_EQ(script.Result(), 26);
+    EXPECT_EQ(Occurrences(TrafficLog(kUntouched), " RX "), 0);
+}
+
+}  // namespace
+}  // namespace quill::test

@@ -1,0 +1,55 @@
+// The host side of a console session: the connection object the component
+// receives at Init, with a profile kept in memory and seeded from the
+// command line. Besides IDispatch it offers IPropertyProfile only; the
+// component works on without the host's error log, event queue and status
+// line.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "core/win/com.h"
+#include "host/addin.h"
+
+namespace quill::console {
+
+class ConsoleConnection final : public IDispatch, public IPropertyProfile {
+public:
+    using Profile = std::map<std::wstring, LONG>;
+
+    // `seed` holds what the profile answers, keyed as the component reads
+    // ("Port:0", "Speed:0", "IsIrDA:0"); a key not held reads as 0.
+    static win::com_ptr<ConsoleConnection> Create(const Profile& seed);
+
+    // What the component wrote at Done.
+    const Profile& Written() const { return written_; }
+    IDispatch* AsDispatch() { return static_cast<IDispatch*>(this); }
+
+    // IUnknown (shared by both bases)
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    // IDispatch: the connection has no dispatch members of its own.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override;
+    // IPropertyBag
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) override;
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override;
+    // IPropertyProfile
+    HRESULT STDMETHODCALLTYPE RegisterProfileAs(BSTR profileName) override;
+
+private:
+    explicit ConsoleConnection(const Profile& seed) : seed_(seed) {}
+    ~ConsoleConnection() = default;
+
+    LONG references_ = 1;
+    Profile seed_;
+    Profile written_;
+};
+
+}  // namespace quill::console

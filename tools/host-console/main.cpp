@@ -1,0 +1,316 @@
+// The host console: plays the host application for people. It loads the
+// module, creates the component, initialises it with a profile built from
+// the command line, and runs commands that call the component's methods and
+// properties by their English or Russian names, printing what a script would
+// see.
+//
+//   quill-console [--module PATH] [--port N] [--speed N] [--irda 0|1] [--progress]
+//                 COMMAND [ARGS...] [COMMAND [ARGS...]]...
+//
+// Commands:
+//   list                     extension name, properties and methods
+//   session                  attach, then every query of the terminal, then set its clock
+//   call NAME [ARGS...]      call a method (as many arguments as it takes)
+//   get NAME                 read a property
+//   set NAME VALUE           write a property (digits give a number, else text)
+//   pull-document N FILE     read document N to a CSV file
+//   pull-database N FILE     read database N to a CSV file
+//   load-database N FILE     load a CSV file into database N and finish the load
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/host-console/console_host.h"
+#include "tools/host-console/csv.h"
+#include "tools/host-console/script_object.h"
+
+namespace quill::console {
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                             nullptr, nullptr);
+    std::string out(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
+                          nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
+    return out;
+}
+
+// Output goes out as UTF-8 bytes, whatever the console's code page.
+void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) {
+    const std::string bytes = Utf8(line + L"\n");
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void Fail(const std::wstring& message) { Print(L"quill-console: " + message, STD_ERROR_HANDLE); }
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+class Console {
+public:
+    Console(ScriptObject& object, bool progress) : object_(object), progress_(progress) {}
+
+    bool Run(const std::vector<std::wstring>& words) {
+        size_t next = 0;
+        while (next < words.size()) {
+            const std::wstring command = words[next++];
+            if (!RunCommand(command, words, next)) return false;
+        }
+        return true;
+    }
+
+private:
+    using Words = std::vector<std::wstring>;
+
+    bool Take(const Words& words, size_t& next, size_t count, const std::wstring& command, Words& taken) {
+        if (next + count > words.size()) {
+            Fail(command + L" needs " + std::to_wstring(count) + L" argument(s)");
+            return false;
+        }
+        taken.assign(words.begin() + static_cast<long>(next), words.begin() + static_cast<long>(next + count));
+        next += count;
+        return true;
+    }
+
+    bool RunCommand(const std::wstring& command, const Words& words, size_t& next) {
+        Words args;
+        if (command == L"list") return List();
+        if (command == L"session") return Session();
+        if (command == L"call") {
+            if (!Take(words, next, 1, command, args)) return false;
+            const auto method = object_.FindMethod(args[0]);
+            if (!method) return Unknown(L"method", args[0]);
+            Words values;
+            if (!Take(words, next, static_cast<size_t>(object_.ParameterCount(method->number)), args[0], values))
+                return false;
+            std::vector<ScriptValue> parsed;
+            for (const auto& value : values) parsed.push_back(ScriptValue::Parse(value));
+            Call(*method, parsed);
+            return true;
+        }
+        if (command == L"get") {
+            if (!Take(words, next, 1, command, args)) return false;
+            const auto property = object_.FindProperty(args[0]);
+            if (!property) return Unknown(L"property", args[0]);
+            Print(Name(*property) + L" = " + object_.Get(property->number).Show());
+            return true;
+        }
+        if (command == L"set") {
+            if (!Take(words, next, 2, command, args)) return false;
+            const auto property = object_.FindProperty(args[0]);
+            if (!property) return Unknown(L"property", args[0]);
+            const HRESULT hr = object_.Set(property->number, ScriptValue::Parse(args[1]));
+            Print(Name(*property) + L" := " + ScriptValue::Parse(args[1]).Show() +
+                  (hr == S_OK ? L"" : L"   (refused)") + L"   " + Outcome());
+            return true;
+        }
+        if (command == L"pull-document" || command == L"pull-database") {
+            if (!Take(words, next, 2, command, args)) return false;
+            return Pull(command == L"pull-document" ? L"GetData" : L"GetRecord", args[0], args[1]);
+        }
+        if (command == L"load-database") {
+            if (!Take(words, next, 2, command, args)) return false;
+            return Load(args[0], args[1]);
+        }
+        Fail(L"unknown command " + Quoted(command));
+        return false;
+    }
+
+    bool Unknown(const std::wstring& kind, const std::wstring& name) {
+        Fail(L"the component has no " + kind + L" " + Quoted(name));
+        return false;
+    }
+
+    static std::wstring Name(const Member& member) { return member.english + L" / " + member.russian; }
+
+    std::wstring Outcome() const {
+        return L"Result " + std::to_wstring(object_.Result()) + L" " +
+               Quoted(object_.Text(L"ResultDescription"));
+    }
+
+    // One transcript line: the method with both names and its arguments,
+    // what it returned, the result code with its message, and Data.
+    std::optional<LONG> Call(const Member& method, const std::vector<ScriptValue>& args, bool quiet = false) {
+        HRESULT hr = S_OK;
+        const std::optional<LONG> value = object_.Call(method.number, args, hr);
+        if (quiet) return value;
+        std::wstring shown;
+        for (const auto& arg : args) shown += (shown.empty() ? L"" : L", ") + arg.Show();
+        std::wstring line = Name(method) + L"(" + shown + L")";
+        line += value ? L" -> " + std::to_wstring(*value) : (hr == S_OK ? L"" : L" -> refused");
+        Print(line);
+        Print(L"    " + Outcome() + L"   Data " + Quoted(object_.Text(L"Data")));
+        return value;
+    }
+
+    std::optional<LONG> CallByName(const wchar_t* name, std::vector<ScriptValue> args = {}, bool quiet = false) {
+        const auto method = object_.FindMethod(name);
+        if (!method) return std::nullopt;
+        return Call(*method, args, quiet);
+    }
+
+    bool List() {
+        Print(L"Extension " + Quoted(object_.ExtensionName()));
+        Print(L"Properties:");
+        for (const auto& property : object_.Properties())
+            Print(L"  " + std::to_wstring(property.number) + L"  " + Name(property));
+        Print(L"Methods:");
+        for (const auto& method : object_.Methods())
+            Print(L"  " + std::to_wstring(method.number) + L"  " + Name(method) + L"  parameters " +
+                  std::to_wstring(object_.ParameterCount(method.number)) +
+                  (object_.ReturnsValue(method.number) ? L", returns a value" : L", returns nothing"));
+        return true;
+    }
+
+    bool Session() {
+        if (CallByName(L"Attach").value_or(0) != 1) return false;
+        for (const wchar_t* query : {L"Ping", L"GetSN", L"GetTime", L"CurrentState", L"GetFreeMem"})
+            CallByName(query);
+        for (LONG document = 0; document <= 9; ++document)
+            CallByName(L"GetDataCount", {ScriptValue::Number(document)});
+        for (LONG database = 1; database <= 3; ++database)
+            CallByName(L"GetRecordsCount", {ScriptValue::Number(database)});
+        CallByName(L"UpdateTime");
+        CallByName(L"GetTime");
+        return true;
+    }
+
+    std::vector<std::wstring> Fields() const {
+        std::vector<std::wstring> fields;
+        for (int n = 1; n <= 6; ++n) fields.push_back(object_.Text((L"Field" + std::to_wstring(n)).c_str()));
+        return fields;
+    }
+
+    void ShowProgress(LONG mode, LONG count, const std::wstring& what) {
+        std::wstring line = L"\r" + what + L": " + std::to_wstring(count);
+        const std::string bytes = Utf8(line);
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                    nullptr);
+        if (progress_) CallByName(L"ShowProgress", {ScriptValue::Number(mode), ScriptValue::Number(count)}, true);
+    }
+
+    bool Pull(const wchar_t* method, const std::wstring& number, const std::wstring& path) {
+        std::ofstream file(Utf8(path), std::ios::binary);
+        if (!file) {
+            Fail(L"cannot write " + path);
+            return false;
+        }
+        LONG count = 0;
+        for (;;) {
+            const LONG got = CallByName(method, {ScriptValue::Parse(number)}, true).value_or(-1);
+            if (got != 1) {
+                Print(L"", STD_ERROR_HANDLE);
+                Print(std::wstring(method) + L"(" + number + L"): " + std::to_wstring(count) + L" records to " +
+                      path + L", last call " + std::to_wstring(got) + L"   " + Outcome());
+                return got == 0;
+            }
+            file << Utf8(CsvLine(Fields())) << "\r\n";
+            ShowProgress(1, ++count, L"received");
+        }
+    }
+
+    bool Load(const std::wstring& number, const std::wstring& path) {
+        std::ifstream file(Utf8(path), std::ios::binary);
+        if (!file) {
+            Fail(L"cannot read " + path);
+            return false;
+        }
+        const auto fieldProperty = [this](int n) { return object_.FindProperty(L"Field" + std::to_wstring(n)); };
+        LONG count = 0;
+        std::string line;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty()) continue;
+            const auto fields = CsvFields(Wide(line));
+            for (int n = 1; n <= 6; ++n)
+                object_.Set(fieldProperty(n)->number,
+                            ScriptValue::Text(n <= static_cast<int>(fields.size()) ? fields[n - 1] : L""));
+            if (CallByName(L"PutRecord", {ScriptValue::Parse(number)}, true).value_or(0) != 1) {
+                Print(L"", STD_ERROR_HANDLE);
+                Print(L"PutRecord(" + number + L") refused record " + std::to_wstring(count + 1) + L"   " +
+                      Outcome());
+                return false;
+            }
+            ShowProgress(0, ++count, L"sent");
+        }
+        Print(L"", STD_ERROR_HANDLE);
+        Print(L"PutRecord(" + number + L"): " + std::to_wstring(count) + L" records from " + path);
+        return CallByName(L"Finish").value_or(0) == 1;
+    }
+
+    ScriptObject& object_;
+    bool progress_;
+};
+
+std::wstring ModuleBesideProgram() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    return folder + L"Quillomat.dll";
+}
+
+int RunConsole(const std::vector<std::wstring>& argv) {
+    std::wstring modulePath = ModuleBesideProgram();
+    ConsoleConnection::Profile profile;
+    bool progress = false;
+    std::vector<std::wstring> commands;
+    const std::map<std::wstring, std::wstring> settingKeys = {
+        {L"--port", L"Port:0"}, {L"--speed", L"Speed:0"}, {L"--irda", L"IsIrDA:0"}};
+    for (size_t i = 0; i < argv.size(); ++i) {
+        if (argv[i] == L"--module" && i + 1 < argv.size()) {
+            modulePath = argv[++i];
+        } else if (settingKeys.count(argv[i]) != 0 && i + 1 < argv.size()) {
+            profile[settingKeys.at(argv[i])] = std::wcstol(argv[i + 1].c_str(), nullptr, 10);
+            ++i;
+        } else if (argv[i] == L"--progress") {
+            progress = true;
+        } else {
+            commands.push_back(argv[i]);
+        }
+    }
+    if (commands.empty()) commands.push_back(L"list");
+
+    auto connection = ConsoleConnection::Create(profile);
+    std::wstring error;
+    auto object = ScriptObject::Create(modulePath, connection->AsDispatch(), error);
+    if (!object) {
+        Fail(error);
+        return 2;
+    }
+    const bool ok = Console(*object, progress).Run(commands);
+    object->Done();
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace quill::console
+
+int main() {
+    ::CoInitialize(nullptr);
+    int argc = 0;
+    LPWSTR* raw = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    std::vector<std::wstring> argv(raw + (argc > 0 ? 1 : 0), raw + argc);
+    ::LocalFree(raw);
+    const int status = quill::console::RunConsole(argv);
+    ::CoUninitialize();
+    return status;
+}
