@@ -1,0 +1,225 @@
+#include "component/addin_object.h"
+
+#include <new>
+
+#include "component/result_messages.h"
+#include "core/win/text.h"
+
+namespace quill {
+namespace {
+
+// What GetInfo reports to the host: the AddIn interface version.
+constexpr LONG kAddInInfoVersion = 1000;
+constexpr LONG kAddInInfoIndex = 0;
+
+constexpr const char* kProfileName = "Quillomat VDX AddIn Profile Name";
+
+// The host's profile as the settings logic sees it.
+class HostProfile final : public SettingsProfile {
+public:
+    explicit HostProfile(IPropertyProfile& profile) : profile_(profile) {}
+
+    bool ReadInteger(const char* key, int32_t& value) override {
+        const win::unique_bstr name = win::BstrFromText(key);
+        if (!name) return false;
+        win::unique_variant read = win::unique_variant::from_int(0);
+        if (profile_.Read(name.get(), read.get(), nullptr) != S_OK) return false;
+        // A store that answers in another type is asked to convert, so that
+        // nothing but a 32-bit integer is ever taken as the value.
+        if (read.type() != VT_I4 && FAILED(::VariantChangeType(read.get(), read.get(), 0, VT_I4)))
+            return false;
+        value = read->lVal;
+        return true;
+    }
+
+    void WriteInteger(const char* key, int32_t value) override {
+        const win::unique_bstr name = win::BstrFromText(key);
+        if (!name) return;
+        win::unique_variant written = win::unique_variant::from_int(value);
+        profile_.Write(name.get(), written.get());
+    }
+
+private:
+    IPropertyProfile& profile_;
+};
+
+// Asks `connection` for T into `slot`; a refusal leaves the slot null.
+template <typename T>
+void ObtainInterface(IDispatch* connection, win::com_ptr<T>& slot) {
+    void** out = slot.put_void();
+    if (connection == nullptr) return;
+    if (FAILED(connection->QueryInterface(__uuidof(T), out)))
+        (void)slot.detach();  // whatever a failing call left there is not ours to release
+}
+
+}  // namespace
+
+// --- Construction and identity ---------------------------------------------
+
+AddInObject::AddInObject(IUnknown* outer)
+    : inner_(*this),
+      outer_(outer),
+      link_(line_, clock_, localTime_, state_),
+      painter_(pageWindow_),
+      calls_(link_, state_, settings_, painter_) {}
+
+AddInObject::~AddInObject() = default;
+
+HRESULT AddInObject::Create(IUnknown* outer, REFIID iid, void** object) noexcept {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    AddInObject* created = nullptr;
+    try {
+        created = new (std::nothrow) AddInObject(outer);
+    } catch (...) {
+        created = nullptr;
+    }
+    if (created == nullptr) return E_OUTOFMEMORY;
+    const HRESULT hr = created->inner_.QueryInterface(iid, object);
+    created->inner_.Release();  // the creation reference; destroys the object when iid was refused
+    return hr;
+}
+
+IUnknown* AddInObject::ControllingUnknown() { return outer_ != nullptr ? outer_ : &inner_; }
+
+HRESULT AddInObject::QueryOwnInterface(REFIID iid, void** object) {
+    if (iid == IID_IUnknown || iid == __uuidof(IInitDone))
+        *object = static_cast<IInitDone*>(this);
+    else if (iid == __uuidof(ILanguageExtender))
+        *object = static_cast<ILanguageExtender*>(this);
+    else if (iid == __uuidof(IConnectionSettings))
+        *object = static_cast<IConnectionSettings*>(this);
+    else if (iid == __uuidof(IPropertyPage))
+        *object = static_cast<IPropertyPage*>(this);
+    else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    static_cast<IUnknown*>(*object)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP AddInObject::InnerUnknown::QueryInterface(REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (owner_.outer_ != nullptr && iid == IID_IUnknown) {
+        *object = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return owner_.QueryOwnInterface(iid, object);
+}
+
+STDMETHODIMP_(ULONG) AddInObject::InnerUnknown::AddRef() { return ++owner_.references_; }
+
+STDMETHODIMP_(ULONG) AddInObject::InnerUnknown::Release() {
+    const ULONG remaining = --owner_.references_;
+    if (remaining == 0) delete &owner_;
+    return remaining;
+}
+
+STDMETHODIMP AddInObject::QueryInterface(REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (outer_ != nullptr) {
+        const HRESULT hr = outer_->QueryInterface(iid, object);
+        if (SUCCEEDED(hr)) return hr;
+        *object = nullptr;
+    }
+    return QueryOwnInterface(iid, object);
+}
+
+STDMETHODIMP_(ULONG) AddInObject::AddRef() { return ControllingUnknown()->AddRef(); }
+
+STDMETHODIMP_(ULONG) AddInObject::Release() { return ControllingUnknown()->Release(); }
+
+// --- IInitDone -------------------------------------------------------------
+
+STDMETHODIMP AddInObject::Init(IDispatch* pConnection) {
+    return win::GuardedCall([&]() -> HRESULT {
+        ObtainHostInterfaces(pConnection);
+        if (profile_) {
+            RegisterProfile();
+            HostProfile profile(*profile_.get());
+            if (!LoadSettings(profile, settings_)) return E_FAIL;
+        }
+        // Only a repeated Init finds the port open; it is closed properly
+        // rather than forgotten.
+        if (link_.IsOpen()) link_.ClosePort();
+        state_.result = code::kPortNotInitialised;
+        state_.ClearTexts();
+        return S_OK;
+    });
+}
+
+void AddInObject::ObtainHostInterfaces(IDispatch* connection) {
+    ObtainInterface(connection, errorLog_);
+    ObtainInterface(connection, asyncEvent_);
+    ObtainInterface(connection, statusLine_);
+    ObtainInterface(connection, profile_);
+}
+
+void AddInObject::RegisterProfile() {
+    const win::unique_bstr name = win::BstrFromText(kProfileName);
+    if (name) profile_->RegisterProfileAs(name.get());
+}
+
+STDMETHODIMP AddInObject::Done() {
+    return win::GuardedCall([&]() -> HRESULT {
+        link_.ClosePort();
+        if (profile_) {
+            HostProfile profile(*profile_.get());
+            SaveSettings(profile, settings_);
+        }
+        ReleaseHostInterfaces();
+        return S_OK;
+    });
+}
+
+void AddInObject::ReleaseHostInterfaces() {
+    statusLine_.reset();
+    profile_.reset();
+    asyncEvent_.reset();
+    errorLog_.reset();
+}
+
+STDMETHODIMP AddInObject::GetInfo(SAFEARRAY** pInfo) {
+    // The host learns the interface version; whether the array took it is
+    // not reported.
+    if (pInfo == nullptr) return S_OK;
+    win::variant_array info(*pInfo);
+    const win::unique_variant version = win::unique_variant::from_int(kAddInInfoVersion);
+    info.put(kAddInInfoIndex, *version.get());
+    return S_OK;
+}
+
+// --- IConnectionSettings ---------------------------------------------------
+
+STDMETHODIMP AddInObject::GetSettings(LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) {
+    if (plPort == nullptr || plSpeed == nullptr || plIsIrDA == nullptr) return E_POINTER;
+    *plPort = settings_.Port;
+    *plSpeed = settings_.Speed;
+    *plIsIrDA = settings_.IsIrDA;
+    return S_OK;
+}
+
+STDMETHODIMP AddInObject::SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) {
+    settings_.Port = lPort;
+    settings_.Speed = lSpeed;
+    settings_.IsIrDA = lIsIrDA;
+    return S_OK;
+}
+
+// --- IPropertyPage ---------------------------------------------------------
+
+STDMETHODIMP AddInObject::SetPageSite(IPropertyPageSite*) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::Activate(HWND, LPCRECT, BOOL) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::Deactivate() { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::GetPageInfo(PROPPAGEINFO*) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::SetObjects(ULONG, IUnknown**) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::Show(UINT) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::Move(LPCRECT) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::IsPageDirty() { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::Apply() { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::Help(LPCOLESTR) { return E_NOTIMPL; }
+STDMETHODIMP AddInObject::TranslateAccelerator(MSG*) { return E_NOTIMPL; }
+
+}  // namespace quill

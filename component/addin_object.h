@@ -1,0 +1,139 @@
+// The component object the host creates: IInitDone (life from Init to Done),
+// ILanguageExtender (the script's properties and methods), the private
+// IConnectionSettings, and IPropertyPage (the settings page). One reference
+// count for all of them; it can be aggregated.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include "component/method_calls.h"
+#include "core/component_state.h"
+#include "core/win/com.h"
+#include "core/win/module_lock.h"
+#include "host/addin.h"
+#include "link/terminal_link.h"
+#include "link/win32_serial_line.h"
+#include "ui/connection_settings.h"
+#include "ui/progress_box.h"
+
+namespace quill {
+
+class AddInObject final : public IInitDone,
+                          public ILanguageExtender,
+                          public IConnectionSettings,
+                          public IPropertyPage {
+public:
+    // Makes a component object, plain when `outer` is null, otherwise
+    // aggregated by it, and asks it for `iid`. The object is destroyed again
+    // when it does not answer `iid`.
+    static HRESULT Create(IUnknown* outer, REFIID iid, void** object) noexcept;
+
+    AddInObject(const AddInObject&) = delete;
+    AddInObject& operator=(const AddInObject&) = delete;
+
+    // IUnknown of the interfaces: AddRef and Release go to the controlling
+    // unknown (the outer one when aggregated); QueryInterface asks the outer
+    // unknown first and falls back to our own interfaces.
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IInitDone
+    STDMETHODIMP Init(IDispatch* pConnection) override;
+    STDMETHODIMP Done() override;
+    STDMETHODIMP GetInfo(SAFEARRAY** pInfo) override;
+
+    // ILanguageExtender: extension name and properties (property_access.cpp)
+    STDMETHODIMP RegisterExtensionAs(BSTR* bstrExtensionName) override;
+    STDMETHODIMP GetNProps(LONG* plProps) override;
+    STDMETHODIMP FindProp(BSTR bstrPropName, LONG* plPropNum) override;
+    STDMETHODIMP GetPropName(LONG lPropNum, LONG lPropAlias, BSTR* pbstrPropName) override;
+    STDMETHODIMP GetPropVal(LONG lPropNum, VARIANT* pvarPropVal) override;
+    STDMETHODIMP SetPropVal(LONG lPropNum, VARIANT* varPropVal) override;
+    STDMETHODIMP IsPropReadable(LONG lPropNum, LONG* pboolPropRead) override;
+    STDMETHODIMP IsPropWritable(LONG lPropNum, LONG* pboolPropWrite) override;
+
+    // ILanguageExtender: methods (method_dispatch.cpp)
+    STDMETHODIMP GetNMethods(LONG* plMethods) override;
+    STDMETHODIMP FindMethod(BSTR bstrMethodName, LONG* plMethodNum) override;
+    STDMETHODIMP GetMethodName(LONG lMethodNum, LONG lMethodAlias, BSTR* pbstrMethodName) override;
+    STDMETHODIMP GetNParams(LONG lMethodNum, LONG* plParams) override;
+    STDMETHODIMP GetParamDefValue(LONG lMethodNum, LONG lParamNum, VARIANT* pvarParamDefValue) override;
+    STDMETHODIMP HasRetVal(LONG lMethodNum, LONG* pboolRetValue) override;
+    STDMETHODIMP CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) override;
+    STDMETHODIMP CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue, SAFEARRAY** paParams) override;
+
+    // IConnectionSettings
+    STDMETHODIMP GetSettings(LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) override;
+    STDMETHODIMP SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) override;
+
+    // IPropertyPage: the settings page is not offered yet; every method
+    // answers E_NOTIMPL.
+    STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
+    STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
+    STDMETHODIMP Deactivate() override;
+    STDMETHODIMP GetPageInfo(PROPPAGEINFO* pPageInfo) override;
+    STDMETHODIMP SetObjects(ULONG cObjects, IUnknown** ppUnk) override;
+    STDMETHODIMP Show(UINT nCmdShow) override;
+    STDMETHODIMP Move(LPCRECT pRect) override;
+    STDMETHODIMP IsPageDirty() override;
+    STDMETHODIMP Apply() override;
+    STDMETHODIMP Help(LPCOLESTR pszHelpDir) override;
+    STDMETHODIMP TranslateAccelerator(MSG* pMsg) override;
+
+private:
+    // The object's own IUnknown: it counts the references and, when the
+    // object is aggregated, is the one the outer unknown holds.
+    class InnerUnknown final : public IUnknown {
+    public:
+        explicit InnerUnknown(AddInObject& owner) : owner_(owner) {}
+        STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+        STDMETHODIMP_(ULONG) AddRef() override;
+        STDMETHODIMP_(ULONG) Release() override;
+
+    private:
+        AddInObject& owner_;
+    };
+
+    explicit AddInObject(IUnknown* outer);
+    ~AddInObject();
+
+    // Answers from the interface table: IUnknown (as IInitDone), IInitDone,
+    // ILanguageExtender, IConnectionSettings, IPropertyPage.
+    HRESULT QueryOwnInterface(REFIID iid, void** object);
+    IUnknown* ControllingUnknown();
+
+    void ObtainHostInterfaces(IDispatch* connection);
+    void ReleaseHostInterfaces();
+    void RegisterProfile();
+
+    // Property access (property_access.cpp).
+    HRESULT ReadProperty(LONG number, VARIANT& value);
+    HRESULT WriteProperty(LONG number, const VARIANT& value);
+    void SetEnabled(int32_t value);
+
+    win::module_lock moduleLock_;  // first: held for the object's whole life
+    InnerUnknown inner_;
+    IUnknown* const outer_;  // null unless aggregated
+    ULONG references_ = 1;   // plain counter: one thread at a time
+
+    ComponentState state_;
+    ConnectionSettings settings_;
+    Win32SerialLine line_;
+    Win32Clock clock_;
+    Win32LocalTime localTime_;
+    TerminalLink link_;
+    HWND pageWindow_ = nullptr;
+    GdiProgressPainter painter_;
+    MethodCalls calls_;
+
+    // Held from Init to Done; declared so that destruction releases them in
+    // the order Done does.
+    win::com_ptr<IErrorLog> errorLog_;
+    win::com_ptr<IAsyncEvent> asyncEvent_;
+    win::com_ptr<IPropertyProfile> profile_;
+    win::com_ptr<IStatusLine> statusLine_;
+};
+
+}  // namespace quill

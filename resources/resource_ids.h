@@ -1,0 +1,9 @@
+// Resource identifiers and version of the module, shared by the resource
+// script and the code that loads the resources.
+#pragma once
+
+#define IDS_PAGE_TITLE 102
+#define IDR_TYPELIB 1
+
+#define QUILL_VERSION_NUMBERS 4,0,9,1
+#define QUILL_VERSION_TEXT "4.0.9.1"
