@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "core/win/handles.h"
 #include "link/serial_line.h"
 
 namespace quill {
@@ -28,10 +31,29 @@ public:
     void DiscardQueues() override;
 
 private:
-    // Implementation state (handle, event, OVERLAPPED, DCB, COMSTAT, adapter
-    // byte) is the implementer's; RAII wrappers from core/win.
-    struct State;
-    State* state_ = nullptr;
+    // The one operation that may be outstanding on the shared OVERLAPPED.
+    enum class Pending { Nothing, Write, Wait };
+
+    bool StartWrite(const uint8_t* bytes, size_t count);
+    void FinishPendingWrite();
+    void EndPendingWait();
+    void FreeOverlapped();
+    WaitOutcome AwaitPendingWait(uint32_t milliseconds);
+    bool PendingOperationDone() const;
+    void CollectPendingResult(bool wait);
+    DWORD QueuedInputBytes();
+
+    win::unique_hfile port_;
+    win::unique_event ioEvent_;
+    OVERLAPPED overlapped_{};
+    DCB lineSettings_{};
+    COMSTAT queueStatus_{};
+    // Written by the system when a pending wait completes, so it lives here.
+    DWORD eventMask_ = 0;
+    // The bytes of the write in progress; the caller's buffer may be gone
+    // before the port has sent them.
+    std::vector<uint8_t> writeBuffer_;
+    Pending pending_ = Pending::Nothing;
 };
 
 class Win32Clock final : public Clock {

@@ -1,0 +1,266 @@
+// The Win32 serial line on a real port handle: under Wine, a pseudo-terminal
+// linked as COM10 whose far end is the pty peer (tools/pty-peer), started by
+// serial_line_tests.sh. The peer answers "BAUD", "ECHO text", "SEND n" and
+// "LATER ms text" lines and is otherwise silent. COM6 is kept unlinked.
+// Timing under Wine is asserted only within loose bounds.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/win32_serial_line.h"
+
+namespace quill {
+namespace {
+
+constexpr char kPeerPort[] = "COM10";
+constexpr char kMissingPort[] = "COM6";
+constexpr uint32_t kWaitMs = 50;
+constexpr uint32_t kReplyLimitMs = 2000;
+constexpr uint32_t kArrivalMs = 300;
+constexpr size_t kReadCapacity = 256;
+constexpr uint8_t kUntouched = 0xAA;
+
+// Set by the wrapper when Wine runs with the modem-line shim, under which a
+// wait for a received character really waits.
+bool WaitsReallyWait() {
+    const char* flag = std::getenv("QUILL_WAITS_BLOCK");
+    return flag != nullptr && std::strcmp(flag, "1") == 0;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+class SerialLineTest : public ::testing::Test {
+protected:
+    void OpenPeer(uint32_t baudRate = 115200) {
+        ASSERT_TRUE(line_.Open(kPeerPort));
+        ASSERT_TRUE(line_.Configure({baudRate, true}));
+        line_.DiscardQueues();
+    }
+
+    void Send(const std::string& text) {
+        const auto bytes = Bytes(text);
+        line_.Write(bytes.data(), bytes.size());
+    }
+
+    // Collects bytes up to a CR the way the protocol does: wait; when the
+    // wait saw input, let it settle and read what is queued. Returns the line
+    // without its CR, or "<none>".
+    std::string ReceiveLine() {
+        std::string received;
+        const uint64_t deadline = clock_.NowMs() + kReplyLimitMs;
+        while (clock_.NowMs() < deadline) {
+            const WaitOutcome outcome = line_.WaitForInput(kWaitMs);
+            if (outcome == WaitOutcome::Failed) break;
+            if (outcome == WaitOutcome::TimedOut) continue;  // the wait stays armed
+            clock_.Sleep(kWaitMs);
+            uint8_t buffer[kReadCapacity];
+            const size_t count = line_.ReadQueued(buffer, sizeof buffer);
+            received.append(buffer, buffer + count);
+            const auto end = received.find('\r');
+            if (end != std::string::npos) return received.substr(0, end);
+        }
+        return "<none>";
+    }
+
+    Win32SerialLine line_;
+    Win32Clock clock_;
+};
+
+TEST_F(SerialLineTest, PortAboveNineOpensThroughTheDeviceNamespace) {
+    EXPECT_TRUE(line_.Open(kPeerPort));
+    EXPECT_TRUE(line_.IsOpen());
+    line_.Close();
+    EXPECT_FALSE(line_.IsOpen());
+}
+
+TEST_F(SerialLineTest, MissingPortDoesNotOpen) {
+    EXPECT_FALSE(line_.Open(kMissingPort));
+    EXPECT_FALSE(line_.IsOpen());
+}
+
+TEST_F(SerialLineTest, OpeningAnOpenLineAgainGivesAWorkingLine) {
+    ASSERT_TRUE(line_.Open(kPeerPort));
+    OpenPeer();
+    Send("ECHO reopened\r");
+    EXPECT_EQ(ReceiveLine(), "reopened");
+}
+
+struct BaudCase {
+    const char* description;
+    uint32_t configured;
+    uint32_t reconfigured;  // 0: not reconfigured
+    uint32_t peerSees;
+};
+
+TEST_F(SerialLineTest, PeerSeesTheBaudRateOfTheLine) {
+    const BaudCase cases[] = {
+        {"configured at 115200", 115200, 0, 115200},
+        {"configured at 9600", 9600, 0, 9600},
+        {"configured at 2400", 2400, 0, 2400},
+        {"configured at 9600, then switched to 38400", 9600, 38400, 38400},
+        {"configured at 115200, then switched to 19200", 115200, 19200, 19200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        OpenPeer(c.configured);
+        if (c.reconfigured != 0) line_.Reconfigure({c.reconfigured, true});
+        Send("BAUD\r");
+        EXPECT_EQ(ReceiveLine(), std::to_string(c.peerSees));
+        line_.Close();
+    }
+}
+
+TEST_F(SerialLineTest, WrittenBytesReachThePeerAfterTheCallersBufferIsGone) {
+    struct WriteCase {
+        const char* description;
+        bool drain;
+    };
+    const WriteCase cases[] = {{"write without waiting", false}, {"write and drain", true}};
+    OpenPeer();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        std::vector<uint8_t> bytes = Bytes("ECHO hello, peer\r");
+        if (c.drain)
+            line_.WriteAndDrain(bytes.data(), bytes.size());
+        else
+            line_.Write(bytes.data(), bytes.size());
+        std::fill(bytes.begin(), bytes.end(), uint8_t{'X'});
+        bytes.clear();
+        bytes.shrink_to_fit();
+        EXPECT_EQ(ReceiveLine(), "hello, peer");
+    }
+}
+
+TEST_F(SerialLineTest, ReadTakesNoMoreThanItsCapacityAndLeavesTheRestQueued) {
+    OpenPeer();
+    Send("SEND 300\r");
+    clock_.Sleep(kArrivalMs);
+
+    std::vector<uint8_t> buffer(300, kUntouched);
+    ASSERT_EQ(line_.ReadQueued(buffer.data(), kReadCapacity), kReadCapacity);
+    for (size_t i = kReadCapacity; i < buffer.size(); ++i)
+        ASSERT_EQ(buffer[i], kUntouched) << "written beyond the capacity at " << i;
+    for (size_t i = 0; i < kReadCapacity; ++i) ASSERT_EQ(buffer[i], uint8_t(i)) << "byte " << i;
+
+    EXPECT_EQ(line_.WaitForInput(kWaitMs), WaitOutcome::Received)
+        << "bytes still queued count as received input";
+    std::vector<uint8_t> rest(kReadCapacity, kUntouched);
+    ASSERT_EQ(line_.ReadQueued(rest.data(), rest.size()), 44u);
+    for (size_t i = 0; i < 44; ++i) ASSERT_EQ(rest[i], uint8_t(kReadCapacity + i)) << "byte " << i;
+    EXPECT_EQ(line_.ReadQueued(rest.data(), rest.size()), 0u);
+}
+
+TEST_F(SerialLineTest, DiscardingTheQueuesDropsReceivedBytes) {
+    OpenPeer();
+    Send("SEND 20\r");
+    clock_.Sleep(kArrivalMs);
+    line_.DiscardQueues();
+    uint8_t buffer[kReadCapacity];
+    EXPECT_EQ(line_.ReadQueued(buffer, sizeof buffer), 0u);
+}
+
+TEST_F(SerialLineTest, WaitAgainstASilentPeerEndsWithoutHanging) {
+    OpenPeer();
+    for (int pass = 0; pass < 4; ++pass) {
+        SCOPED_TRACE(pass);
+        const uint64_t start = clock_.NowMs();
+        const WaitOutcome outcome = line_.WaitForInput(kWaitMs);
+        const uint64_t elapsed = clock_.NowMs() - start;
+        EXPECT_LT(elapsed, 1000u);
+        uint8_t buffer[kReadCapacity];
+        const size_t queued = line_.ReadQueued(buffer, sizeof buffer);
+        EXPECT_EQ(queued, 0u);
+        if (WaitsReallyWait()) {
+            EXPECT_EQ(outcome, WaitOutcome::TimedOut);
+            EXPECT_GE(elapsed, 40u);
+        } else {
+            // Without modem lines Wine completes every wait at once.
+            EXPECT_NE(outcome, WaitOutcome::Failed);
+        }
+    }
+}
+
+TEST_F(SerialLineTest, WaitThatTimedOutStillSeesALateAnswer) {
+    OpenPeer();
+    Send("LATER 200 late\r");
+    EXPECT_EQ(ReceiveLine(), "late");
+}
+
+TEST_F(SerialLineTest, ClosingWithAWaitInProgressReturnsPromptly) {
+    OpenPeer();
+    line_.WaitForInput(kWaitMs);
+    const uint64_t start = clock_.NowMs();
+    line_.Close();
+    EXPECT_LT(clock_.NowMs() - start, 1000u);
+    EXPECT_FALSE(line_.IsOpen());
+}
+
+TEST_F(SerialLineTest, WaitEndsWhenThePeerAnswers) {
+    OpenPeer();
+    Send("SEND 5\r");
+    EXPECT_EQ(line_.WaitForInput(kReplyLimitMs), WaitOutcome::Received);
+    clock_.Sleep(kWaitMs);
+    uint8_t buffer[kReadCapacity];
+    EXPECT_EQ(line_.ReadQueued(buffer, sizeof buffer), 5u);
+}
+
+TEST_F(SerialLineTest, WritingAfterATimedOutWaitStillGetsTheAnswer) {
+    OpenPeer();
+    // Leaves a wait armed when waits really wait; the write that follows
+    // must not share the I/O record with it.
+    line_.WaitForInput(kWaitMs);
+    Send("ECHO after a time-out\r");
+    EXPECT_EQ(ReceiveLine(), "after a time-out");
+    Send("ECHO and once more\r");
+    EXPECT_EQ(ReceiveLine(), "and once more");
+}
+
+TEST(ClosedSerialLine, DoesNothingAndReportsFailure) {
+    Win32SerialLine line;
+    const uint8_t command[] = {'B', 'A', 'U', 'D', '\r'};
+    line.Write(command, sizeof command);
+    line.WriteAndDrain(command, sizeof command);
+    line.Reconfigure({9600, true});
+    line.AbortPending();
+    line.DiscardQueues();
+    uint8_t buffer[8];
+    EXPECT_FALSE(line.Configure({9600, true}));
+    EXPECT_EQ(line.WaitForInput(kWaitMs), WaitOutcome::Failed);
+    EXPECT_EQ(line.ReadQueued(buffer, sizeof buffer), 0u);
+    line.Close();
+    EXPECT_FALSE(line.IsOpen());
+}
+
+TEST(SystemClock, SleepingAdvancesTheReading) {
+    Win32Clock clock;
+    const uint64_t start = clock.NowMs();
+    clock.Sleep(100);
+    const uint64_t elapsed = clock.NowMs() - start;
+    EXPECT_GE(elapsed, 90u);
+    EXPECT_LT(elapsed, 1000u);
+}
+
+TEST(SystemClock, LocalTimeAgreesWithTheRuntimesLocalTime) {
+    const std::time_t before = std::time(nullptr);
+    const LocalTime now = Win32LocalTime().Now();
+    const std::time_t after = std::time(nullptr);
+
+    std::tm fields{};
+    fields.tm_year = now.year - 1900;
+    fields.tm_mon = now.month - 1;
+    fields.tm_mday = now.day;
+    fields.tm_hour = now.hour;
+    fields.tm_min = now.minute;
+    fields.tm_sec = now.second;
+    fields.tm_isdst = -1;
+    const std::time_t reading = std::mktime(&fields);
+    EXPECT_GE(reading, before - 1);
+    EXPECT_LE(reading, after + 1);
+}
+
+}  // namespace
+}  // namespace quill

@@ -1,0 +1,42 @@
+// Painting the progress box: a cyan rectangle with a black outline and the
+// count text centred in it, straight onto a device context; nothing is kept.
+#include "ui/progress_box.h"
+
+#include <string>
+
+#include "core/win/handles.h"
+#include "ui/progress_text.h"
+
+namespace quill {
+namespace {
+
+constexpr COLORREF kBoxColour = 0x00FFFF00;  // cyan
+constexpr UINT kTextFormat = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+
+// The text's width in the context's current font; the text is Windows-1251,
+// the ANSI code page the component runs under.
+int32_t TextWidth(HDC dc, const std::string& text) {
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &extent);
+    return extent.cx;
+}
+
+}  // namespace
+
+void GdiProgressPainter::DrawProgressBox(int32_t mode, int32_t count) {
+    const std::string text = ProgressText(mode, count);
+    win::unique_window_dc dc(pageWindow_);
+    if (!dc) return;
+
+    const BoxRect box = ProgressBoxRect(::GetDeviceCaps(dc.get(), HORZRES),
+                                        ::GetDeviceCaps(dc.get(), VERTRES), TextWidth(dc.get(), text));
+    win::unique_hbrush brush(::CreateSolidBrush(kBoxColour));
+    ::SetBkMode(dc.get(), TRANSPARENT);
+    win::select_object_scope selected(dc.get(), brush.get());
+
+    ::Rectangle(dc.get(), box.left, box.top, box.right, box.bottom);
+    RECT textArea{box.left, box.top, box.right, box.bottom};
+    ::DrawTextA(dc.get(), text.data(), static_cast<int>(text.size()), &textArea, kTextFormat);
+}
+
+}  // namespace quill
