@@ -205,12 +205,20 @@ private:
         return fields;
     }
 
+    static bool ErrorsGoToAConsole() { return ::GetFileType(::GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR; }
+    static void EndProgressLine() {
+        if (ErrorsGoToAConsole()) Print(L"", STD_ERROR_HANDLE);
+    }
+
+    // A progress line on a console (rewritten in place), and the progress box
+    // on request.
     void ShowProgress(LONG mode, LONG count, const std::wstring& what) {
-        std::wstring line = L"\r" + what + L": " + std::to_wstring(count);
-        const std::string bytes = Utf8(line);
-        DWORD written = 0;
-        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                    nullptr);
+        if (ErrorsGoToAConsole()) {
+            const std::string bytes = Utf8(L"\r" + what + L": " + std::to_wstring(count));
+            DWORD written = 0;
+            ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                        nullptr);
+        }
         if (progress_) CallByName(L"ShowProgress", {ScriptValue::Number(mode), ScriptValue::Number(count)}, true);
     }
 
@@ -224,7 +232,7 @@ private:
         for (;;) {
             const LONG got = CallByName(method, {ScriptValue::Parse(number)}, true).value_or(-1);
             if (got != 1) {
-                Print(L"", STD_ERROR_HANDLE);
+                EndProgressLine();
                 Print(std::wstring(method) + L"(" + number + L"): " + std::to_wstring(count) + L" records to " +
                       path + L", last call " + std::to_wstring(got) + L"   " + Outcome());
                 return got == 0;
@@ -251,14 +259,14 @@ private:
                 object_.Set(fieldProperty(n)->number,
                             ScriptValue::Text(n <= static_cast<int>(fields.size()) ? fields[n - 1] : L""));
             if (CallByName(L"PutRecord", {ScriptValue::Parse(number)}, true).value_or(0) != 1) {
-                Print(L"", STD_ERROR_HANDLE);
+                EndProgressLine();
                 Print(L"PutRecord(" + number + L") refused record " + std::to_wstring(count + 1) + L"   " +
                       Outcome());
                 return false;
             }
             ShowProgress(0, ++count, L"sent");
         }
-        Print(L"", STD_ERROR_HANDLE);
+        EndProgressLine();
         Print(L"PutRecord(" + number + L"): " + std::to_wstring(count) + L" records from " + path);
         return CallByName(L"Finish").value_or(0) == 1;
     }
