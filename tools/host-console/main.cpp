@@ -301,8 +301,9 @@ private:
                          const wchar_t* pace) {
         constexpr double kBitsPerByte = 10, kBaud = 115200;
         wchar_t row[256];
-        std::swprintf(row, 256, L"%-28ls %6ld %10.1f %9.2f %12.2f   %ls", what.c_str(), calls,
-                      spent.first / calls, spent.second / calls, 1000.0 * lineBytes * kBitsPerByte / kBaud, pace);
+        std::swprintf(row, 256, L"%-24ls %6ld %10.1f %8.2f %5.1f%% %10.2f   %ls", what.c_str(), calls,
+                      spent.first / calls, spent.second / calls, 100.0 * spent.second / spent.first,
+                      1000.0 * lineBytes * kBitsPerByte / kBaud, pace);
         Print(row);
     }
 
@@ -311,8 +312,8 @@ private:
             Fail(L"bench: no terminal (" + Outcome() + L")");
             return false;
         }
-        Print(L"operation                     calls  wall ms/call  cpu ms  line ms/call   protocol pace");
-        constexpr LONG kQueryCalls = 10;
+        Print(L"operation                 calls  wall ms/call  cpu ms/call (of wall)  line ms/call   protocol pace");
+        constexpr LONG kQueryCalls = 20;
         const struct {
             const wchar_t* method;
             LONG number;  // -1: none
@@ -326,7 +327,7 @@ private:
             if (query.number >= 0) args.push_back(ScriptValue::Number(query.number));
             watch.Start();
             for (LONG i = 0; i < kQueryCalls; ++i) CallByName(query.method, args, true);
-            BenchRow(query.method, kQueryCalls, watch.Stop(), query.lineBytes, L"about 100 ms");
+            BenchRow(query.method, kQueryCalls, watch.Stop(), query.lineBytes, L"one wait + 50 ms, about 100 ms");
         }
 
         double downloadBytes = 0;
@@ -337,7 +338,8 @@ private:
             downloadBytes += 5 + object_.Text(L"Data").size() + 4;
         }
         if (pulled > 0)
-            BenchRow(L"GetData, per record", pulled, watch.Stop(), downloadBytes / pulled, L"about 100 ms");
+            BenchRow(L"GetData, per record", pulled, watch.Stop(), downloadBytes / pulled,
+                     L"one wait + 50 ms, about 100 ms");
 
         double uploadBytes = 0;
         LONG loaded = 0;
@@ -350,7 +352,8 @@ private:
             uploadBytes += 5 + 4 + text.size() + 1 + 3 + 4;
         }
         if (loaded > 0)
-            BenchRow(L"PutRecord, per record", loaded, watch.Stop(), uploadBytes / loaded, L"about 200 ms");
+            BenchRow(L"PutRecord, per record", loaded, watch.Stop(), uploadBytes / loaded,
+                     L"two exchanges, about 200 ms");
         CallByName(L"Finish", {}, true);
         Print(L"(a silent terminal is given up after about 200 ms; records: " + std::to_wstring(pulled) +
               L" pulled, " + std::to_wstring(loaded) + L" loaded)");
