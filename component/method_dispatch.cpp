@@ -6,14 +6,12 @@
 #include "component/addin_object.h"
 #include "component/extension_tables.h"
 #include "component/parameters.h"
+#include "component/table_answers.h"
 #include "core/win/text.h"
 
 namespace quill {
 namespace {
 
-constexpr LONG kNotFound = -1;
-constexpr LONG kTrue = 1;
-constexpr LONG kFalse = 0;
 constexpr LONG kNoParameters = 0;
 
 // The parameters of one call: a VT_I4 gives its value, a VT_BSTR its text
@@ -47,22 +45,11 @@ STDMETHODIMP AddInObject::GetNMethods(LONG* plMethods) {
 }
 
 STDMETHODIMP AddInObject::FindMethod(BSTR bstrMethodName, LONG* plMethodNum) {
-    if (plMethodNum == nullptr) return E_POINTER;
-    *plMethodNum = kNotFound;
-    return win::GuardedCall([&]() -> HRESULT {
-        *plMethodNum = quill::FindMethod(win::TextFromBstr(bstrMethodName));
-        return *plMethodNum == kNotFound ? S_FALSE : S_OK;
-    });
+    return answer::FoundNumber(bstrMethodName, plMethodNum, [](const std::string& name) { return quill::FindMethod(name); });
 }
 
 STDMETHODIMP AddInObject::GetMethodName(LONG lMethodNum, LONG lMethodAlias, BSTR* pbstrMethodName) {
-    if (pbstrMethodName == nullptr) return E_POINTER;
-    return win::GuardedCall([&]() -> HRESULT {
-        const std::optional<std::string> name = MethodName(lMethodNum, lMethodAlias);
-        *pbstrMethodName = win::BstrFromText(name.value_or(std::string())).release();
-        if (*pbstrMethodName == nullptr) return E_OUTOFMEMORY;
-        return name ? S_OK : S_FALSE;
-    });
+    return answer::Name(pbstrMethodName, [&] { return MethodName(lMethodNum, lMethodAlias); });
 }
 
 STDMETHODIMP AddInObject::GetNParams(LONG lMethodNum, LONG* plParams) {
@@ -82,7 +69,7 @@ STDMETHODIMP AddInObject::HasRetVal(LONG lMethodNum, LONG* pboolRetValue) {
     if (pboolRetValue == nullptr) return E_POINTER;
     const MethodEntry* entry = FindMethodEntry(lMethodNum);
     if (entry == nullptr) return S_FALSE;
-    *pboolRetValue = entry->returnsValue ? kTrue : kFalse;
+    *pboolRetValue = answer::Flag(entry->returnsValue);
     return S_OK;
 }
 

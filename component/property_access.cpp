@@ -5,6 +5,7 @@
 #include "component/addin_object.h"
 #include "component/extension_tables.h"
 #include "component/result_messages.h"
+#include "component/table_answers.h"
 #include "core/win/text.h"
 
 namespace quill {
@@ -12,9 +13,6 @@ namespace {
 
 constexpr const char* kExtensionName = "Quillomat";
 
-constexpr LONG kNotFound = -1;
-constexpr LONG kTrue = 1;
-constexpr LONG kFalse = 0;
 
 bool IsField(LONG number) { return number >= prop::kField1 && number <= prop::kField6; }
 
@@ -48,28 +46,17 @@ STDMETHODIMP AddInObject::GetNProps(LONG* plProps) {
 }
 
 STDMETHODIMP AddInObject::FindProp(BSTR bstrPropName, LONG* plPropNum) {
-    if (plPropNum == nullptr) return E_POINTER;
-    *plPropNum = kNotFound;
-    return win::GuardedCall([&]() -> HRESULT {
-        *plPropNum = FindProperty(win::TextFromBstr(bstrPropName));
-        return *plPropNum == kNotFound ? S_FALSE : S_OK;
-    });
+    return answer::FoundNumber(bstrPropName, plPropNum, [](const std::string& name) { return FindProperty(name); });
 }
 
 STDMETHODIMP AddInObject::GetPropName(LONG lPropNum, LONG lPropAlias, BSTR* pbstrPropName) {
-    if (pbstrPropName == nullptr) return E_POINTER;
-    return win::GuardedCall([&]() -> HRESULT {
-        const std::optional<std::string> name = PropertyName(lPropNum, lPropAlias);
-        *pbstrPropName = win::BstrFromText(name.value_or(std::string())).release();
-        if (*pbstrPropName == nullptr) return E_OUTOFMEMORY;
-        return name ? S_OK : S_FALSE;
-    });
+    return answer::Name(pbstrPropName, [&] { return PropertyName(lPropNum, lPropAlias); });
 }
 
 STDMETHODIMP AddInObject::IsPropReadable(LONG lPropNum, LONG* pboolPropRead) {
     if (pboolPropRead == nullptr) return E_POINTER;
     if (FindPropertyEntry(lPropNum) == nullptr) return S_FALSE;
-    *pboolPropRead = kTrue;
+    *pboolPropRead = answer::kTrue;
     return S_OK;
 }
 
@@ -77,7 +64,7 @@ STDMETHODIMP AddInObject::IsPropWritable(LONG lPropNum, LONG* pboolPropWrite) {
     if (pboolPropWrite == nullptr) return E_POINTER;
     const PropertyEntry* entry = FindPropertyEntry(lPropNum);
     if (entry == nullptr) return S_FALSE;
-    *pboolPropWrite = entry->writable ? kTrue : kFalse;
+    *pboolPropWrite = answer::Flag(entry->writable);
     return S_OK;
 }
 
@@ -102,7 +89,7 @@ HRESULT AddInObject::ReadProperty(LONG number, VARIANT& value) {
         case prop::kData:
             return SetText(value, state_.data);
         case prop::kEnabled:
-            SetInteger(value, link_.IsOpen() ? kTrue : kFalse);
+            SetInteger(value, answer::Flag(link_.IsOpen()));
             return S_OK;
         default:
             if (IsField(number)) return SetText(value, FieldText(state_, number));
