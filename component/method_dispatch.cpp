@@ -45,7 +45,8 @@ STDMETHODIMP AddInObject::GetNMethods(LONG* plMethods) {
 }
 
 STDMETHODIMP AddInObject::FindMethod(BSTR bstrMethodName, LONG* plMethodNum) {
-    return answer::FoundNumber(bstrMethodName, plMethodNum, [](const std::string& name) { return quill::FindMethod(name); });
+    return answer::FoundNumber(bstrMethodName, plMethodNum,
+                               [](const std::string& name) { return quill::FindMethod(name); });
 }
 
 STDMETHODIMP AddInObject::GetMethodName(LONG lMethodNum, LONG lMethodAlias, BSTR* pbstrMethodName) {

@@ -46,7 +46,8 @@ STDMETHODIMP AddInObject::GetNProps(LONG* plProps) {
 }
 
 STDMETHODIMP AddInObject::FindProp(BSTR bstrPropName, LONG* plPropNum) {
-    return answer::FoundNumber(bstrPropName, plPropNum, [](const std::string& name) { return FindProperty(name); });
+    return answer::FoundNumber(bstrPropName, plPropNum,
+                               [](const std::string& name) { return FindProperty(name); });
 }
 
 STDMETHODIMP AddInObject::GetPropName(LONG lPropNum, LONG lPropAlias, BSTR* pbstrPropName) {
