@@ -1,6 +1,7 @@
 // Records between terminal and component: downloads with their checksums,
 // refusals and control lines; the upload of a record; the end of a load.
 
+#include <array>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -384,24 +385,26 @@ TEST(Upload, AllFieldsEmptyLeaveCode26WithoutTouchingThePortOpenOrClosed) {
     }
 }
 
-TEST(Upload, ARecordTextOver252BytesIsRefusedWithCode7AndNothingIsSent) {
-    LinkBench bench;
-    Announced(bench);
-    bench.state.fields = {std::string(252, 'w'), "", "", "", "", ""};
-    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
-    EXPECT_EQ(bench.state.result, code::kDataTooLong);
-    EXPECT_TRUE(bench.line.Writes().empty());
-}
-
-TEST(Upload, ARecordWithACarriageReturnInAFieldIsRefusedWithCode9AndNothingIsSent) {
-    // The terminal would end the record line at that CR and take a piece of
-    // the record for the whole.
-    LinkBench bench;
-    Announced(bench);
-    bench.state.fields = {"12\r34", "B", "", "", "", ""};
-    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
-    EXPECT_EQ(bench.state.result, code::kTransferError);
-    EXPECT_TRUE(bench.line.Writes().empty());
+TEST(Upload, RecordsTheLineCannotCarryAreRefusedBeforeAnythingIsSent) {
+    const struct {
+        const char* sentence;
+        std::array<std::string, 6> fields;
+        int32_t result;
+    } cases[] = {
+        {"a record text over 252 bytes leaves code 7", {std::string(252, 'w'), "", "", "", "", ""},
+         code::kDataTooLong},
+        // The terminal would end the record line at that CR and take a piece
+        // of the record for the whole.
+        {"a CR inside a field leaves code 9", {"12\r34", "B", "", "", "", ""}, code::kTransferError},
+    };
+    for (const auto& c : cases) {
+        LinkBench bench;
+        Announced(bench);
+        bench.state.fields = c.fields;
+        EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0) << c.sentence;
+        EXPECT_EQ(bench.state.result, c.result) << c.sentence;
+        EXPECT_TRUE(bench.line.Writes().empty()) << c.sentence;
+    }
 }
 
 TEST(Upload, WithThePortClosedARecordLeavesCode1) {
