@@ -14,7 +14,7 @@
 #include "host/addin.h"
 #include "link/terminal_link.h"
 #include "link/win32_serial_line.h"
-#include "ui/connection_settings.h"
+#include "ui/settings_profile.h"
 #include "ui/progress_box.h"
 
 namespace quill {

@@ -2,7 +2,8 @@
 
 #include "component/extension_tables.h"
 #include "component/parameters.h"
-#include "component/result_messages.h"
+#include "core/result_codes.h"
+#include "link/protocol.h"
 
 namespace quill {
 namespace {
@@ -16,12 +17,12 @@ std::optional<Range> NumberRange(int32_t methodNumber) {
         case method::kGetDataCount:
         case method::kClearDoc:
         case method::kGetData:
-            return kDocumentRange;
+            return protocol::kDocumentRange;
         case method::kGetRecordsCount:
         case method::kClearDatabase:
         case method::kGetRecord:
         case method::kPutRecord:
-            return kDatabaseRange;
+            return protocol::kDatabaseRange;
         default:
             return std::nullopt;
     }
@@ -92,8 +93,8 @@ bool MethodCalls::CallAsProc(int32_t methodNumber, const MethodParameters& param
                 state_.result = code::kBadParameterType;
                 return true;
             }
-            painter_.DrawProgressBox(Bound(*mode, kProgressModeRange.lowest, kProgressModeRange.highest),
-                                     Bound(*count, kProgressCountRange.lowest, kProgressCountRange.highest));
+            painter_.DrawProgressBox(Bound(*mode, kProgressModeRange),
+                                     Bound(*count, kProgressCountRange));
             state_.result = code::kSuccess;
             return true;
         }

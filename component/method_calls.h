@@ -9,7 +9,8 @@
 
 #include "core/component_state.h"
 #include "link/terminal_link.h"
-#include "ui/connection_settings.h"
+#include "core/connection_settings.h"
+#include "ui/progress_painter.h"
 
 namespace quill {
 
@@ -20,13 +21,6 @@ class MethodParameters {
 public:
     virtual ~MethodParameters() = default;
     virtual std::optional<int32_t> Integer(int32_t index) const = 0;
-};
-
-// Paints the progress box (mode and count already bounded).
-class ProgressPainter {
-public:
-    virtual ~ProgressPainter() = default;
-    virtual void DrawProgressBox(int32_t mode, int32_t count) = 0;
 };
 
 class MethodCalls {

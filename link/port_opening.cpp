@@ -2,7 +2,7 @@
 // cradle. Everything meant for the adapter itself goes out with RTS low; the
 // terminal is reached with RTS high.
 
-#include "component/result_messages.h"
+#include "core/result_codes.h"
 #include "link/protocol.h"
 #include "link/terminal_link.h"
 

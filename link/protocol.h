@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "component/parameters.h"
+#include "core/numbers.h"
 
 namespace quill::protocol {
 
@@ -62,8 +62,10 @@ constexpr size_t kReceivedFramingLength = 3;
 // Two checksum bytes, CR and the closing NUL of the sent line buffer.
 constexpr size_t kMaxSentRecordText = kRecordLineBufferSize - 4;
 
-// Database numbers an upload accepts (downloads take the document and
-// database ranges of the method parameters).
+// The terminal's stores: documents 0 ... 9 and databases 1 ... 3, which the
+// method parameters are bounded to; an upload also accepts database 0.
+constexpr Range kDocumentRange{0, 9};
+constexpr Range kDatabaseRange{1, 3};
 constexpr Range kUploadDatabaseRange{0, 3};
 
 // Pace of every receive loop.

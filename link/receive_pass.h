@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "component/result_messages.h"
+#include "core/result_codes.h"
 #include "link/protocol.h"
 #include "link/serial_line.h"
 

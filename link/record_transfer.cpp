@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "component/parameters.h"
-#include "component/result_messages.h"
+#include "core/numbers.h"
+#include "core/result_codes.h"
 #include "link/bounded_line.h"
 #include "link/checksum.h"
 #include "link/command_line.h"
@@ -69,8 +69,8 @@ struct DownloadKind {
     bool givingUpLeavesTimeout;  // rather than whichever code was set last
 };
 
-constexpr DownloadKind kDocumentDownload{protocol::kGetDocumentRecord, kDocumentRange, true, true, false};
-constexpr DownloadKind kDatabaseDownload{protocol::kGetDatabaseRecord, kDatabaseRange, false, false, true};
+constexpr DownloadKind kDocumentDownload{protocol::kGetDocumentRecord, protocol::kDocumentRange, true, true, false};
+constexpr DownloadKind kDatabaseDownload{protocol::kGetDatabaseRecord, protocol::kDatabaseRange, false, false, true};
 
 class RecordDownload {
 public:

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "component/result_messages.h"
+#include "core/result_codes.h"
 #include "link/protocol.h"
 
 namespace quill {

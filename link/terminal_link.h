@@ -9,7 +9,7 @@
 
 #include "core/component_state.h"
 #include "link/serial_line.h"
-#include "ui/connection_settings.h"
+#include "core/connection_settings.h"
 
 namespace quill {
 

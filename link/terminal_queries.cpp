@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "component/parameters.h"
-#include "component/result_messages.h"
+#include "core/numbers.h"
+#include "core/result_codes.h"
 #include "link/command_line.h"
 #include "link/protocol.h"
 #include "link/reply_class.h"

@@ -12,7 +12,7 @@ constexpr uint64_t kMsPerSecond = 1000;
 uint64_t CounterFrequency() {
     static const uint64_t frequency = [] {
         LARGE_INTEGER value{};
-        ::QueryPerformanceFrequency(&value);
+        ::QueryPerformanceFrequency(&value);  // unchecked: 0 falls back to the tick count
         return static_cast<uint64_t>(value.QuadPart);
     }();
     return frequency;
@@ -26,7 +26,7 @@ uint64_t Win32Clock::NowMs() const {
     const uint64_t frequency = CounterFrequency();
     if (frequency == 0) return ::GetTickCount64();
     LARGE_INTEGER counter{};
-    ::QueryPerformanceCounter(&counter);
+    ::QueryPerformanceCounter(&counter);  // unchecked: cannot fail once the frequency is known
     const auto ticks = static_cast<uint64_t>(counter.QuadPart);
     // Whole seconds first, so the product cannot overflow.
     return ticks / frequency * kMsPerSecond + ticks % frequency * kMsPerSecond / frequency;

@@ -99,6 +99,8 @@ bool Win32SerialLine::Open(const std::string& portName) {
     }
     lineSettings_ = DCB{};
     lineSettings_.DCBlength = kLineSettingsSize;
+    // Unchecked: the fields the line uses are all set by Configure, and the
+    // queue sizes are only a request to the driver.
     ::GetCommState(port_.get(), &lineSettings_);
     ::SetupComm(port_.get(), kQueueSize, kQueueSize);
     return true;
@@ -119,6 +121,8 @@ bool Win32SerialLine::Configure(const LineSettings& settings) {
     if (!IsOpen()) return false;
     ApplyLineTable(lineSettings_, settings);
     if (!::SetCommState(port_.get(), &lineSettings_)) return false;
+    // Unchecked: the port took its line settings just now; a mask or time-outs
+    // it refused show as failed waits and reads.
     ::SetCommMask(port_.get(), kReceivedCharacter);
     COMMTIMEOUTS timeouts = LineTimeouts();
     ::SetCommTimeouts(port_.get(), &timeouts);
@@ -129,7 +133,7 @@ void Win32SerialLine::Reconfigure(const LineSettings& settings) {
     if (!IsOpen()) return;
     lineSettings_.BaudRate = settings.baudRate;
     lineSettings_.fRtsControl = RtsControl(settings.rtsHigh);
-    ::SetCommState(port_.get(), &lineSettings_);
+    ::SetCommState(port_.get(), &lineSettings_);  // unchecked: the adapter's silence tells
 }
 
 void Win32SerialLine::Write(const uint8_t* bytes, size_t count) { StartWrite(bytes, count); }
@@ -173,13 +177,13 @@ size_t Win32SerialLine::ReadQueued(uint8_t* buffer, size_t capacity) {
 
 void Win32SerialLine::AbortPending() {
     if (!IsOpen()) return;
-    ::PurgeComm(port_.get(), kAbortTransfers);
+    ::PurgeComm(port_.get(), kAbortTransfers);  // unchecked: nothing may be pending
     FinishPendingWrite();
 }
 
 void Win32SerialLine::DiscardQueues() {
     if (!IsOpen()) return;
-    ::PurgeComm(port_.get(), kClearQueues);
+    ::PurgeComm(port_.get(), kClearQueues);  // unchecked: empty queues stay empty
 }
 
 // Starts an overlapped write of a copy of the bytes; true when it is still
@@ -236,6 +240,7 @@ bool Win32SerialLine::PendingOperationDone() const { return HasOverlappedIoCompl
 
 void Win32SerialLine::CollectPendingResult(bool wait) {
     DWORD transferred = 0;
+    // Unchecked: the outcome of a write or a wait is read from the queues.
     ::GetOverlappedResult(port_.get(), &overlapped_, &transferred, wait ? TRUE : FALSE);
     pending_ = Pending::Nothing;
 }

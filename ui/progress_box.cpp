@@ -23,6 +23,8 @@ int32_t TextWidth(HDC dc, const std::string& text) {
 
 }  // namespace
 
+// Painting is best effort: the GDI calls' results are not checked, since a
+// box that could not be painted changes nothing for the script.
 void GdiProgressPainter::DrawProgressBox(int32_t mode, int32_t count) {
     const std::string text = ProgressText(mode, count);
     win::unique_window_dc dc(pageWindow_);

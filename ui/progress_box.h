@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "component/method_calls.h"
+#include "ui/progress_painter.h"
 
 namespace quill {
 

@@ -181,6 +181,44 @@ private:
     VARIANT value_;
 };
 
+// An owned SAFEARRAY (null is the empty value), destroyed with its elements.
+class unique_safearray {
+public:
+    unique_safearray() noexcept = default;
+    explicit unique_safearray(SAFEARRAY* array) noexcept : array_(array) {}
+    ~unique_safearray() { reset(); }
+    unique_safearray(const unique_safearray&) = delete;
+    unique_safearray& operator=(const unique_safearray&) = delete;
+    unique_safearray(unique_safearray&& other) noexcept : array_(other.release()) {}
+    unique_safearray& operator=(unique_safearray&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    // A one-dimensional array of `count` elements of `type`, indexed from 0;
+    // empty when memory runs out.
+    static unique_safearray create_vector(VARTYPE type, ULONG count) noexcept {
+        return unique_safearray(::SafeArrayCreateVector(type, 0, count));
+    }
+
+    SAFEARRAY* get() const noexcept { return array_; }
+    explicit operator bool() const noexcept { return array_ != nullptr; }
+
+    void reset(SAFEARRAY* array = nullptr) noexcept {
+        if (SAFEARRAY* old = std::exchange(array_, array)) ::SafeArrayDestroy(old);
+    }
+    [[nodiscard]] SAFEARRAY* release() noexcept { return std::exchange(array_, nullptr); }
+    SAFEARRAY** put() noexcept {
+        reset();
+        return &array_;
+    }
+    // The address of the held array, for an in-out parameter: the array stays.
+    SAFEARRAY** addressof() noexcept { return &array_; }
+
+private:
+    SAFEARRAY* array_ = nullptr;
+};
+
 // Element access of a one-dimensional SAFEARRAY of VARIANT. An array of any
 // other shape or element type is treated as having no elements, so a host
 // that hands in the wrong kind of array cannot make us read or write past

@@ -77,6 +77,9 @@ inline void CloseGdiObject(HGDIOBJ h) noexcept { ::DeleteObject(h); }
 inline HBRUSH NullBrush() noexcept { return nullptr; }
 inline void CloseBrush(HBRUSH h) noexcept { ::DeleteObject(h); }
 
+inline HDC NullDc() noexcept { return nullptr; }
+inline void DeleteDeviceContext(HDC h) noexcept { ::DeleteDC(h); }
+
 inline HFONT NullFont() noexcept { return nullptr; }
 inline void CloseFont(HFONT h) noexcept { ::DeleteObject(h); }
 
@@ -99,6 +102,9 @@ using unique_hbrush =
     unique_any<detail::handle_traits<HBRUSH, detail::NullBrush, detail::CloseBrush>>;
 using unique_hfont =
     unique_any<detail::handle_traits<HFONT, detail::NullFont, detail::CloseFont>>;
+// Device contexts made with CreateDC or CreateCompatibleDC, given back with
+// DeleteDC (those from GetDC are unique_window_dc).
+using unique_hdc = unique_any<detail::handle_traits<HDC, detail::NullDc, detail::DeleteDeviceContext>>;
 
 // An event object (NULL-empty) with its operations.
 class unique_event {

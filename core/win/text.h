@@ -12,16 +12,36 @@
 
 namespace quill::win {
 
+// UTF-16 to 8-bit text in `codePage`; a character the code page lacks becomes
+// its default character.
+inline std::string NarrowFromWide(UINT codePage, std::wstring_view wide) {
+    const int wideLength = static_cast<int>(wide.size());
+    if (wideLength == 0) return {};
+    const int length = ::WideCharToMultiByte(codePage, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string text(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(codePage, 0, wide.data(), wideLength, text.data(), length, nullptr, nullptr);
+    return text;
+}
+
+// 8-bit text in `codePage` to UTF-16.
+inline std::wstring WideFromNarrow(UINT codePage, std::string_view text) {
+    const int length = static_cast<int>(text.size());
+    if (length == 0) return {};
+    const int wideLength = ::MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    if (wideLength <= 0) return {};
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), wideLength);
+    return wide;
+}
+
+inline std::string Utf8FromWide(std::wstring_view wide) { return NarrowFromWide(CP_UTF8, wide); }
+inline std::wstring WideFromUtf8(std::string_view utf8) { return WideFromNarrow(CP_UTF8, utf8); }
+
 // BSTR to 8-bit text through the ANSI code page; a null BSTR gives the empty
 // text, a character the code page lacks becomes its default character.
 inline std::string TextFromBstr(BSTR value) {
-    const int wideLength = static_cast<int>(::SysStringLen(value));
-    if (wideLength == 0) return {};
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, value, wideLength, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return {};
-    std::string text(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, value, wideLength, text.data(), length, nullptr, nullptr);
-    return text;
+    return NarrowFromWide(CP_ACP, std::wstring_view(value, ::SysStringLen(value)));
 }
 
 // 8-bit text to a new BSTR through the ANSI code page; null only when memory

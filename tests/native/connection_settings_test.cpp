@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "ui/connection_settings.h"
+#include "ui/settings_profile.h"
 
 namespace quill {
 namespace {

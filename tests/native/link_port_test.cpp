@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/result_messages.h"
+#include "core/result_codes.h"
 #include "fake_line.h"
 
 namespace quill {

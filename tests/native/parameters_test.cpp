@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "component/parameters.h"
+#include "link/protocol.h"
 
 namespace quill {
 namespace {
@@ -27,13 +28,13 @@ TEST(Parameters, DecimalTextReadsLikeAScriptNumber) {
 }
 
 TEST(Parameters, BoundingClampsToTheRange) {
-    EXPECT_EQ(Bound(12, kDocumentRange.lowest, kDocumentRange.highest), 9);
-    EXPECT_EQ(Bound(-1, kDocumentRange.lowest, kDocumentRange.highest), 0);
-    EXPECT_EQ(Bound(0, kDatabaseRange.lowest, kDatabaseRange.highest), 1);
-    EXPECT_EQ(Bound(7, kDatabaseRange.lowest, kDatabaseRange.highest), 3);
-    EXPECT_EQ(Bound(2, kDatabaseRange.lowest, kDatabaseRange.highest), 2);
-    EXPECT_EQ(Bound(70000, kProgressCountRange.lowest, kProgressCountRange.highest), 64000);
-    EXPECT_EQ(Bound(-2147483647 - 1, kProgressModeRange.lowest, kProgressModeRange.highest), 0);
+    EXPECT_EQ(Bound(12, protocol::kDocumentRange), 9);
+    EXPECT_EQ(Bound(-1, protocol::kDocumentRange), 0);
+    EXPECT_EQ(Bound(0, protocol::kDatabaseRange), 1);
+    EXPECT_EQ(Bound(7, protocol::kDatabaseRange), 3);
+    EXPECT_EQ(Bound(2, protocol::kDatabaseRange), 2);
+    EXPECT_EQ(Bound(70000, kProgressCountRange), 64000);
+    EXPECT_EQ(Bound(-2147483647 - 1, kProgressModeRange), 0);
 }
 
 }  // namespace

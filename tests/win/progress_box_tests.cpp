@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/screen.h"
 #include "ui/progress_box.h"
 
 namespace quill {
@@ -29,48 +30,15 @@ struct Box {
     int CentreY() const { return (top + bottom) / 2; }
 };
 
-class ScreenDc {
-public:
-    ScreenDc() : dc_(::GetDC(nullptr)) {}
-    ~ScreenDc() { ::ReleaseDC(nullptr, dc_); }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC get() const { return dc_; }
+using test::Screen;
 
-private:
-    HDC dc_;
-};
-
-int TextWidth(const std::wstring& text) {
-    ScreenDc fresh;
-    SIZE extent{};
-    ::GetTextExtentPoint32W(fresh.get(), text.c_str(), static_cast<int>(text.size()), &extent);
-    return extent.cx;
-}
-
-Point ScreenCentre() {
-    ScreenDc screen;
-    return {::GetDeviceCaps(screen.get(), HORZRES) / 2, ::GetDeviceCaps(screen.get(), VERTRES) / 2};
-}
+Point ScreenCentre() { return {Screen::Width() / 2, Screen::Height() / 2}; }
 
 // The box for a text, centred on a point: 40 pixels high, 20 pixels wider
 // than the text (19 when the sum is odd).
 Box ExpectedBox(Point centre, const std::wstring& text) {
-    const int halfWidth = (TextWidth(text) + 20) / 2;
+    const int halfWidth = (Screen::TextWidth(text) + 20) / 2;
     return {centre.x - halfWidth, centre.y - 20, centre.x + halfWidth, centre.y + 20};
-}
-
-void FillScreen(COLORREF colour) {
-    ScreenDc screen;
-    RECT all{0, 0, ::GetDeviceCaps(screen.get(), HORZRES), ::GetDeviceCaps(screen.get(), VERTRES)};
-    HBRUSH brush = ::CreateSolidBrush(colour);
-    ::FillRect(screen.get(), &all, brush);
-    ::DeleteObject(brush);
-}
-
-COLORREF ScreenPixel(int x, int y) {
-    ScreenDc screen;
-    return ::GetPixel(screen.get(), x, y);
 }
 
 // The pixels of a screen rectangle, row by row, as 32-bit values.
@@ -85,19 +53,16 @@ std::vector<uint32_t> CaptureScreen(const Box& area) {
     format.bmiHeader.biBitCount = 32;
     format.bmiHeader.biCompression = BI_RGB;
 
-    ScreenDc screen;
-    HDC memory = ::CreateCompatibleDC(screen.get());
+    const win::unique_window_dc screen(nullptr);
+    const win::unique_hdc memory(::CreateCompatibleDC(screen.get()));
     void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(memory, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
+    const win::unique_hgdiobj bitmap(::CreateDIBSection(memory.get(), &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (bits == nullptr) return {};
+    const win::select_object_scope selected(memory.get(), bitmap.get());
+    ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
     ::GdiFlush();
     const auto* first = static_cast<const uint32_t*>(bits);
-    std::vector<uint32_t> pixels(first, first + static_cast<size_t>(width) * height);
-    ::SelectObject(memory, previous);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    return pixels;
+    return std::vector<uint32_t>(first, first + static_cast<size_t>(width) * height);
 }
 
 size_t CaptureIndex(const Box& area, int x, int y) {
@@ -112,16 +77,14 @@ uint32_t CapturedColour(COLORREF colour) {
 // What the box must look like: black outline, cyan inside, the text in black
 // on a single line in the middle.
 void PaintReferenceBox(const Box& box, const std::wstring& text) {
-    ScreenDc screen;
-    HBRUSH brush = ::CreateSolidBrush(kCyan);
-    HGDIOBJ previous = ::SelectObject(screen.get(), brush);
+    const win::unique_window_dc screen(nullptr);
+    const win::unique_hbrush brush(::CreateSolidBrush(kCyan));
+    const win::select_object_scope selected(screen.get(), brush.get());
     ::SetBkMode(screen.get(), TRANSPARENT);
     ::Rectangle(screen.get(), box.left, box.top, box.right, box.bottom);
     RECT area{box.left, box.top, box.right, box.bottom};
     ::DrawTextW(screen.get(), text.c_str(), static_cast<int>(text.size()), &area,
                 DT_SINGLELINE | DT_VCENTER | DT_CENTER);
-    ::SelectObject(screen.get(), previous);
-    ::DeleteObject(brush);
 }
 
 struct PixelCheck {
@@ -153,7 +116,7 @@ std::vector<PixelCheck> BoxChecks(const Box& b, COLORREF outside) {
 
 void ExpectScreenPixels(const std::vector<PixelCheck>& checks) {
     for (const auto& check : checks)
-        EXPECT_EQ(ScreenPixel(check.x, check.y), check.expected)
+        EXPECT_EQ(Screen::Pixel(check.x, check.y), check.expected)
             << check.where << " at (" << check.x << ", " << check.y << ")";
 }
 
@@ -177,14 +140,14 @@ TEST(ProgressBox, PaintsTheCountInACyanBoxInTheMiddleOfTheScreen) {
         SCOPED_TRACE(c.description);
         const Box box = ExpectedBox(ScreenCentre(), c.text);
 
-        FillScreen(kBackground);
+        Screen::Fill(kBackground);
         painter.DrawProgressBox(c.mode, c.count);
         ExpectScreenPixels(BoxChecks(box, kBackground));
         const auto painted = CaptureScreen(box);
         ASSERT_EQ(painted.at(CaptureIndex(box, box.left + 2, box.CentreY())), CapturedColour(kCyan))
             << "the capture does not show the box";
 
-        FillScreen(kBackground);
+        Screen::Fill(kBackground);
         PaintReferenceBox(box, c.text);
         EXPECT_TRUE(painted == CaptureScreen(box)) << "the box differs from the expected picture";
     }
@@ -197,7 +160,7 @@ TEST(ProgressBox, ShorterSecondTextLeavesTheEdgesOfTheFirstBoxVisible) {
     const Box narrow = ExpectedBox(ScreenCentre(), L"Передано: 7 записей");
     ASSERT_LT(wide.left + 2, narrow.left);
 
-    FillScreen(kBackground);
+    Screen::Fill(kBackground);
     painter.DrawProgressBox(4, 64000);
     painter.DrawProgressBox(0, 7);
 
@@ -237,12 +200,7 @@ public:
 
     HWND get() const { return window_; }
 
-    COLORREF ClientPixel(int x, int y) const {
-        HDC dc = ::GetDC(window_);
-        const COLORREF pixel = ::GetPixel(dc, x, y);
-        ::ReleaseDC(window_, dc);
-        return pixel;
-    }
+    COLORREF ClientPixel(int x, int y) const { return ::GetPixel(win::unique_window_dc(window_).get(), x, y); }
 
 private:
     static void PumpMessages() {
@@ -265,7 +223,7 @@ TEST(ProgressBox, PaintsIntoThePageWindowAtTheScreenCentreMeasuredFromItsCorner)
     ASSERT_LT(inPage.left + 2, width);
     ASSERT_GT(inPage.right - 1, width);
 
-    FillScreen(kBackground);
+    Screen::Fill(kBackground);
     PageWindow page(corner.x, corner.y, width, height);
     ASSERT_NE(page.get(), nullptr);
     HWND pageHandle = nullptr;

@@ -1,5 +1,5 @@
 // The Win32 serial line on a real port handle: under Wine, a pseudo-terminal
-// linked as COM10 whose far end is the pty peer (tools/pty-peer), started by
+// linked as COM10 whose far end is the pty peer (tests/win/pty_peer.cpp), started by
 // serial_line_tests.sh. The peer answers "BAUD", "ECHO text", "SEND n" and
 // "LATER ms text" lines and is otherwise silent. COM6 is kept unlinked.
 // Timing under Wine is asserted only within loose bounds.

@@ -5,15 +5,17 @@
 # has ended. When the modem-line shim is built, it is preloaded into Wine so
 # that waits for a received character really wait, and the tests expect
 # time-outs; without it they accept waits that end at once.
-#   serial_line_tests.sh PEER TEST_PROGRAM SHIM_PRELOAD [GTEST_ARGS...]
-# SHIM_PRELOAD is an LD_PRELOAD value that may name the library through $LIB.
+#   serial_line_tests.sh PEER TEST_PROGRAM NATIVE_BUILD [GTEST_ARGS...]
+# NATIVE_BUILD is the native build that holds the shim.
 set -uo pipefail
 peer=$1
 program=$2
-shim=$3
+export QUILL_NATIVE=$3
 shift 3
 : "${WINEPREFIX:?serial_line_tests.sh: run it under tools/with-wine}"
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../tools/terminal-ports"
+shim=$QUILL_SHIM
 wine_run=$here/../../tools/wine-run
 devices=$WINEPREFIX/dosdevices
 peer_port=$devices/com10

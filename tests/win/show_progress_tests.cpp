@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/win/screen.h"
 #include "tests/win/test_host.h"
 
 namespace quill::test {
@@ -16,39 +17,13 @@ constexpr COLORREF kCyan = RGB(0, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kBackground = RGB(255, 0, 255);
 
-class Screen {
-public:
-    Screen() : dc_(::GetDC(nullptr)) {}
-    ~Screen() { ::ReleaseDC(nullptr, dc_); }
-    Screen(const Screen&) = delete;
-    Screen& operator=(const Screen&) = delete;
-
-    int Width() const { return ::GetDeviceCaps(dc_, HORZRES); }
-    int Height() const { return ::GetDeviceCaps(dc_, VERTRES); }
-    COLORREF Pixel(int x, int y) const { return ::GetPixel(dc_, x, y); }
-    int TextWidth(const std::wstring& text) const {
-        SIZE extent{};
-        ::GetTextExtentPoint32W(dc_, text.c_str(), static_cast<int>(text.size()), &extent);
-        return extent.cx;
-    }
-    void Fill(COLORREF colour) const {
-        RECT all{0, 0, Width(), Height()};
-        HBRUSH brush = ::CreateSolidBrush(colour);
-        ::FillRect(dc_, &all, brush);
-        ::DeleteObject(brush);
-    }
-
-private:
-    HDC dc_;
-};
-
 class ShowProgress : public ::testing::Test {
 protected:
     void SetUp() override {
         component_ = Module::Get().CreateComponent();
         extender_ = component_.query<ILanguageExtender>();
         ASSERT_EQ(component_->Init(&connection_), S_OK);
-        screen_.Fill(kBackground);
+        Screen::Fill(kBackground);
     }
     void TearDown() override { component_->Done(); }
 
@@ -67,19 +42,18 @@ protected:
     // The left and right edges of the box painted for `text`: black outline,
     // cyan just inside, background just outside.
     void ExpectBoxFor(const std::wstring& text) {
-        const int x = screen_.Width() / 2, y = screen_.Height() / 2;
-        const int half = (screen_.TextWidth(text) + 20) / 2;
-        EXPECT_EQ(screen_.Pixel(x - half, y), kBlack) << "left outline";
-        EXPECT_EQ(screen_.Pixel(x + half - 1, y), kBlack) << "right outline";
-        EXPECT_EQ(screen_.Pixel(x - half + 2, y - 18), kCyan) << "inside";
-        EXPECT_EQ(screen_.Pixel(x - half - 2, y), kBackground) << "outside";
-        EXPECT_EQ(screen_.Pixel(x, y - 21), kBackground) << "above";
+        const int x = Screen::Width() / 2, y = Screen::Height() / 2;
+        const int half = (Screen::TextWidth(text) + 20) / 2;
+        EXPECT_EQ(Screen::Pixel(x - half, y), kBlack) << "left outline";
+        EXPECT_EQ(Screen::Pixel(x + half - 1, y), kBlack) << "right outline";
+        EXPECT_EQ(Screen::Pixel(x - half + 2, y - 18), kCyan) << "inside";
+        EXPECT_EQ(Screen::Pixel(x - half - 2, y), kBackground) << "outside";
+        EXPECT_EQ(Screen::Pixel(x, y - 21), kBackground) << "above";
     }
 
     FakeConnection connection_;
     win::com_ptr<IInitDone> component_;
     win::com_ptr<ILanguageExtender> extender_;
-    Screen screen_;
 };
 
 TEST_F(ShowProgress, BoundsModeAndCountBeforePainting) {
@@ -95,7 +69,7 @@ TEST_F(ShowProgress, BoundsModeAndCountBeforePainting) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
-        screen_.Fill(kBackground);
+        Screen::Fill(kBackground);
         EXPECT_EQ(Show(IntValue(c.mode), IntValue(c.count)), S_OK);
         EXPECT_EQ(Result(), 0);
         ExpectBoxFor(c.text);
@@ -108,13 +82,13 @@ TEST_F(ShowProgress, TakesNumbersWrittenAsText) {
 }
 
 TEST_F(ShowProgress, ABadParameterPaintsNothing) {
-    const int x = screen_.Width() / 2, y = screen_.Height() / 2;
+    const int x = Screen::Width() / 2, y = Screen::Height() / 2;
     EXPECT_EQ(Show(DoubleValue(1.0), IntValue(5)), S_OK) << "a bad mode";
     EXPECT_EQ(Result(), 28);
-    EXPECT_EQ(screen_.Pixel(x, y - 18), kBackground);
+    EXPECT_EQ(Screen::Pixel(x, y - 18), kBackground);
     EXPECT_EQ(Show(IntValue(1), BoolValue(true)), S_OK) << "a bad count";
     EXPECT_EQ(Result(), 28);
-    EXPECT_EQ(screen_.Pixel(x, y - 18), kBackground);
+    EXPECT_EQ(Screen::Pixel(x, y - 18), kBackground);
 }
 
 }  // namespace

@@ -30,21 +30,10 @@ std::wstring DirectoryOfThisProgram() {
 
 }  // namespace
 
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
+std::wstring Wide(const std::string& utf8) { return win::WideFromUtf8(utf8); }
 
 std::string Utf8(const wchar_t* text, size_t length) {
-    if (text == nullptr || length == 0) return {};
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
-    return utf8;
+    return text != nullptr ? win::Utf8FromWide(std::wstring_view(text, length)) : std::string();
 }
 
 std::string Utf8(BSTR text) { return Utf8(text, ::SysStringLen(text)); }
@@ -201,12 +190,12 @@ Module& Module::Get() {
 }
 
 Module::Module() : path_(DirectoryOfThisProgram() + kModuleFileName) {
-    handle_ = ::LoadLibraryW(path_.c_str());
-    if (handle_ == nullptr) return;
+    handle_.reset(::LoadLibraryW(path_.c_str()));
+    if (!handle_) return;
     getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(
-        reinterpret_cast<void*>(::GetProcAddress(handle_, "DllGetClassObject")));
+        reinterpret_cast<void*>(::GetProcAddress(handle_.get(), "DllGetClassObject")));
     canUnloadNow_ = reinterpret_cast<decltype(canUnloadNow_)>(
-        reinterpret_cast<void*>(::GetProcAddress(handle_, "DllCanUnloadNow")));
+        reinterpret_cast<void*>(::GetProcAddress(handle_.get(), "DllCanUnloadNow")));
 }
 
 HRESULT Module::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
@@ -225,22 +214,16 @@ win::com_ptr<IInitDone> Module::CreateComponent() const {
 
 // --- Arrays and values -------------------------------------------------------------
 
-VariantArray::VariantArray(ULONG count, VARTYPE elementType) {
-    SAFEARRAYBOUND bound{count, 0};
-    array_ = ::SafeArrayCreate(elementType, 1, &bound);
-}
-
-VariantArray::~VariantArray() {
-    if (array_ != nullptr) ::SafeArrayDestroy(array_);
-}
+VariantArray::VariantArray(ULONG count, VARTYPE elementType)
+    : array_(win::unique_safearray::create_vector(elementType, count)) {}
 
 void VariantArray::Set(LONG index, const VARIANT& value) {
-    ::SafeArrayPutElement(array_, &index, const_cast<VARIANT*>(&value));
+    ::SafeArrayPutElement(array_.get(), &index, const_cast<VARIANT*>(&value));
 }
 
 win::unique_variant VariantArray::At(LONG index) const {
     win::unique_variant element;
-    ::SafeArrayGetElement(array_, &index, element.put());
+    ::SafeArrayGetElement(array_.get(), &index, element.put());
     return element;
 }
 

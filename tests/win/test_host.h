@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/win/com.h"
+#include "core/win/handles.h"
+#include "core/win/text.h"
 #include "host/addin.h"
 
 namespace quill::test {
@@ -184,7 +186,7 @@ public:
     static Module& Get();
 
     const std::wstring& path() const { return path_; }
-    HMODULE handle() const { return handle_; }
+    HMODULE handle() const { return handle_.get(); }
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const;
     HRESULT CanUnloadNow() const;
 
@@ -195,7 +197,7 @@ private:
     Module();
 
     std::wstring path_;
-    HMODULE handle_ = nullptr;
+    win::unique_hmodule handle_;
     HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
     HRESULT(STDAPICALLTYPE* canUnloadNow_)() = nullptr;
 };
@@ -204,19 +206,16 @@ private:
 class VariantArray {
 public:
     explicit VariantArray(ULONG count, VARTYPE elementType = VT_VARIANT);
-    ~VariantArray();
-    VariantArray(const VariantArray&) = delete;
-    VariantArray& operator=(const VariantArray&) = delete;
 
-    SAFEARRAY** put() { return &array_; }
-    SAFEARRAY* get() const { return array_; }
+    SAFEARRAY** put() { return array_.addressof(); }
+    SAFEARRAY* get() const { return array_.get(); }
     // Puts a copy of `value` at `index`.
     void Set(LONG index, const VARIANT& value);
     // A copy of the element at `index`.
     win::unique_variant At(LONG index) const;
 
 private:
-    SAFEARRAY* array_ = nullptr;
+    win::unique_safearray array_;
 };
 
 // VARIANT values for tests.

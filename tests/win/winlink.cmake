@@ -1,7 +1,7 @@
 # The Win32 serial line against a pseudo-terminal peer, and the painting of
 # the progress box.
 set(WINLINK_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(WINLINK_PEER_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../../tools/pty-peer/pty_peer.cpp)
+set(WINLINK_PEER_SOURCE ${CMAKE_CURRENT_LIST_DIR}/pty_peer.cpp)
 set(WINLINK_PEER ${CMAKE_CURRENT_BINARY_DIR}/pty-peer)
 
 # The peer is a Linux program, built with the machine's own compiler.
@@ -20,14 +20,13 @@ if(DEFINED QUILL_NATIVE_BUILD)
 else()
   set(WINLINK_NATIVE_BUILD ${CMAKE_BINARY_DIR}/../native)
 endif()
-set(WINLINK_SHIM_PRELOAD "${WINLINK_NATIVE_BUILD}/tools/simulator/modem-shim/$LIB/libquill-modem-shim.so")
 
 add_executable(serial_line_tests ${WINLINK_TESTS_DIR}/serial_line_tests.cpp)
 target_link_libraries(serial_line_tests PRIVATE quill_link_win32 gtest_main)
 add_dependencies(serial_line_tests pty_peer)
 add_test(NAME serial_line_tests
   COMMAND bash ${WINLINK_TESTS_DIR}/serial_line_tests.sh ${WINLINK_PEER}
-          $<TARGET_FILE:serial_line_tests> ${WINLINK_SHIM_PRELOAD})
+          $<TARGET_FILE:serial_line_tests> ${WINLINK_NATIVE_BUILD})
 
 add_executable(progress_box_tests ${WINLINK_TESTS_DIR}/progress_box_tests.cpp)
 target_link_libraries(progress_box_tests PRIVATE quill_ui_win32 gtest_main gdi32 user32)

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "core/win/text.h"
 #include "tools/host-console/console_host.h"
 #include "tools/host-console/csv.h"
 #include "tools/host-console/script_object.h"
@@ -37,27 +38,12 @@
 namespace quill::console {
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
-    std::string out(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
-                          nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
-    return out;
-}
+using win::Utf8FromWide;
+using win::WideFromUtf8;
 
 // Output goes out as UTF-8 bytes, whatever the console's code page.
 void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) {
-    const std::string bytes = Utf8(line + L"\n");
+    const std::string bytes = Utf8FromWide(line + L"\n");
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -214,7 +200,7 @@ private:
     // on request.
     void ShowProgress(LONG mode, LONG count, const std::wstring& what) {
         if (ErrorsGoToAConsole()) {
-            const std::string bytes = Utf8(L"\r" + what + L": " + std::to_wstring(count));
+            const std::string bytes = Utf8FromWide(L"\r" + what + L": " + std::to_wstring(count));
             DWORD written = 0;
             ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                         nullptr);
@@ -223,7 +209,7 @@ private:
     }
 
     bool Pull(const wchar_t* method, const std::wstring& number, const std::wstring& path) {
-        std::ofstream file(Utf8(path), std::ios::binary);
+        std::ofstream file(Utf8FromWide(path), std::ios::binary);
         if (!file) {
             Fail(L"cannot write " + path);
             return false;
@@ -237,13 +223,13 @@ private:
                       path + L", last call " + std::to_wstring(got) + L"   " + Outcome());
                 return got == 0;
             }
-            file << Utf8(CsvLine(Fields())) << "\r\n";
+            file << Utf8FromWide(CsvLine(Fields())) << "\r\n";
             ShowProgress(1, ++count, L"received");
         }
     }
 
     bool Load(const std::wstring& number, const std::wstring& path) {
-        std::ifstream file(Utf8(path), std::ios::binary);
+        std::ifstream file(Utf8FromWide(path), std::ios::binary);
         if (!file) {
             Fail(L"cannot read " + path);
             return false;
@@ -254,7 +240,7 @@ private:
         while (std::getline(file, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.empty()) continue;
-            const auto fields = CsvFields(Wide(line));
+            const auto fields = CsvFields(WideFromUtf8(line));
             for (int n = 1; n <= 6; ++n)
                 object_.Set(fieldProperty(n)->number,
                             ScriptValue::Text(n <= static_cast<int>(fields.size()) ? fields[n - 1] : L""));

@@ -16,28 +16,21 @@ win::unique_bstr Bstr(const std::wstring& text) {
 std::wstring FromBstr(BSTR value) { return std::wstring(value, ::SysStringLen(value)); }
 
 // A SAFEARRAY of VARIANT holding the arguments, destroyed with the call.
-struct ArgumentArray {
-    SAFEARRAY* array = nullptr;
-    explicit ArgumentArray(const std::vector<ScriptValue>& args) {
-        array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(args.size()));
-        win::variant_array elements(array);
-        for (size_t i = 0; i < args.size(); ++i) {
-            win::unique_variant value;
-            if (args[i].isText) {
-                value->vt = VT_BSTR;
-                value->bstrVal = Bstr(args[i].text).release();
-            } else {
-                value = win::unique_variant::from_int(args[i].number);
-            }
-            elements.put(static_cast<LONG>(i), *value.get());
+win::unique_safearray ArgumentArray(const std::vector<ScriptValue>& args) {
+    auto array = win::unique_safearray::create_vector(VT_VARIANT, static_cast<ULONG>(args.size()));
+    win::variant_array elements(array.get());
+    for (size_t i = 0; i < args.size(); ++i) {
+        win::unique_variant value;
+        if (args[i].isText) {
+            value->vt = VT_BSTR;
+            value->bstrVal = Bstr(args[i].text).release();
+        } else {
+            value = win::unique_variant::from_int(args[i].number);
         }
+        elements.put(static_cast<LONG>(i), *value.get());
     }
-    ~ArgumentArray() {
-        if (array != nullptr) ::SafeArrayDestroy(array);
-    }
-    ArgumentArray(const ArgumentArray&) = delete;
-    ArgumentArray& operator=(const ArgumentArray&) = delete;
-};
+    return array;
+}
 
 }  // namespace
 
@@ -57,13 +50,13 @@ std::wstring ScriptValue::Show() const {
 std::optional<ScriptObject> ScriptObject::Create(const std::wstring& modulePath, IDispatch* connection,
                                                  std::wstring& error) {
     ScriptObject object;
-    object.module_ = ::LoadLibraryW(modulePath.c_str());
-    if (object.module_ == nullptr) {
+    object.module_.reset(::LoadLibraryW(modulePath.c_str()));
+    if (!object.module_) {
         error = L"cannot load " + modulePath;
         return std::nullopt;
     }
     auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(object.module_, "DllGetClassObject")));
+        reinterpret_cast<void*>(::GetProcAddress(object.module_.get(), "DllGetClassObject")));
     win::com_ptr<IClassFactory> factory;
     if (getClassObject == nullptr ||
         FAILED(getClassObject(CLSID_AddIn, IID_IClassFactory, factory.put_void())) ||
@@ -80,7 +73,7 @@ std::optional<ScriptObject> ScriptObject::Create(const std::wstring& modulePath,
 }
 
 ScriptObject::ScriptObject(ScriptObject&& other) noexcept
-    : module_(std::exchange(other.module_, nullptr)),
+    : module_(std::move(other.module_)),
       initDone_(std::move(other.initDone_)),
       extender_(std::move(other.extender_)),
       done_(std::exchange(other.done_, true)) {}
@@ -89,7 +82,6 @@ ScriptObject::~ScriptObject() {
     Done();
     extender_.reset();
     initDone_.reset();
-    if (module_ != nullptr) ::FreeLibrary(module_);
 }
 
 void ScriptObject::Done() {
@@ -161,13 +153,13 @@ std::optional<Member> ScriptObject::FindMethod(const std::wstring& name) const {
 }
 
 std::optional<LONG> ScriptObject::Call(LONG method, const std::vector<ScriptValue>& args, HRESULT& hr) {
-    ArgumentArray params(args);
+    auto params = ArgumentArray(args);
     if (!ReturnsValue(method)) {
-        hr = extender_->CallAsProc(method, &params.array);
+        hr = extender_->CallAsProc(method, params.addressof());
         return std::nullopt;
     }
     win::unique_variant value;
-    hr = extender_->CallAsFunc(method, value.get(), &params.array);
+    hr = extender_->CallAsFunc(method, value.get(), params.addressof());
     if (hr != S_OK || value.type() != VT_I4) return std::nullopt;
     return value->lVal;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/win/com.h"
+#include "core/win/handles.h"
 #include "host/addin.h"
 
 namespace quill::console {
@@ -68,7 +69,7 @@ private:
     ScriptObject() = default;
     Member Describe(LONG number, bool property) const;
 
-    HMODULE module_ = nullptr;
+    win::unique_hmodule module_;  // released last, after the component
     win::com_ptr<IInitDone> initDone_;
     win::com_ptr<ILanguageExtender> extender_;
     bool done_ = false;

@@ -1,4 +1,4 @@
-#include "component/parameters.h"
+#include "core/numbers.h"
 
 #include <limits>
 
