@@ -439,6 +439,28 @@ TEST(Simulator, EchoesTheAdapterProbeOnlyAtItsBaudWithRtsLow) {
   EXPECT_NE(log.find("baud=38400 RTS=0 DTR=1 TX 0F |.|"), std::string::npos) << log;
 }
 
+TEST(Simulator, RefusesAMalformedScenario) {
+  constexpr int kBadScenario = 2;
+  const struct {
+    const char* what;
+    const char* scenario;
+  } table[] = {
+      {"a probability above 1", "noise 1.5 seed 1\n"},
+      {"a probability that is not a number", "noise often seed 1\n"},
+      {"noise without a seed", "noise 0.1\n"},
+      {"a negative seed", "noise 0.1 seed -3\n"},
+      {"a negative busy time", "busy -1\n"},
+      {"an acknowledgement delay that is not a number", "ack-delay soon\n"},
+      {"an acknowledgement delay with more after it", "ack-delay 10 20\n"},
+  };
+  for (const auto& row : table) {
+    SimulatorProcess sim(row.scenario);
+    EXPECT_FALSE(sim.started()) << row.what;
+    int status = sim.stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kBadScenario) << row.what;
+  }
+}
+
 TEST(Simulator, LinksTheSlaveAndStopsAfterTheScenariosCommandCount) {
   char pattern[] = "/tmp/quill-sim-link-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
