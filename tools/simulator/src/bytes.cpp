@@ -32,6 +32,8 @@ std::string toHex(const Bytes& bytes) {
   return out;
 }
 
+std::string hexByte(unsigned char byte) { return toHex(Bytes(1, static_cast<char>(byte))); }
+
 std::string toPrintable(const Bytes& bytes) {
   std::string out;
   for (unsigned char byte : bytes) out += isPrintable(byte) ? static_cast<char>(byte) : '.';

@@ -14,6 +14,7 @@ constexpr char kCr = '\x0D';
 
 // Bytes as two-digit upper-case hex values separated by spaces: "50 4E 47 0D".
 std::string toHex(const Bytes& bytes);
+std::string hexByte(unsigned char byte);
 
 // Bytes with every byte outside 0x20..0x7E shown as '.'.
 std::string toPrintable(const Bytes& bytes);

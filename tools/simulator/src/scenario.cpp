@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <sstream>
 #include <stdexcept>
 
 namespace quillsim {
@@ -9,10 +10,33 @@ namespace {
 
 constexpr std::size_t kPrefixPatternLength = 3;
 constexpr int kMaxGenerated = 100000;
+constexpr int kMaxPacingMs = 600000;
 
 struct ParseFailure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The value of a word that `parse` (a std::sto* call) must read to its end.
+template <typename Parse>
+auto whole(const std::string& w, Parse parse) {
+  std::size_t used = 0;
+  decltype(parse(w, &used)) value{};
+  try {
+    value = parse(w, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != w.size()) throw ParseFailure("'" + w + "' is not a number");
+  return value;
+}
+
+template <typename T>
+T within(const std::string& w, T value, T low, T high) {
+  if (value >= low && value <= high) return value;
+  std::ostringstream range;
+  range << low << ".." << high;
+  throw ParseFailure(w + " is outside " + range.str());
+}
 
 // Splits one scenario line into words, keeping the raw rest when asked.
 class LineReader {
@@ -48,18 +72,20 @@ class LineReader {
 
   int number(int low, int high) {
     std::string w = word();
-    std::size_t used = 0;
-    long value = 0;
-    try {
-      value = std::stol(w, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used != w.size()) throw ParseFailure("'" + w + "' is not a number");
-    if (value < low || value > high) {
-      throw ParseFailure(w + " is outside " + std::to_string(low) + ".." + std::to_string(high));
-    }
-    return static_cast<int>(value);
+    long value = whole(w, [](const std::string& t, std::size_t* used) { return std::stol(t, used); });
+    return static_cast<int>(within(w, value, long{low}, long{high}));
+  }
+
+  double real(double low, double high) {
+    std::string w = word();
+    double value = whole(w, [](const std::string& t, std::size_t* used) { return std::stod(t, used); });
+    return within(w, value, low, high);
+  }
+
+  std::uint64_t unsignedNumber() {
+    std::string w = word();
+    if (w[0] == '-') throw ParseFailure(w + " is negative");
+    return whole(w, [](const std::string& t, std::size_t* used) { return std::stoull(t, used); });
   }
 
   void expect(const std::string& keyword) {
@@ -73,6 +99,7 @@ class LineReader {
 
  private:
   static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
   void skipBlanks() {
     while (pos_ < line_.size() && isBlank(line_[pos_])) ++pos_;
   }
@@ -174,7 +201,7 @@ void readLeadByte(LineReader& in, Scenario& sc) {
 Pacing readPacing(LineReader& in) {
   Pacing p;
   p.pattern = in.word();
-  p.milliseconds = in.number(0, 600000);
+  p.milliseconds = in.number(0, kMaxPacingMs);
   in.expectEnd();
   return p;
 }
@@ -193,7 +220,7 @@ void readAckPrefix(LineReader& in, Scenario& sc) {
   a.where = readSelector(in);
   if (!in.atEnd()) {
     in.expect("gap");
-    a.gapMs = in.number(0, 600000);
+    a.gapMs = in.number(0, kMaxPacingMs);
   }
   in.expectEnd();
   sc.ackPrefixes.push_back(a);
@@ -203,6 +230,15 @@ void readAckOver(LineReader& in, Scenario& sc) {
   RecordSelector s = readSelector(in);
   in.expectEnd();
   sc.ackOver.push_back(s);
+}
+
+void readNoise(LineReader& in, Scenario& sc) {
+  Noise noise;
+  noise.probability = in.real(0, 1);
+  in.expect("seed");
+  noise.seed = in.unsignedNumber();
+  in.expectEnd();
+  sc.noise = noise;
 }
 
 using Directive = std::function<void(LineReader&, Scenario&)>;
@@ -245,6 +281,17 @@ const std::map<std::string, Directive>& directives() {
        [](LineReader& in, Scenario& sc) {
          in.expectEnd();
          sc.loadSilent = true;
+       }},
+      {"ack-delay",
+       [](LineReader& in, Scenario& sc) {
+         sc.ackDelayMs = in.number(0, kMaxPacingMs);
+         in.expectEnd();
+       }},
+      {"noise", readNoise},
+      {"busy",
+       [](LineReader& in, Scenario& sc) {
+         sc.busyMs = in.number(0, kMaxPacingMs);
+         in.expectEnd();
        }},
       {"stop-after",
        [](LineReader& in, Scenario& sc) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <istream>
 #include <map>
 #include <optional>
@@ -53,6 +54,13 @@ struct AckPrefix {
   int gapMs = 0;  // 0: the ACK line and the record go out in one write
 };
 
+// Bit errors on the line: each byte, in either direction, has one random bit
+// flipped with this probability.
+struct Noise {
+  double probability = 0;
+  std::uint64_t seed = 0;
+};
+
 struct IrAdapter {
   unsigned baud = 0;
   Bytes answer;  // what a probe byte 0x0F brings back
@@ -83,6 +91,9 @@ struct Scenario {
   std::vector<RecordSelector> ackOver;
   std::optional<int> fullAfter;
   bool loadSilent = false;
+  std::optional<int> ackDelayMs;  // the answer to each upload record goes out this late
+  std::optional<Noise> noise;
+  int busyMs = 0;  // after each reply the terminal hears nothing for this long
   std::optional<int> stopAfterCommands;
   std::optional<int> stopIdleMs;
 };

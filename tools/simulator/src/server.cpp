@@ -44,6 +44,8 @@ Server::Server(Scenario scenario, ServerOptions options)
     : terminal_(scenario),
       options_(std::move(options)),
       stopIdleMs_(scenario.stopIdleMs),
+      busyMs_(static_cast<std::uint64_t>(scenario.busyMs)),
+      noise_(scenario.noise.value_or(Noise{})),
       modem_(options_.modemLogPath),
       log_(options_.logPath) {}
 
@@ -71,15 +73,15 @@ int Server::run() {
     }
     if (fds[0].revents & POLLOUT) waitingToWrite_ = false;
     sendDue();
-    if (terminal_.finished() && outgoing_.empty() && lastReplyTaken()) {
-      log_.event("stop: command limit reached", snapshot());
-      break;
-    }
-    if (idleTooLong()) {
-      log_.event("stop: idle", snapshot());
+    const char* reason = stopReason();
+    if (!reason) {
+      finishedSinceMs_ = 0;
+    } else if (lastReplyTaken()) {
+      log_.event(std::string("stop: ") + reason, snapshot());
       break;
     }
   }
+  logUnsent();
   writeDump();
   removeLink();
   return status;
@@ -155,52 +157,107 @@ bool Server::receiveAvailable() {
       log_.event(std::string("pty failed: ") + (got == 0 ? "end of file" : std::strerror(errno)), snapshot());
       return false;
     }
-    lastReceivedMs_ = monotonicMs();
+    std::uint64_t now = monotonicMs();
+    lastReceivedMs_ = now;
     modem_.refresh();
     LineSnapshot line = snapshot();
-    Bytes bytes(buffer, static_cast<std::size_t>(got));
-    log_.received(bytes, line);
-    Reaction reaction = terminal_.receive(bytes, LineState{line.baud, line.rts, line.dtr});
+    Arrival arrival{Bytes(buffer, static_cast<std::size_t>(got)), {}, now < busyUntilMs_};
+    std::vector<Flip> flips = noise_.apply(Direction::Received, arrival.bytes);
+    logFlips(flips, "RX", {});
+    if (!flips.empty()) arrival.flipped.resize(arrival.bytes.size());
+    for (const Flip& flip : flips) arrival.flipped[flip.index] = true;
+    log_.received(arrival.bytes, line);
+    Reaction reaction = terminal_.receive(arrival, LineState{line.baud, line.rts, line.dtr});
     for (const std::string& event : reaction.events) log_.event(event, line);
-    schedule(reaction.output);
+    schedule(reaction.output, now);
   }
 }
 
-void Server::schedule(const std::vector<Chunk>& chunks) {
+void Server::schedule(const std::vector<Chunk>& chunks, std::uint64_t arrivedMs) {
   for (const Chunk& chunk : chunks) {
-    outgoing_.push_back(Scheduled{static_cast<std::uint64_t>(chunk.delayMs), chunk.bytes, 0});
+    Scheduled next{chunk, arrivedMs, std::nullopt};
+    if (chunk.pace == Pace::FromArrival) next.dueMs = arrivedMs + static_cast<std::uint64_t>(chunk.delayMs);
+    outgoing_.push_back(next);
   }
   armFront();
 }
 
-// Each chunk's delay runs from the moment the chunk before it went out, so a
+// A reply's first chunk is due a fixed time after what it answers arrived, so
+// replies queued behind a late one keep their own times (and their order).
+// The rest of a reply runs from the moment the chunk before it went out, so a
 // late start never bunches trickled bytes together.
 void Server::armFront() {
-  if (!outgoing_.empty() && outgoing_.front().dueMs == 0) {
-    outgoing_.front().dueMs = monotonicMs() + outgoing_.front().delayMs;
+  if (!outgoing_.empty() && !outgoing_.front().dueMs) {
+    outgoing_.front().dueMs = monotonicMs() + static_cast<std::uint64_t>(outgoing_.front().chunk.delayMs);
   }
 }
 
 void Server::sendDue() {
-  while (!waitingToWrite_ && !outgoing_.empty() && outgoing_.front().dueMs <= monotonicMs()) {
+  while (!waitingToWrite_ && !outgoing_.empty() && *outgoing_.front().dueMs <= monotonicMs()) {
     Scheduled& next = outgoing_.front();
-    ssize_t written = ::write(port_.master(), next.bytes.data(), next.bytes.size());
+    if (!next.onWire) putOnWire(next);
+    Bytes& bytes = next.chunk.bytes;
+    ssize_t written = ::write(port_.master(), bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) waitingToWrite_ = true;
       if (errno != EINTR && !waitingToWrite_) {
         log_.event(std::string("write failed: ") + std::strerror(errno), snapshot());
-        outgoing_.pop_front();
-        armFront();
+        finishChunk();
       }
       continue;
     }
     lastSentMs_ = monotonicMs();
-    log_.sent(next.bytes.substr(0, static_cast<std::size_t>(written)), snapshot());
-    next.bytes.erase(0, static_cast<std::size_t>(written));
-    if (next.bytes.empty()) {
-      outgoing_.pop_front();
-      armFront();
-    }
+    log_.sent(bytes.substr(0, static_cast<std::size_t>(written)), snapshot());
+    bytes.erase(0, static_cast<std::size_t>(written));
+    if (bytes.empty()) finishChunk();
+  }
+}
+
+// The noise strikes once, as the terminal's bytes leave it; the log shows
+// each change before the bytes that went out.
+void Server::putOnWire(Scheduled& next) {
+  next.onWire = true;
+  noteLateReply(next);
+  std::string where = next.chunk.line > 0 ? ", reply to line " + std::to_string(next.chunk.line)
+                                          : ", adapter's answer";
+  logFlips(noise_.apply(Direction::Sent, next.chunk.bytes), "TX", where);
+}
+
+void Server::noteLateReply(const Scheduled& next) {
+  const Chunk& chunk = next.chunk;
+  if (chunk.pace != Pace::FromArrival || chunk.delayMs == 0 || chunk.line == 0) return;
+  std::string note = "reply to line " + std::to_string(chunk.line) + " goes out " +
+                     std::to_string(monotonicMs() - next.arrivedMs) + " ms after it (delay " +
+                     std::to_string(chunk.delayMs) + " ms)";
+  int latest = terminal_.linesSeen();
+  if (latest > chunk.line) note += ", after line " + std::to_string(latest) + " arrived";
+  log_.event(note, snapshot());
+}
+
+// A reply is over when its last chunk is out; then the terminal is busy for a
+// while (the adapter's answers leave it alone).
+void Server::finishChunk() {
+  int line = outgoing_.front().chunk.line;
+  outgoing_.pop_front();
+  bool replyOver = outgoing_.empty() || outgoing_.front().chunk.pace == Pace::FromArrival;
+  if (replyOver && line > 0 && busyMs_ > 0) busyUntilMs_ = monotonicMs() + busyMs_;
+  armFront();
+}
+
+void Server::logFlips(const std::vector<Flip>& flips, const char* direction, const std::string& where) {
+  for (const Flip& flip : flips) {
+    log_.event(std::string("noise ") + direction + " " + hexByte(flip.before) + "->" + hexByte(flip.after) +
+                   " at byte " + std::to_string(flip.offset) + where,
+               snapshot());
+  }
+}
+
+// What a stop leaves behind is worth knowing when reading a log.
+void Server::logUnsent() {
+  for (const Scheduled& left : outgoing_) {
+    std::string whose = left.chunk.line > 0 ? "reply to line " + std::to_string(left.chunk.line)
+                                            : std::string("adapter's answer");
+    log_.event("not sent at stop: " + whose + " \"" + escape(left.chunk.bytes) + "\"", snapshot());
   }
 }
 
@@ -217,18 +274,22 @@ bool Server::lastReplyTaken() {
 
 int Server::pollTimeoutMs() const {
   std::uint64_t now = monotonicMs();
+  if (stopReason()) return static_cast<int>(kDrainPollMs);
   std::uint64_t wake = UINT64_MAX;
-  if (terminal_.finished() && outgoing_.empty()) wake = now + kDrainPollMs;
-  if (!outgoing_.empty() && !waitingToWrite_) wake = outgoing_.front().dueMs;
+  if (!outgoing_.empty() && !waitingToWrite_) wake = *outgoing_.front().dueMs;
   if (stopIdleMs_ && outgoing_.empty()) wake = std::min(wake, lastReceivedMs_ + static_cast<std::uint64_t>(*stopIdleMs_));
   if (wake == UINT64_MAX) return kForever;
   if (wake <= now) return 0;
   return static_cast<int>(std::min<std::uint64_t>(wake - now, INT_MAX));
 }
 
-bool Server::idleTooLong() const {
-  return stopIdleMs_ && outgoing_.empty() &&
-         monotonicMs() >= lastReceivedMs_ + static_cast<std::uint64_t>(*stopIdleMs_);
+// Why the simulator is to stop once the other side has read its last reply;
+// null while it is to go on. It never stops with replies still to send.
+const char* Server::stopReason() const {
+  if (!outgoing_.empty()) return nullptr;
+  if (terminal_.finished()) return "command limit reached";
+  if (stopIdleMs_ && monotonicMs() >= lastReceivedMs_ + static_cast<std::uint64_t>(*stopIdleMs_)) return "idle";
+  return nullptr;
 }
 
 void Server::writeDump() {

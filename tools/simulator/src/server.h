@@ -6,6 +6,7 @@
 #include <deque>
 #include <string>
 
+#include "line_noise.h"
 #include "modem_lines.h"
 #include "pty_port.h"
 #include "terminal.h"
@@ -30,9 +31,10 @@ class Server {
 
  private:
   struct Scheduled {
-    std::uint64_t delayMs;  // after the chunk before it went out
-    Bytes bytes;
-    std::uint64_t dueMs;    // 0 until the chunk is next in line
+    Chunk chunk;
+    std::uint64_t arrivedMs;             // of the bytes it answers
+    std::optional<std::uint64_t> dueMs;  // unknown until the chunk before went out
+    bool onWire = false;                 // noise applied, writing begun
   };
 
   bool start();
@@ -40,11 +42,16 @@ class Server {
   void removeLink();
   bool handleSignals(int signalFd);
   bool receiveAvailable();
-  void schedule(const std::vector<Chunk>& chunks);
+  void schedule(const std::vector<Chunk>& chunks, std::uint64_t arrivedMs);
   void armFront();
   void sendDue();
+  void putOnWire(Scheduled& next);
+  void noteLateReply(const Scheduled& next);
+  void finishChunk();
+  void logFlips(const std::vector<Flip>& flips, const char* direction, const std::string& where);
+  void logUnsent();
   int pollTimeoutMs() const;
-  bool idleTooLong() const;
+  const char* stopReason() const;
   bool lastReplyTaken();
   void writeDump();
   LineSnapshot snapshot() const;
@@ -52,6 +59,8 @@ class Server {
   Terminal terminal_;
   ServerOptions options_;
   std::optional<int> stopIdleMs_;
+  std::uint64_t busyMs_;
+  LineNoise noise_;
   PtyPort port_;
   ModemLines modem_;
   TrafficLog log_;
@@ -60,6 +69,7 @@ class Server {
   std::uint64_t lastReceivedMs_ = 0;
   std::uint64_t finishedSinceMs_ = 0;
   std::uint64_t lastSentMs_ = 0;
+  std::uint64_t busyUntilMs_ = 0;
 };
 
 }  // namespace quillsim

@@ -29,24 +29,27 @@ bool allDigits(const Bytes& text) {
 
 const char* storeName(Store store) { return store == Store::Document ? "document" : "database"; }
 
-std::string hexByte(unsigned char byte) { return toHex(Bytes(1, static_cast<char>(byte))); }
-
 }  // namespace
 
 Terminal::Terminal(Scenario scenario) : sc_(std::move(scenario)) {}
 
-Reaction Terminal::receive(const Bytes& bytes, const LineState& line) {
+Reaction Terminal::receive(const Arrival& arrival, const LineState& line) {
   Reaction r;
-  for (unsigned char byte : bytes) {
+  Bytes unheard;
+  for (std::size_t i = 0; i < arrival.bytes.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(arrival.bytes[i]);
     if (!line.rts) {
       adapterByte(byte, line, r);
+    } else if (arrival.busy) {
+      unheard += static_cast<char>(byte);
     } else if (sc_.lineBaud && line.baud != *sc_.lineBaud) {
       r.events.push_back("terminal ignores byte " + hexByte(byte) + " at " + std::to_string(line.baud) +
                          " baud (it listens at " + std::to_string(*sc_.lineBaud) + ")");
     } else {
-      terminalByte(byte, r);
+      terminalByte(byte, i < arrival.flipped.size() && arrival.flipped[i], r);
     }
   }
+  if (!unheard.empty()) r.events.push_back("busy: dropped " + toHex(unheard));
   return r;
 }
 
@@ -75,7 +78,8 @@ void Terminal::adapterByte(unsigned char byte, const LineState& line, Reaction& 
   r.events.push_back("adapter takes byte " + hexByte(byte) + where + ", no answer");
 }
 
-void Terminal::terminalByte(unsigned char byte, Reaction& r) {
+void Terminal::terminalByte(unsigned char byte, bool flipped, Reaction& r) {
+  if (flipped) ++flipsInLine_;
   if (byte != static_cast<unsigned char>(kCr)) {
     if (line_.size() < kMaxLineLength) {
       line_ += static_cast<char>(byte);
@@ -86,6 +90,8 @@ void Terminal::terminalByte(unsigned char byte, Reaction& r) {
   }
   Bytes complete;
   complete.swap(line_);
+  flipsInCurrent_ = flipsInLine_;
+  flipsInLine_ = 0;
   if (lineOverflow_) {
     lineOverflow_ = false;
     r.events.push_back("line longer than " + std::to_string(kMaxLineLength) + " bytes dropped");
@@ -97,13 +103,15 @@ void Terminal::terminalByte(unsigned char byte, Reaction& r) {
 void Terminal::handleLine(const Bytes& line, Reaction& r) {
   ++linesSeen_;
   currentLine_ = line;
-  r.events.push_back("line " + std::to_string(linesSeen_) + " \"" + escape(line) + "\"");
+  answeringRecord_ = false;
+  r.events.push_back("line " + std::to_string(linesSeen_) + " \"" + escape(line) + "\"" + flipNote("with "));
   if (sc_.silent || linesSeen_ <= sc_.silentFirst) {
     r.events.push_back("silent");
     return;
   }
   std::optional<Command> cmd = parseCommand(line);
   if (loading_ && !cmd) {
+    answeringRecord_ = true;
     answerUploadRecord(line, r);
     return;
   }
@@ -176,7 +184,8 @@ void Terminal::answerUploadRecord(const Bytes& line, Reaction& r) {
   db.push_back(record.text);
   ++loadedCount_;
   r.events.push_back("stored database " + std::to_string(loadDatabase_) + " record " +
-                     std::to_string(db.size() - 1) + " \"" + escape(record.text) + "\"");
+                     std::to_string(db.size() - 1) + " \"" + escape(record.text) + "\"" +
+                     flipNote("received with "));
   respondLine(kAck, r);
 }
 
@@ -205,7 +214,7 @@ std::vector<Chunk> Terminal::recordChunks(const Position& p, Reaction& r) {
   for (const AckPrefix& a : sc_.ackPrefixes) {
     if (!a.where.matches(p.store, p.number, p.index)) continue;
     if (a.gapMs == 0) return {Chunk{0, kAck + kCr + line}};
-    return {Chunk{0, kAck + kCr}, Chunk{a.gapMs, line}};
+    return {Chunk{0, kAck + kCr}, Chunk{a.gapMs, line, Pace::AfterPrevious}};
   }
   return {Chunk{0, line}};
 }
@@ -243,18 +252,15 @@ void Terminal::commitPending() {
 
 void Terminal::respond(const std::vector<Chunk>& chunks, Reaction& r) {
   std::vector<Chunk> paced = chunks;
-  for (const Pacing& d : sc_.delays) {
-    if (patternMatches(d.pattern, currentLine_) && !paced.empty()) {
-      paced.front().delayMs += d.milliseconds;
-      break;
-    }
-  }
+  for (Chunk& c : paced) c.line = linesSeen_;
+  if (!paced.empty()) paced.front().delayMs += replyDelayMs();
   for (const Pacing& t : sc_.trickles) {
     if (!patternMatches(t.pattern, currentLine_)) continue;
     std::vector<Chunk> single;
     for (const Chunk& c : paced) {
       for (std::size_t i = 0; i < c.bytes.size(); ++i) {
-        single.push_back(Chunk{i == 0 ? c.delayMs : t.milliseconds, c.bytes.substr(i, 1)});
+        single.push_back(i == 0 ? Chunk{c.delayMs, c.bytes.substr(i, 1), c.pace, c.line}
+                                : Chunk{t.milliseconds, c.bytes.substr(i, 1), Pace::AfterPrevious, c.line});
       }
     }
     paced.swap(single);
@@ -266,6 +272,24 @@ void Terminal::respond(const std::vector<Chunk>& chunks, Reaction& r) {
 }
 
 void Terminal::respondLine(const Bytes& text, Reaction& r) { respond({Chunk{0, text + kCr}}, r); }
+
+// An upload record's answer waits for the load's acknowledgement delay when
+// the scenario has one; any other answer waits for the first matching delay.
+int Terminal::replyDelayMs() const {
+  if (answeringRecord_ && sc_.ackDelayMs) return *sc_.ackDelayMs;
+  for (const Pacing& d : sc_.delays) {
+    if (patternMatches(d.pattern, currentLine_)) return d.milliseconds;
+  }
+  return 0;
+}
+
+// " (<lead>K flipped bytes)" when line noise changed bytes of the line being
+// answered; empty otherwise.
+std::string Terminal::flipNote(const char* lead) const {
+  if (flipsInCurrent_ == 0) return {};
+  return std::string(" (") + lead + std::to_string(flipsInCurrent_) +
+         (flipsInCurrent_ == 1 ? " flipped byte)" : " flipped bytes)");
+}
 
 std::optional<Terminal::Command> Terminal::parseCommand(const Bytes& line) {
   static const char* const kPlain[] = {"PNG", "GFM", "GSN", "GST", "GCS", "NAK", "OVER"};

@@ -20,11 +20,26 @@ struct LineState {
   bool dtr = true;
 };
 
-// Bytes to send `delayMs` after the chunk before them went out (with nothing
-// queued: after the bytes that caused them arrived).
+// Where a chunk's delay counts from. The first chunk of a reply counts from
+// the arrival of what it answers, so a reply that waits behind an earlier one
+// is not held up by that one's delay as well; the rest of a reply (trickled
+// bytes, a record after its ACK line) counts from the chunk before it.
+enum class Pace { FromArrival, AfterPrevious };
+
+// Bytes to send `delayMs` after the moment that `pace` names; never before the
+// chunks queued ahead of them.
 struct Chunk {
   int delayMs = 0;
   Bytes bytes;
+  Pace pace = Pace::FromArrival;
+  int line = 0;  // the terminal's line this answers; 0 for the adapter's answers
+};
+
+// Bytes as the terminal's port got them.
+struct Arrival {
+  Bytes bytes;
+  std::vector<bool> flipped;  // per byte: changed by line noise; empty when none was
+  bool busy = false;          // the terminal is still catching its breath after a reply
 };
 
 struct Reaction {
@@ -36,10 +51,13 @@ class Terminal {
  public:
   explicit Terminal(Scenario scenario);
 
-  Reaction receive(const Bytes& bytes, const LineState& line);
+  Reaction receive(const Arrival& arrival, const LineState& line);
 
   // The scenario's command limit is reached.
   bool finished() const;
+
+  // Lines heard so far (the number of the last one).
+  int linesSeen() const { return linesSeen_; }
 
   // The clock and every record of the databases, one escaped record a line.
   std::string dump() const;
@@ -56,7 +74,7 @@ class Terminal {
   };
 
   void adapterByte(unsigned char byte, const LineState& line, Reaction& r);
-  void terminalByte(unsigned char byte, Reaction& r);
+  void terminalByte(unsigned char byte, bool flipped, Reaction& r);
   void handleLine(const Bytes& line, Reaction& r);
   void dispatch(const Bytes& line, const std::optional<Command>& cmd, Reaction& r);
   void answerUploadRecord(const Bytes& line, Reaction& r);
@@ -67,6 +85,8 @@ class Terminal {
   void commitPending();
   void respond(const std::vector<Chunk>& chunks, Reaction& r);
   void respondLine(const Bytes& text, Reaction& r);
+  int replyDelayMs() const;
+  std::string flipNote(const char* lead) const;
 
   static std::optional<Command> parseCommand(const Bytes& line);
   static bool inRange(Store store, const std::optional<int>& number);
@@ -84,6 +104,9 @@ class Terminal {
   int linesSeen_ = 0;
   Bytes line_;
   bool lineOverflow_ = false;
+  int flipsInLine_ = 0;       // noise flips among the bytes of line_ (and its CR)
+  int flipsInCurrent_ = 0;    // the same for the line being answered
+  bool answeringRecord_ = false;  // the line being answered is an upload record
   Bytes currentLine_;  // the line being answered, for per-command pacing
   Bytes lastReply_;
 };

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -210,6 +213,196 @@ TEST(Simulator, MisbehavesOnDemand) {
   }
 }
 
+// Sends the lines `gapMs` apart, then reads the replies: each with the time
+// from its own line to its first byte.
+struct PacedReplies {
+  std::vector<Bytes> replies;
+  std::vector<long long> delays;
+};
+
+PacedReplies sendPaced(SimulatorProcess& sim, const std::vector<Bytes>& lines, int gapMs) {
+  std::vector<long long> sentAt;
+  for (const Bytes& line : lines) {
+    if (!sentAt.empty()) ::usleep(gapMs * 1000);
+    sentAt.push_back(monotonicMs());
+    sim.send(line);
+  }
+  PacedReplies out;
+  for (long long sent : sentAt) {
+    Bytes first;
+    std::vector<long long> arrivals;
+    if (!sim.readTimed(1, first, arrivals)) break;
+    out.delays.push_back(arrivals[0] - sent);
+    out.replies.push_back(first == "\r" ? first : first + sim.readLine());
+  }
+  return out;
+}
+
+// Each reply is late by about `delayMs` from its own line: not by the delays
+// of the replies queued before it as well.
+void expectEachLateBy(const PacedReplies& got, int delayMs) {
+  constexpr int kSlackMs = 75;
+  for (std::size_t i = 0; i < got.delays.size(); ++i) {
+    EXPECT_GE(got.delays[i], delayMs - 2) << "reply " << i;
+    EXPECT_LT(got.delays[i], delayMs + kSlackMs) << "reply " << i;
+  }
+}
+
+// The log's event texts that begin with `prefix`, without times and line states.
+std::vector<std::string> events(const std::string& log, const std::string& prefix) {
+  std::vector<std::string> found;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::size_t at = line.find(" EV " + prefix);
+    if (at != std::string::npos) found.push_back(line.substr(at + 4));
+  }
+  return found;
+}
+
+TEST(Simulator, AnswersEveryLineInTurnEachAfterItsOwnDelay) {
+  SimulatorProcess sim("delay * 120\nserial SN-1\n");
+  ASSERT_TRUE(sim.started());
+  PacedReplies got = sendPaced(sim, {"PNG\r", "GSN\r"}, 20);
+  EXPECT_EQ(got.replies, (std::vector<Bytes>{"ACK\r", "SN-1\r"})) << "both lines are answered, in order";
+  expectEachLateBy(got, 120);
+  EXPECT_EQ(events(sim.logText(), "reply to line 1").at(0).find("reply to line 1 goes out "), 0u);
+}
+
+TEST(Simulator, AcknowledgesEachUploadRecordLateButInTurn) {
+  SimulatorProcess sim("ack-delay 150\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {{"the announcement is answered at once", "PDB1\r", "ACK\r"}});
+  // 'a' + TAB = 0x006A
+  PacedReplies got = sendPaced(sim, {"a\t\x00\x6A\r"s, "a\t\x00\x6B\r"s, "a\t\x00\x6A\r"s}, 20);
+  EXPECT_EQ(got.replies, (std::vector<Bytes>{"ACK\r", "NAK\r", "ACK\r"}));
+  expectEachLateBy(got, 150);
+  runExchanges(sim, {{"the end of the load is answered at once", "OVER\r", "ACK\r"}});
+  EXPECT_EQ(sim.dump(), "clock 20240101120000\ndatabase 1 0 a\\t\ndatabase 1 1 a\\t\n");
+  std::vector<std::string> late = events(sim.logText(), "reply to line 2 ");
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_NE(late[0].find("(delay 150 ms), after line 4 arrived"), std::string::npos) << late[0];
+}
+
+TEST(Simulator, StopsWhenIdleOnlyOnceItsLateRepliesAreOut) {
+  SimulatorProcess sim("stop-idle 100\ndelay * 300\n");
+  ASSERT_TRUE(sim.started());
+  sim.send("PNG\r");
+  EXPECT_EQ(sim.readLine(), "ACK\r") << "the reply outlives the idle time";
+  int status = sim.waitForExit(2000);
+  ASSERT_NE(status, -1) << "then the simulator ends by itself";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(Simulator, HearsNothingForAMomentAfterEachReplyWhenBusy) {
+  SimulatorProcess sim("busy 200\n");
+  ASSERT_TRUE(sim.started());
+  runExchanges(sim, {{"a command is answered", "PNG\r", "ACK\r"}});
+  sim.send("PNG\r");
+  EXPECT_EQ(sim.readFor(250), "") << "a command right after the reply is not heard";
+  runExchanges(sim, {{"once the moment has passed the terminal hears again", "PNG\r", "ACK\r"}});
+  EXPECT_EQ(events(sim.logText(), "busy"), (std::vector<std::string>{"busy: dropped 50 4E 47 0D"}));
+}
+
+// One noisy run: what the computer sent and got, and the log.
+struct NoisyRun {
+  Bytes got;
+  std::string log;
+};
+
+NoisyRun runNoisy(const std::string& scenario, const Bytes& input) {
+  SimulatorProcess sim(scenario);
+  if (!sim.started()) return {};
+  sim.send(input);
+  NoisyRun run{sim.readFor(400), {}};
+  sim.stop();
+  run.log = sim.logText();
+  return run;
+}
+
+// The bytes of the log's RX or TX lines, in order.
+Bytes wireBytes(const std::string& log, const std::string& direction) {
+  Bytes bytes;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::size_t state = line.find(" DTR=");
+    if (state == std::string::npos || line.compare(state + 6, 4, " " + direction + " ") != 0) continue;
+    std::size_t at = state + 10;
+    std::istringstream hex(line.substr(at, line.rfind(" |") - at));
+    for (std::string pair; hex >> pair;) bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+  }
+  return bytes;
+}
+
+// Undoes (or redoes) the flips the log reports for one direction.
+Bytes withFlips(Bytes bytes, const std::vector<std::string>& noise, bool undo) {
+  for (const std::string& event : noise) {
+    unsigned before = 0, after = 0;
+    unsigned long long offset = 0;
+    char direction[3] = {};
+    if (std::sscanf(event.c_str(), "noise %2s %2X->%2X at byte %llu", direction, &before, &after, &offset) != 4 ||
+        offset >= bytes.size()) {
+      ADD_FAILURE() << "unreadable: " << event;
+      continue;
+    }
+    EXPECT_EQ(__builtin_popcount(before ^ after), 1) << "one bit flips: " << event;
+    EXPECT_EQ(static_cast<unsigned char>(bytes[offset]), undo ? after : before) << event;
+    bytes[offset] = static_cast<char>(undo ? before : after);
+  }
+  return bytes;
+}
+
+TEST(Simulator, FlipsBitsInBothDirectionsReproduciblyAndLogsEachFlip) {
+  Bytes input;
+  for (int i = 0; i < 40; ++i) input += "PNG\r";
+  NoisyRun run = runNoisy("noise 0.05 seed 11\n", input);
+  std::vector<std::string> rx = events(run.log, "noise RX");
+  std::vector<std::string> tx = events(run.log, "noise TX");
+  ASSERT_FALSE(rx.empty());
+  ASSERT_FALSE(tx.empty());
+  EXPECT_EQ(wireBytes(run.log, "RX"), withFlips(input, rx, false)) << "RX lines show the bytes as the terminal got them";
+  EXPECT_EQ(wireBytes(run.log, "TX"), run.got) << "TX lines show the bytes as the computer got them";
+  Bytes intended = withFlips(run.got, tx, true);
+  for (std::size_t at = 0; at < intended.size(); at += 4) {
+    Bytes reply = intended.substr(at, 4);
+    EXPECT_TRUE(reply == "ACK\r" || reply == "ERR\r") << "the codec's replies, before the noise: " << reply;
+  }
+  EXPECT_NE(tx[0].find(", reply to line "), std::string::npos) << tx[0];
+  EXPECT_FALSE(events(run.log, "line ").empty());
+
+  NoisyRun again = runNoisy("noise 0.05 seed 11\n", input);
+  EXPECT_EQ(again.got, run.got) << "the same seed, the same bytes";
+  EXPECT_EQ(events(again.log, "noise"), events(run.log, "noise"));
+  EXPECT_NE(runNoisy("noise 0.05 seed 12\n", input).got, run.got) << "another seed, other bytes";
+}
+
+// Upload line: text, checksum high byte, low byte, CR.
+Bytes uploadLine(const Bytes& text) {
+  unsigned sum = 0;
+  for (unsigned char c : text) sum += c;
+  auto travel = [](unsigned byte) { return static_cast<char>(byte == 0x0D ? 0x0E : byte); };
+  return text + travel(sum >> 8) + travel(sum & 0xFF) + "\r";
+}
+
+// With this seed two flips in one record line cancel out in its checksum.
+TEST(Simulator, MarksAStoredRecordThatNoiseAlteredUnnoticed) {
+  Bytes input = "PDB1\r";
+  std::vector<std::string> sent;
+  for (int i = 0; i < 20; ++i) {
+    sent.push_back("ITEM" + std::to_string(100 + i) + ",42");
+    input += uploadLine(sent.back());
+  }
+  NoisyRun run = runNoisy("noise 0.02 seed 513\n", input);
+  std::vector<std::string> stored = events(run.log, "stored ");
+  std::vector<std::string> altered;
+  for (const std::string& event : stored) {
+    if (event.find(" (received with 2 flipped bytes)") != std::string::npos) altered.push_back(event);
+  }
+  ASSERT_EQ(altered.size(), 1u) << run.log;
+  std::string text = altered[0].substr(altered[0].find('"') + 1);
+  text = text.substr(0, text.find('"'));
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), text), 0) << text << " is not what was sent";
+}
+
 TEST(Simulator, FallsSilentAfterTheAnnouncementWhenLoadSilent) {
   SimulatorProcess sim("load-silent\n");
   ASSERT_TRUE(sim.started());
@@ -244,6 +437,28 @@ TEST(Simulator, EchoesTheAdapterProbeOnlyAtItsBaudWithRtsLow) {
   std::string log = sim.logText();
   EXPECT_NE(log.find("baud=38400 RTS=0 DTR=1 RX 07 36 51 |.6Q|"), std::string::npos) << log;
   EXPECT_NE(log.find("baud=38400 RTS=0 DTR=1 TX 0F |.|"), std::string::npos) << log;
+}
+
+TEST(Simulator, RefusesAMalformedScenario) {
+  constexpr int kBadScenario = 2;
+  const struct {
+    const char* what;
+    const char* scenario;
+  } table[] = {
+      {"a probability above 1", "noise 1.5 seed 1\n"},
+      {"a probability that is not a number", "noise often seed 1\n"},
+      {"noise without a seed", "noise 0.1\n"},
+      {"a negative seed", "noise 0.1 seed -3\n"},
+      {"a negative busy time", "busy -1\n"},
+      {"an acknowledgement delay that is not a number", "ack-delay soon\n"},
+      {"an acknowledgement delay with more after it", "ack-delay 10 20\n"},
+  };
+  for (const auto& row : table) {
+    SimulatorProcess sim(row.scenario);
+    EXPECT_FALSE(sim.started()) << row.what;
+    int status = sim.stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kBadScenario) << row.what;
+  }
 }
 
 TEST(Simulator, LinksTheSlaveAndStopsAfterTheScenariosCommandCount) {
