@@ -1,23 +1,8 @@
 // The host console: plays the host application for people. It loads the
 // module, creates the component, initialises it with a profile built from
-// the command line, and runs commands that call the component's methods and
+// the command line, and runs jobs that call the component's methods and
 // properties by their English or Russian names, printing what a script would
-// see.
-//
-//   quill-console [--module PATH] [--port N] [--speed N] [--irda 0|1] [--progress]
-//                 COMMAND [ARGS...] [COMMAND [ARGS...]]...
-//
-// Commands:
-//   list                     extension name, properties and methods
-//   session                  attach, then every query of the terminal, then set its clock
-//   call NAME [ARGS...]      call a method (as many arguments as it takes)
-//   get NAME                 read a property
-//   set NAME VALUE           write a property (digits give a number, else text)
-//   pull-document N FILE     read document N to a CSV file
-//   pull-database N FILE     read database N to a CSV file
-//   load-database N FILE     load a CSV file into database N and finish the load
-//   bench COUNT              time each query, and COUNT records pulled from document 1
-//                            and loaded into database 3: wall and CPU time per call
+// see. The options and jobs, with the usage text, are in command_line.cpp.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -25,12 +10,12 @@
 #include <cwchar>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/win/text.h"
+#include "tools/host-console/command_line.h"
 #include "tools/host-console/console_host.h"
 #include "tools/host-console/csv.h"
 #include "tools/host-console/script_object.h"
@@ -122,7 +107,7 @@ private:
             if (!Take(words, next, 2, command, args)) return false;
             return Load(args[0], args[1]);
         }
-        Fail(L"unknown command " + Quoted(command));
+        Fail(L"unknown job " + Quoted(command) + L"; " + kSeeHelp);
         return false;
     }
 
@@ -359,36 +344,28 @@ std::wstring ModuleBesideProgram() {
 }
 
 int RunConsole(const std::vector<std::wstring>& argv) {
-    std::wstring modulePath = ModuleBesideProgram();
-    ConsoleConnection::Profile profile;
-    bool progress = false;
-    std::vector<std::wstring> commands;
-    const std::map<std::wstring, std::wstring> settingKeys = {
-        {L"--port", L"Port:0"}, {L"--speed", L"Speed:0"}, {L"--irda", L"IsIrDA:0"}};
-    for (size_t i = 0; i < argv.size(); ++i) {
-        if (argv[i] == L"--module" && i + 1 < argv.size()) {
-            modulePath = argv[++i];
-        } else if (settingKeys.count(argv[i]) != 0 && i + 1 < argv.size()) {
-            profile[settingKeys.at(argv[i])] = std::wcstol(argv[i + 1].c_str(), nullptr, 10);
-            ++i;
-        } else if (argv[i] == L"--progress") {
-            progress = true;
-        } else {
-            commands.push_back(argv[i]);
-        }
-    }
-    if (commands.empty()) commands.push_back(L"list");
-
-    auto connection = ConsoleConnection::Create(profile);
     std::wstring error;
-    auto object = ScriptObject::Create(modulePath, connection->AsDispatch(), error);
+    std::optional<ConsoleOptions> options = ReadCommandLine(argv, error);
+    if (!options) {
+        Fail(error + L"; " + kSeeHelp);
+        return kCannotStart;
+    }
+    if (options->help) {
+        Print(Usage());
+        return kEveryJobDone;
+    }
+    if (options->modulePath.empty()) options->modulePath = ModuleBesideProgram();
+    if (options->jobs.empty()) options->jobs.push_back(L"list");
+
+    auto connection = ConsoleConnection::Create(options->profile);
+    auto object = ScriptObject::Create(options->modulePath, connection->AsDispatch(), error);
     if (!object) {
         Fail(error);
-        return 2;
+        return kCannotStart;
     }
-    const bool ok = Console(*object, progress).Run(commands);
+    const bool ok = Console(*object, options->progress).Run(options->jobs);
     object->Done();
-    return ok ? 0 : 1;
+    return ok ? kEveryJobDone : kJobFailed;
 }
 
 }  // namespace
