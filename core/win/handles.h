@@ -80,6 +80,9 @@ inline void CloseBrush(HBRUSH h) noexcept { ::DeleteObject(h); }
 inline HFONT NullFont() noexcept { return nullptr; }
 inline void CloseFont(HFONT h) noexcept { ::DeleteObject(h); }
 
+inline HKEY NullKey() noexcept { return nullptr; }
+inline void CloseRegistryKey(HKEY h) noexcept { ::RegCloseKey(h); }
+
 }  // namespace detail
 
 // Kernel handles whose "no handle" value is NULL (events, threads, mutexes...).
@@ -99,6 +102,9 @@ using unique_hbrush =
     unique_any<detail::handle_traits<HBRUSH, detail::NullBrush, detail::CloseBrush>>;
 using unique_hfont =
     unique_any<detail::handle_traits<HFONT, detail::NullFont, detail::CloseFont>>;
+
+// An opened registry key (never one of the predefined root keys).
+using unique_hkey = unique_any<detail::handle_traits<HKEY, detail::NullKey, detail::CloseRegistryKey>>;
 
 // An event object (NULL-empty) with its operations.
 class unique_event {

@@ -36,4 +36,27 @@ inline unique_bstr BstrFromText(std::string_view text) {
     return result;
 }
 
+// UTF-16 to UTF-8, for texts that must keep every character (file paths,
+// registry names).
+inline std::string Utf8FromWide(std::wstring_view text) {
+    const int wideLength = static_cast<int>(text.size());
+    if (wideLength == 0) return {};
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string utf8(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+// UTF-8 to UTF-16.
+inline std::wstring WideFromUtf8(std::string_view utf8) {
+    const int length = static_cast<int>(utf8.size());
+    if (length == 0) return {};
+    const int wideLength = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+    if (wideLength <= 0) return {};
+    std::wstring text(static_cast<size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, text.data(), wideLength);
+    return text;
+}
+
 }  // namespace quill::win
