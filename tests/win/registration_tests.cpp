@@ -2,7 +2,8 @@
 // host that finds the component by its ProgID. The registry keys and values
 // it writes, the type library, registering twice, regsvr32 /u, and a module
 // whose path holds a quote and a space. Each test starts with none of the
-// module's keys in the registry and leaves none behind.
+// module's keys in the registry and leaves none behind. And the registration
+// script on the Windows registry itself, under HKEY_CURRENT_USER.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "core/win/handles.h"
+#include "server/registration_script.h"
+#include "server/win32_registry.h"
 #include "tests/win/test_host.h"
 
 namespace quill::test {
@@ -27,31 +30,49 @@ constexpr DWORD kRegsvr32TimeLimitMs = 60000;
 
 std::string Text(const std::wstring& text) { return Utf8(text.data(), text.size()); }
 
-// ---- The registry under HKEY_CLASSES_ROOT, read with the registry API.
+// ---- The registry, read with the registry API (under HKEY_CLASSES_ROOT
+// unless a test says otherwise).
 
-win::unique_hkey OpenKey(const std::wstring& path) {
+win::unique_hkey OpenKey(const std::wstring& path, HKEY root = HKEY_CLASSES_ROOT) {
     win::unique_hkey key;
-    ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put());
+    ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put());
     return key;
 }
 
-bool KeyExists(const std::wstring& path) { return OpenKey(path).is_valid(); }
+bool KeyExists(const std::wstring& path, HKEY root = HKEY_CLASSES_ROOT) { return OpenKey(path, root).is_valid(); }
 
-// A string value ("" is the default value); "(missing)" when there is none.
-std::wstring StringValue(const std::wstring& path, const std::wstring& name = L"") {
-    const win::unique_hkey key = OpenKey(path);
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
+// A value's type and bytes; REG_NONE when there is none.
+struct RawValue {
     DWORD type = REG_NONE;
-    if (!key || ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value),
-                                   &size) != ERROR_SUCCESS)
-        return L"(missing)";
-    return type == REG_SZ ? std::wstring(value) : L"(not a string)";
+    std::vector<BYTE> bytes;
+};
+
+RawValue ReadValue(const std::wstring& path, const std::wstring& name, HKEY root = HKEY_CLASSES_ROOT) {
+    RawValue value;
+    const win::unique_hkey key = OpenKey(path, root);
+    value.bytes.resize(4096);
+    DWORD size = static_cast<DWORD>(value.bytes.size());
+    if (!key || ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, value.bytes.data(), &size) !=
+                    ERROR_SUCCESS)
+        return {};
+    value.bytes.resize(size);
+    return value;
 }
 
-std::vector<std::wstring> SubkeyNames(const std::wstring& path) {
+// A string value ("" is the default value); "(missing)" when there is none.
+std::wstring StringValue(const std::wstring& path, const std::wstring& name = L"", HKEY root = HKEY_CLASSES_ROOT) {
+    const RawValue value = ReadValue(path, name, root);
+    if (value.type == REG_NONE) return L"(missing)";
+    if (value.type != REG_SZ || value.bytes.size() % sizeof(wchar_t) != 0) return L"(not a string)";
+    std::wstring text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / sizeof(wchar_t));
+    if (text.empty() || text.back() != L'\0') return L"(not ended by NUL)";
+    text.pop_back();
+    return text;
+}
+
+std::vector<std::wstring> SubkeyNames(const std::wstring& path, HKEY root = HKEY_CLASSES_ROOT) {
     std::vector<std::wstring> names;
-    const win::unique_hkey key = OpenKey(path);
+    const win::unique_hkey key = OpenKey(path, root);
     for (DWORD index = 0; key; ++index) {
         wchar_t name[256];
         DWORD length = 256;
@@ -269,6 +290,57 @@ TEST_F(Registration, AModulePathWithAQuoteAndASpaceRegistersAndCreates) {
     ::CoFreeUnusedLibrariesEx(0, 0);
     ::DeleteFileW(copy.c_str());
     ::RemoveDirectoryW(folder.c_str());
+}
+
+// ---- The script on the Windows registry, in a key of the test's own.
+
+const wchar_t kTestKey[] = L"Software\\QuillomatRegistrationTest";
+
+class ScriptOnWindowsRegistry : public ::testing::Test {
+protected:
+    void SetUp() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey); }
+    void TearDown() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey); }
+
+    static int32_t Run(const std::string& block, ScriptDirection direction) {
+        Win32Registry registry;
+        const std::string script = "HKCU { NoRemove Software { " + block + " } }";
+        return RunRegistrationScript(script, ModuleReplacements("C:\\x.dll"), direction, registry);
+    }
+};
+
+TEST_F(ScriptOnWindowsRegistry, WritesTextsNumbersAndBytesAndRemovesThemAgain) {
+    const std::string block =
+        "ForceRemove QuillomatRegistrationTest = s 'Ключ' "
+        "{ val Number = d 4294967295 val Bytes = b 00fF10 val Text = s 'it''s' Sub }";
+    ASSERT_EQ(script_result::kOk, Run(block, ScriptDirection::Register));
+    EXPECT_EQ(Text(StringValue(kTestKey, L"", HKEY_CURRENT_USER)), "Ключ");
+    EXPECT_EQ(Text(StringValue(kTestKey, L"Text", HKEY_CURRENT_USER)), "it's");
+    const RawValue number = ReadValue(kTestKey, L"Number", HKEY_CURRENT_USER);
+    EXPECT_EQ(number.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(number.bytes, (std::vector<BYTE>{0xFF, 0xFF, 0xFF, 0xFF}));
+    const RawValue bytes = ReadValue(kTestKey, L"Bytes", HKEY_CURRENT_USER);
+    EXPECT_EQ(bytes.type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(bytes.bytes, (std::vector<BYTE>{0x00, 0xFF, 0x10}));
+    EXPECT_TRUE(KeyExists(std::wstring(kTestKey) + L"\\Sub", HKEY_CURRENT_USER));
+
+    EXPECT_EQ(script_result::kOk, Run(block, ScriptDirection::Unregister));
+    EXPECT_FALSE(KeyExists(kTestKey, HKEY_CURRENT_USER));
+    EXPECT_TRUE(KeyExists(L"Software", HKEY_CURRENT_USER));
+}
+
+TEST_F(ScriptOnWindowsRegistry, ForceRemoveTakesAwayAKeyWithAllItHolds) {
+    win::unique_hkey deep;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + L"\\A\\B\\C").c_str(),
+                                                0, nullptr, 0, KEY_ALL_ACCESS, nullptr, deep.put(), nullptr));
+    deep.reset();
+    ASSERT_EQ(script_result::kOk, Run("ForceRemove QuillomatRegistrationTest { New }", ScriptDirection::Register));
+    EXPECT_EQ(SubkeyNames(kTestKey, HKEY_CURRENT_USER), std::vector<std::wstring>{L"New"});
+}
+
+TEST_F(ScriptOnWindowsRegistry, AFailedBlockIsUndone) {
+    EXPECT_EQ(script_result::kFailed,
+              Run("QuillomatRegistrationTest { A { val N = b 123 } }", ScriptDirection::Register));
+    EXPECT_FALSE(KeyExists(kTestKey, HKEY_CURRENT_USER));
 }
 
 }  // namespace
