@@ -1,8 +1,10 @@
-// The host console: plays the host application for people. It loads the
-// module, creates the component, initialises it with a profile built from
-// the command line, and runs commands that call the component's methods and
-// properties by their English or Russian names, printing what a script would
-// see.
+// The host console: plays the host application for people. It creates the
+// component, initialises it with a profile built from the command line, and
+// runs commands that call the component's methods and properties by their
+// English or Russian names, printing what a script would see. The component
+// comes from the module that --module names; without it, by its ProgID
+// "AddIn.AddInObject" as a host creates it, once the module is registered
+// (regsvr32), and otherwise from Quillomat.dll beside the console.
 //
 //   quill-console [--module PATH] [--port N] [--speed N] [--irda 0|1] [--progress]
 //                 COMMAND [ARGS...] [COMMAND [ARGS...]]...
@@ -372,8 +374,24 @@ std::wstring ModuleBesideProgram() {
     return folder + L"Quillomat.dll";
 }
 
+const wchar_t kProgId[] = L"AddIn.AddInObject";
+
+// The component from `modulePath` when given, else by its ProgID when
+// registered, else from the module beside the console.
+std::optional<ScriptObject> CreateComponent(std::wstring modulePath, IDispatch* connection, std::wstring& error) {
+    if (modulePath.empty() && ScriptObject::IsRegistered(kProgId)) {
+        auto object = ScriptObject::CreateRegistered(kProgId, connection, modulePath, error);
+        if (object) Print(L"Component " + std::wstring(kProgId) + L", registered from " + modulePath);
+        return object;
+    }
+    if (modulePath.empty()) modulePath = ModuleBesideProgram();
+    auto object = ScriptObject::Create(modulePath, connection, error);
+    if (object) Print(L"Component from " + modulePath);
+    return object;
+}
+
 int RunConsole(const std::vector<std::wstring>& argv) {
-    std::wstring modulePath = ModuleBesideProgram();
+    std::wstring modulePath;  // empty: by ProgID when registered
     ConsoleConnection::Profile profile;
     bool progress = false;
     std::vector<std::wstring> commands;
@@ -395,7 +413,7 @@ int RunConsole(const std::vector<std::wstring>& argv) {
 
     auto connection = ConsoleConnection::Create(profile);
     std::wstring error;
-    auto object = ScriptObject::Create(modulePath, connection->AsDispatch(), error);
+    auto object = CreateComponent(modulePath, connection->AsDispatch(), error);
     if (!object) {
         Fail(error);
         return 2;
