@@ -91,7 +91,11 @@ public:
 
     bool DeleteSubkey(std::string_view name) override {
         MemoryRegistry::Node* node = WritableNode();
-        if (node == nullptr || MemoryRegistry::Refused(registry_.refusedDelete_, Child(name))) return false;
+        // Deleting needs the access to the key that writing does.
+        const auto path = Child(name);
+        if (node == nullptr || MemoryRegistry::Refused(registry_.refusedDelete_, path) ||
+            MemoryRegistry::Refused(registry_.refusedFullAccess_, path))
+            return false;
         const auto found = node->subkeys.find(std::string(name));
         if (found == node->subkeys.end() || !found->second.subkeys.empty()) return false;
         node->subkeys.erase(found);

@@ -39,7 +39,7 @@ public:
 
     // ---- Refusals, each for the key at `path`.
     void RefuseOpen(const std::string& path) { refusedOpen_.insert(path); }  // for any access
-    void RefuseFullAccess(const std::string& path) { refusedFullAccess_.insert(path); }
+    void RefuseFullAccess(const std::string& path) { refusedFullAccess_.insert(path); }  // and deletion
     void RefuseCreate(const std::string& path) { refusedCreate_.insert(path); }
     void RefuseClose(const std::string& path) { refusedClose_.insert(path); }
     void RefuseDelete(const std::string& path) { refusedDelete_.insert(path); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -334,36 +335,69 @@ TEST(RegistrationScript, RefusesBlocksNestedDeeperThanTheRegistryAllows) {
 
 // ---- What the platform refuses.
 
-TEST(RegistrationScript, AKeyThatCannotBeCreatedFailsTheRunAndIsUndone) {
-    MemoryRegistry registry;
-    registry.RefuseCreate("HKCR\\A\\B");
-    EXPECT_EQ(kBadScript, RunScript(registry, "HKCR { A { B } }", kRegister));
-    EXPECT_EQ(registry.Dump(), Lines{});
-}
+struct RefusalCase {
+    const char* sentence;
+    std::function<void(MemoryRegistry&)> arrange;  // keys there before, and what is refused
+    const char* script;
+    ScriptDirection direction;
+    int32_t result;
+    Lines after;
+};
 
-TEST(RegistrationScript, AValueThePlatformRefusesIsNotReported) {
-    MemoryRegistry registry;
-    registry.AddKey("HKCR\\A");
-    registry.RefuseWrites("HKCR\\A");
-    EXPECT_EQ(kOk, RunScript(registry, "HKCR { A = s 'x' { val N = d 1 } }", kRegister));
-    EXPECT_EQ(registry.Dump(), Lines{"HKCR\\A"});
-}
-
-TEST(RegistrationScript, AKeyOnlyReadableIsStillEnteredButTakesNoNewKeys) {
-    MemoryRegistry registry;
-    registry.AddKey("HKCR\\A\\B");
-    registry.RefuseFullAccess("HKCR\\A");
-    EXPECT_EQ(kOk, RunScript(registry, "HKCR { A { B = s 'x' } }", kRegister));
-    EXPECT_EQ(registry.Dump(), (Lines{"HKCR\\A", "HKCR\\A\\B = 'x'"}));
-    EXPECT_EQ(kBadScript, RunScript(registry, "HKCR { A { C } }", kRegister));
-}
-
-TEST(RegistrationScript, AKeyThatCannotBeClosedFailsTheRun) {
-    for (const ScriptDirection direction : {kRegister, kUnregister}) {
+TEST(RegistrationScript, WhatThePlatformRefuses) {
+    const RefusalCase cases[] = {
+        {"a key that cannot be created fails the run, which is undone",
+         [](MemoryRegistry& r) { r.RefuseCreate("HKCR\\A\\B"); }, "HKCR { A { B } }", kRegister, kBadScript, {}},
+        {"a value that cannot be written is not reported",
+         [](MemoryRegistry& r) {
+             r.AddKey("HKCR\\A");
+             r.RefuseWrites("HKCR\\A");
+         },
+         "HKCR { A = s 'x' { val N = d 1 } }", kRegister, kOk, {"HKCR\\A"}},
+        {"a key open only for reading is still entered",
+         [](MemoryRegistry& r) {
+             r.AddKey("HKCR\\A\\B");
+             r.RefuseFullAccess("HKCR\\A");
+         },
+         "HKCR { A { B = s 'x' } }", kRegister, kOk, {"HKCR\\A", "HKCR\\A\\B = 'x'"}},
+        {"a key open only for reading takes no new keys",
+         [](MemoryRegistry& r) {
+             r.AddKey("HKCR\\A");
+             r.RefuseFullAccess("HKCR\\A");
+         },
+         "HKCR { A { C } }", kRegister, kBadScript, {"HKCR\\A"}},
+        {"a key that cannot be closed fails a registration",
+         [](MemoryRegistry& r) {
+             r.AddKey("HKCR\\A");
+             r.RefuseClose("HKCR\\A");
+         },
+         "HKCR { A }", kRegister, kBadScript, {"HKCR\\A"}},
+        {"a key that cannot be closed fails an unregistration",
+         [](MemoryRegistry& r) {
+             r.AddKey("HKCR\\A");
+             r.RefuseClose("HKCR\\A");
+         },
+         "HKCR { A }", kUnregister, kBadScript, {"HKCR\\A"}},
+        {"a key that cannot be deleted stays without an error",
+         [](MemoryRegistry& r) {
+             r.AddKey("HKCR\\A");
+             r.AddKey("HKCR\\B");
+             r.RefuseDelete("HKCR\\A");
+         },
+         "HKCR { A B }", kUnregister, kOk, {"HKCR\\A"}},
+        {"a key that cannot be opened is passed over with its block",
+         [](MemoryRegistry& r) {
+             r.SetValue("HKCR\\A", "N", RegistryValue::String("v"));
+             r.AddKey("HKCR\\B");
+             r.RefuseOpen("HKCR\\A");
+         },
+         "HKCR { A { val N = s 'v' } B }", kUnregister, kOk, {"HKCR\\A", "HKCR\\A : N = 'v'"}},
+    };
+    for (const auto& c : cases) {
         MemoryRegistry registry;
-        registry.AddKey("HKCR\\A");
-        registry.RefuseClose("HKCR\\A");
-        EXPECT_EQ(kBadScript, RunScript(registry, "HKCR { A }", direction));
+        c.arrange(registry);
+        EXPECT_EQ(c.result, RunScript(registry, c.script, c.direction)) << c.sentence;
+        EXPECT_EQ(registry.Dump(), c.after) << c.sentence;
     }
 }
 
@@ -405,24 +439,6 @@ TEST(RegistrationScript, AKeyWithALoneNamedValueHasItsBlockRun) {
     registry.SetValue("HKCR\\A", "N", RegistryValue::String("v"));
     EXPECT_EQ(kOk, RunScript(registry, "HKCR { A { val N = s 'v' } }", kUnregister));
     EXPECT_EQ(registry.Dump(), Lines{});
-}
-
-TEST(RegistrationScript, AKeyThePlatformWillNotDeleteStaysWithoutAnError) {
-    MemoryRegistry registry;
-    registry.AddKey("HKCR\\A");
-    registry.AddKey("HKCR\\B");
-    registry.RefuseDelete("HKCR\\A");
-    EXPECT_EQ(kOk, RunScript(registry, "HKCR { A B }", kUnregister));
-    EXPECT_EQ(registry.Dump(), Lines{"HKCR\\A"});
-}
-
-TEST(RegistrationScript, AKeyThatCannotBeOpenedIsPassedOver) {
-    MemoryRegistry registry;
-    registry.SetValue("HKCR\\A", "N", RegistryValue::String("v"));
-    registry.AddKey("HKCR\\B");
-    registry.RefuseOpen("HKCR\\A");
-    EXPECT_EQ(kOk, RunScript(registry, "HKCR { A { val N = s 'v' } B }", kUnregister));
-    EXPECT_EQ(registry.Dump(), (Lines{"HKCR\\A", "HKCR\\A : N = 'v'"}));
 }
 
 }  // namespace

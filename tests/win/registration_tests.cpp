@@ -70,30 +70,30 @@ std::wstring StringValue(const std::wstring& path, const std::wstring& name = L"
     return text;
 }
 
-std::vector<std::wstring> SubkeyNames(const std::wstring& path, HKEY root = HKEY_CLASSES_ROOT) {
+// The names a key lists, one `enumerate`(key, index, name, length) at a time.
+template <typename Enumerate>
+std::vector<std::wstring> NamesIn(const std::wstring& path, HKEY root, Enumerate enumerate) {
     std::vector<std::wstring> names;
     const win::unique_hkey key = OpenKey(path, root);
     for (DWORD index = 0; key; ++index) {
         wchar_t name[256];
         DWORD length = 256;
-        if (::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+        if (enumerate(key.get(), index, name, &length) != ERROR_SUCCESS) break;
         names.emplace_back(name, length);
     }
     return names;
 }
 
+std::vector<std::wstring> SubkeyNames(const std::wstring& path, HKEY root = HKEY_CLASSES_ROOT) {
+    return NamesIn(path, root, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+        return ::RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 std::vector<std::wstring> ValueNames(const std::wstring& path) {
-    std::vector<std::wstring> names;
-    const win::unique_hkey key = OpenKey(path);
-    for (DWORD index = 0; key; ++index) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (::RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, length);
-    }
-    return names;
+    return NamesIn(path, HKEY_CLASSES_ROOT, [](HKEY key, DWORD index, wchar_t* name, DWORD* length) {
+        return ::RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 void RemoveModuleKeys() {
