@@ -1,6 +1,5 @@
 // The module's entry points: the class table with its cached class
-// factories, class-object lookup, the unload rule, and (not offered yet)
-// self-registration.
+// factories, class-object lookup, the unload rule, and self-registration.
 #include <windows.h>
 #include <objbase.h>
 #include <olectl.h>
@@ -13,19 +12,24 @@
 #include "core/win/module_lock.h"
 #include "host/addin.h"
 #include "server/class_factory.h"
+#include "server/registration.h"
+#include "server/script_resource.h"
 
 namespace quill {
 namespace {
 
 struct ClassEntry {
     const CLSID& clsid;
+    UINT registrationScript;  // the "REGISTRY" resource with its keys
     ClassFactory::InstanceCreator createInstance;
     win::com_ptr<IUnknown> cachedFactory;  // null until first asked for
 };
 
 std::array<ClassEntry, 1> classTable = {{
-    {__uuidof(AddIn), &AddInObject::Create, nullptr},
+    {__uuidof(AddIn), IDR_REGISTRATION_SCRIPT, &AddInObject::Create, nullptr},
 }};
+
+HMODULE thisModule = nullptr;
 
 // Guards filling the cached factories, so two threads never make two.
 win::critical_section factoryCacheGuard;
@@ -49,12 +53,29 @@ void ReleaseCachedFactories() {
     for (ClassEntry& entry : classTable) entry.cachedFactory.reset();
 }
 
+// The class keys forwards, stopping at the first failure; then the type
+// library.
+HRESULT RegisterModule() {
+    for (const ClassEntry& entry : classTable)
+        QUILL_RETURN_IF_FAILED(RunModuleScript(thisModule, entry.registrationScript, ScriptDirection::Register));
+    return RegisterModuleTypeLibrary(thisModule);
+}
+
+// The class keys backwards, whatever happens; the type library stays
+// registered.
+HRESULT UnregisterModule() {
+    for (const ClassEntry& entry : classTable)
+        RunModuleScript(thisModule, entry.registrationScript, ScriptDirection::Unregister);
+    return S_OK;
+}
+
 }  // namespace
 }  // namespace quill
 
 // The class table, the lock count and the cache guard are static objects,
 // ready before the first call; at unload the cached factories go.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) quill::thisModule = module;
     if (reason == DLL_PROCESS_DETACH) quill::ReleaseCachedFactories();
     return TRUE;
 }
@@ -71,6 +92,6 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
 
 STDAPI DllCanUnloadNow() { return quill::win::ModuleIsLocked() ? S_FALSE : S_OK; }
 
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllRegisterServer() { return quill::RegisterModule(); }
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() { return quill::UnregisterModule(); }

@@ -83,6 +83,9 @@ inline void DeleteDeviceContext(HDC h) noexcept { ::DeleteDC(h); }
 inline HFONT NullFont() noexcept { return nullptr; }
 inline void CloseFont(HFONT h) noexcept { ::DeleteObject(h); }
 
+inline HKEY NullKey() noexcept { return nullptr; }
+inline void CloseRegistryKey(HKEY h) noexcept { ::RegCloseKey(h); }
+
 }  // namespace detail
 
 // Kernel handles whose "no handle" value is NULL (events, threads, mutexes...).
@@ -105,6 +108,9 @@ using unique_hfont =
 // Device contexts made with CreateDC or CreateCompatibleDC, given back with
 // DeleteDC (those from GetDC are unique_window_dc).
 using unique_hdc = unique_any<detail::handle_traits<HDC, detail::NullDc, detail::DeleteDeviceContext>>;
+
+// An opened registry key (never one of the predefined root keys).
+using unique_hkey = unique_any<detail::handle_traits<HKEY, detail::NullKey, detail::CloseRegistryKey>>;
 
 // An event object (NULL-empty) with its operations.
 class unique_event {

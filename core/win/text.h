@@ -35,6 +35,7 @@ inline std::wstring WideFromNarrow(UINT codePage, std::string_view text) {
     return wide;
 }
 
+// UTF-8 keeps every character: file paths, registry names, console output.
 inline std::string Utf8FromWide(std::wstring_view wide) { return NarrowFromWide(CP_UTF8, wide); }
 inline std::wstring WideFromUtf8(std::string_view utf8) { return WideFromNarrow(CP_UTF8, utf8); }
 

@@ -1,8 +1,11 @@
-// The host console: plays the host application for people. It loads the
-// module, creates the component, initialises it with a profile built from
-// the command line, and runs jobs that call the component's methods and
-// properties by their English or Russian names, printing what a script would
-// see. The options and jobs, with the usage text, are in command_line.cpp.
+// The host console: plays the host application for people. It creates the
+// component, initialises it with a profile built from the command line, and
+// runs jobs that call the component's methods and properties by their English
+// or Russian names, printing what a script would see. The component comes
+// from the module that --module names; without it, by its ProgID
+// "AddIn.AddInObject" as a host creates it, once the module is registered
+// (regsvr32), and otherwise from Quillomat.dll beside the console. The
+// options and jobs, with the usage text, are in command_line.cpp.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -343,6 +346,22 @@ std::wstring ModuleBesideProgram() {
     return folder + L"Quillomat.dll";
 }
 
+const wchar_t kProgId[] = L"AddIn.AddInObject";
+
+// The component from `modulePath` when given, else by its ProgID when
+// registered, else from the module beside the console.
+std::optional<ScriptObject> CreateComponent(std::wstring modulePath, IDispatch* connection, std::wstring& error) {
+    if (modulePath.empty() && ScriptObject::IsRegistered(kProgId)) {
+        auto object = ScriptObject::CreateRegistered(kProgId, connection, modulePath, error);
+        if (object) Print(L"Component " + std::wstring(kProgId) + L", registered from " + modulePath);
+        return object;
+    }
+    if (modulePath.empty()) modulePath = ModuleBesideProgram();
+    auto object = ScriptObject::Create(modulePath, connection, error);
+    if (object) Print(L"Component from " + modulePath);
+    return object;
+}
+
 int RunConsole(const std::vector<std::wstring>& argv) {
     std::wstring error;
     std::optional<ConsoleOptions> options = ReadCommandLine(argv, error);
@@ -354,11 +373,10 @@ int RunConsole(const std::vector<std::wstring>& argv) {
         Print(Usage());
         return kEveryJobDone;
     }
-    if (options->modulePath.empty()) options->modulePath = ModuleBesideProgram();
     if (options->jobs.empty()) options->jobs.push_back(L"list");
 
     auto connection = ConsoleConnection::Create(options->profile);
-    auto object = ScriptObject::Create(options->modulePath, connection->AsDispatch(), error);
+    auto object = CreateComponent(options->modulePath, connection->AsDispatch(), error);
     if (!object) {
         Fail(error);
         return kCannotStart;

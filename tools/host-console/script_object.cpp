@@ -15,6 +15,20 @@ win::unique_bstr Bstr(const std::wstring& text) {
 
 std::wstring FromBstr(BSTR value) { return std::wstring(value, ::SysStringLen(value)); }
 
+// The file the class key of `classId` names as its in-process server.
+std::wstring RegisteredModule(REFCLSID classId) {
+    LPOLESTR text = nullptr;
+    if (FAILED(::StringFromCLSID(classId, &text))) return {};
+    const std::wstring key = L"CLSID\\" + std::wstring(text) + L"\\InprocServer32";
+    ::CoTaskMemFree(text);
+    wchar_t path[MAX_PATH * 4] = {};
+    DWORD size = sizeof path;
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) !=
+        ERROR_SUCCESS)
+        return {};
+    return path;
+}
+
 // A SAFEARRAY of VARIANT holding the arguments, destroyed with the call.
 win::unique_safearray ArgumentArray(const std::vector<ScriptValue>& args) {
     auto array = win::unique_safearray::create_vector(VT_VARIANT, static_cast<ULONG>(args.size()));
@@ -64,6 +78,30 @@ std::optional<ScriptObject> ScriptObject::Create(const std::wstring& modulePath,
         error = L"the module hands out no component";
         return std::nullopt;
     }
+    return Initialise(std::move(object), connection, error);
+}
+
+bool ScriptObject::IsRegistered(const std::wstring& progId) {
+    CLSID classId = {};
+    return SUCCEEDED(::CLSIDFromProgID(progId.c_str(), &classId));
+}
+
+std::optional<ScriptObject> ScriptObject::CreateRegistered(const std::wstring& progId, IDispatch* connection,
+                                                           std::wstring& modulePath, std::wstring& error) {
+    CLSID classId = {};
+    ScriptObject object;
+    if (FAILED(::CLSIDFromProgID(progId.c_str(), &classId)) ||
+        FAILED(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IInitDone,
+                                  object.initDone_.put_void()))) {
+        error = progId + L" is not registered, or its module hands out no component";
+        return std::nullopt;
+    }
+    modulePath = RegisteredModule(classId);
+    return Initialise(std::move(object), connection, error);
+}
+
+std::optional<ScriptObject> ScriptObject::Initialise(ScriptObject object, IDispatch* connection,
+                                                     std::wstring& error) {
     object.extender_ = object.initDone_.query<ILanguageExtender>();
     if (!object.extender_ || FAILED(object.initDone_->Init(connection))) {
         error = L"the component refused Init";

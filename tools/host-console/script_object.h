@@ -39,6 +39,13 @@ public:
     // initialises it with `connection`. Empty `error` on success.
     static std::optional<ScriptObject> Create(const std::wstring& modulePath, IDispatch* connection,
                                               std::wstring& error);
+    // Creates the component registered under `progId` as a host does
+    // (CoCreateInstance of its class) and initialises it with `connection`.
+    // `modulePath` tells which file the registration names.
+    static std::optional<ScriptObject> CreateRegistered(const std::wstring& progId, IDispatch* connection,
+                                                        std::wstring& modulePath, std::wstring& error);
+    // True when `progId` names a registered class.
+    static bool IsRegistered(const std::wstring& progId);
     ScriptObject(ScriptObject&&) noexcept;
     ScriptObject& operator=(ScriptObject&&) = delete;
     ~ScriptObject();
@@ -67,6 +74,7 @@ public:
 
 private:
     ScriptObject() = default;
+    static std::optional<ScriptObject> Initialise(ScriptObject object, IDispatch* connection, std::wstring& error);
     Member Describe(LONG number, bool property) const;
 
     win::unique_hmodule module_;  // released last, after the component
