@@ -108,7 +108,7 @@ protected:
     static void SetUpTestSuite() { RegisterFrameClass(); }
 
     void SetUp() override {
-        frame.reset(::CreateWindowExW(0, kFrameClass, L"frame", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+        frame.reset(::CreateWindowExW(0, kFrameClass, L"frame", WS_POPUP, 0, 0, 640, 480, nullptr,
                                       nullptr, ::GetModuleHandleW(nullptr), nullptr));
         ASSERT_TRUE(frame);
     }
@@ -179,7 +179,7 @@ TEST_F(SettingsPage, OpensInsideTheFrameWithTheListsShowingTheSettings) {
     Open();
 
     ASSERT_NE(PageWindow(), nullptr);
-    EXPECT_TRUE(::IsWindowVisible(PageWindow()));
+    EXPECT_TRUE(::GetWindowLongW(PageWindow(), GWL_STYLE) & WS_VISIBLE) << "shown";
     RECT placed{};
     ::GetWindowRect(PageWindow(), &placed);
     ::MapWindowPoints(nullptr, frame.get(), reinterpret_cast<POINT*>(&placed), 2);
@@ -500,6 +500,7 @@ TEST_F(SettingsPage, TheProgressBoxPaintsIntoThePageWindowWhileItExists) {
     constexpr int kLeft = 40, kTop = 30;
     const int width = Screen::Width(), height = Screen::Height();
     ::MoveWindow(frame.get(), 0, 0, width, height, TRUE);
+    ::ShowWindow(frame.get(), SW_SHOW);
     Open();
     ASSERT_EQ(component.page->Move(std::array<RECT, 1>{{{kLeft, kTop, width, height}}}.data()), S_OK);
     ::RedrawWindow(frame.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -526,6 +527,88 @@ TEST_F(SettingsPage, TheProgressBoxPaintsIntoThePageWindowWhileItExists) {
     Screen::Fill(RGB(255, 0, 255));
     showProgress();
     EXPECT_EQ(Screen::Pixel(width / 2 - half, height / 2), RGB(0, 0, 0)) << "the screen once the page is gone";
+}
+
+// --- A frame nobody here wrote: Wine's property frame ---------------------------------------
+
+// What the inspection found in the frame, and whether it closed it.
+struct FrameInspection {
+    DWORD started = 0;
+    bool found = false;
+    bool closed = false;
+    LRESULT port = -2, speed = -2;
+    bool ticked = false;
+    std::wstring title;
+};
+FrameInspection inspection;
+constexpr DWORD kFrameDeadlineMs = 15000;
+
+// The page's port list among a window's descendants.
+BOOL CALLBACK FindPortList(HWND window, LPARAM found) {
+    if (::GetDlgCtrlID(window) != IDC_PORT_LIST || ::GetDlgItem(::GetParent(window), IDC_SPEED_LIST) == nullptr)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+BOOL CALLBACK InspectTopWindow(HWND window, LPARAM) {
+    if (!::IsWindowVisible(window)) return TRUE;
+    HWND portList = nullptr;
+    ::EnumChildWindows(window, &FindPortList, reinterpret_cast<LPARAM>(&portList));
+    const bool late = ::GetTickCount() - inspection.started > kFrameDeadlineMs;
+    if (portList == nullptr && !late) return TRUE;
+    if (portList != nullptr) {
+        HWND page = ::GetParent(portList);
+        inspection.found = true;
+        inspection.port = ::SendMessageW(portList, CB_GETCURSEL, 0, 0);
+        inspection.speed = ::SendMessageW(::GetDlgItem(page, IDC_SPEED_LIST), CB_GETCURSEL, 0, 0);
+        inspection.ticked = ::SendMessageW(::GetDlgItem(page, IDC_IR_ADAPTER), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        inspection.title = WindowText(window);
+    }
+    // Cancel, as a user would; the frame ends its modal loop.
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    inspection.closed = true;
+    return FALSE;
+}
+
+// Runs inside the frame's modal loop, on this thread.
+void CALLBACK InspectFrame(HWND, UINT, UINT_PTR, DWORD) {
+    if (!inspection.closed) ::EnumThreadWindows(::GetCurrentThreadId(), &InspectTopWindow, 0);
+}
+
+TEST(WinePropertyFrame, ShowsThePageWithTheComponentsSettings) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    win::com_ptr<IUnknown> factory;
+    ASSERT_EQ(Module::Get().GetClassObject(__uuidof(AddIn), IID_IUnknown, factory.put_void()), S_OK);
+    DWORD registration = 0;
+    ASSERT_EQ(::CoRegisterClassObject(__uuidof(AddIn), factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                      &registration),
+              S_OK);
+    {
+        Component host;
+        host.Set({3, 1, 1});
+        IUnknown* objects[] = {host.Unknown()};
+        CLSID pages[] = {__uuidof(AddIn)};
+
+        inspection = FrameInspection{};
+        inspection.started = ::GetTickCount();
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &InspectFrame);
+        const HRESULT hr = ::OleCreatePropertyFrame(nullptr, 0, 0, L"Quillomat", 1, objects, 1, pages,
+                                                    LOCALE_USER_DEFAULT, 0, nullptr);
+        ::KillTimer(nullptr, timer);
+
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_TRUE(inspection.found) << "the page's lists in the frame";
+        EXPECT_EQ(inspection.port, 3);
+        EXPECT_EQ(inspection.speed, 1);
+        EXPECT_TRUE(inspection.ticked);
+        EXPECT_NE(inspection.title.find(L"Quillomat"), std::wstring::npos) << "the frame's caption";
+        EXPECT_EQ(host.Current(), (Settings{3, 1, 1})) << "cancelled: nothing applied";
+    }
+    ::CoRevokeClassObject(registration);
+    factory.reset();
+    ::CoUninitialize();
+    EXPECT_EQ(Module::Get().CanUnloadNow(), S_OK) << "the frame's page and the host component are gone";
 }
 
 }  // namespace
