@@ -1,6 +1,7 @@
 // The host console: plays the host application for people. It loads the
 // module, creates the component, initialises it with a profile built from
-// the command line, and runs commands that call the component's methods and
+// the command line and from what earlier runs kept (in
+// %APPDATA%\Quillomat\quill-console.ini; the command line wins), and runs commands that call the component's methods and
 // properties by their English or Russian names, printing what a script would
 // see.
 //
@@ -10,6 +11,8 @@
 // Commands:
 //   list                     extension name, properties and methods
 //   session                  attach, then every query of the terminal, then set its clock
+//   settings                 the settings page in a frame (OK, Cancel, Apply); what is applied
+//                            is kept for the next runs
 //   call NAME [ARGS...]      call a method (as many arguments as it takes)
 //   get NAME                 read a property
 //   set NAME VALUE           write a property (digits give a number, else text)
@@ -30,10 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "core/connection_settings.h"
 #include "core/win/text.h"
 #include "tools/host-console/console_host.h"
 #include "tools/host-console/csv.h"
 #include "tools/host-console/script_object.h"
+#include "tools/host-console/settings_frame.h"
 
 namespace quill::console {
 namespace {
@@ -82,6 +87,7 @@ private:
         Words args;
         if (command == L"list") return List();
         if (command == L"session") return Session();
+        if (command == L"settings") return Settings();
         if (command == L"call") {
             if (!Take(words, next, 1, command, args)) return false;
             const auto method = object_.FindMethod(args[0]);
@@ -169,6 +175,29 @@ private:
             Print(L"  " + std::to_wstring(method.number) + L"  " + Name(method) + L"  parameters " +
                   std::to_wstring(object_.ParameterCount(method.number)) +
                   (object_.ReturnsValue(method.number) ? L", returns a value" : L", returns nothing"));
+        return true;
+    }
+
+    // The connection settings as the component holds them.
+    std::wstring ConnectionSettingsShown() const {
+        const auto settings = win::com_ptr<IUnknown>::copy_from(object_.Component()).query<IConnectionSettings>();
+        LONG port = 0, speed = 0, adapter = 0;
+        if (!settings || FAILED(settings->GetSettings(&port, &speed, &adapter))) return L"(not shown)";
+        return WideFromUtf8(PortName(port)) + L", " + std::to_wstring(BaudRate(speed)) + L" baud, " +
+               (adapter != 0 ? L"infrared adapter" : L"cable");
+    }
+
+    bool Settings() {
+        std::wstring error;
+        const FrameOutcome outcome = RunSettingsFrame(object_.Component(), error);
+        if (outcome == FrameOutcome::Failed) {
+            Fail(error);
+            return false;
+        }
+        if (outcome == FrameOutcome::Applied)
+            Print(L"Settings applied: " + ConnectionSettingsShown() + L"   " + Outcome());
+        else
+            Print(L"Settings unchanged: " + ConnectionSettingsShown());
         return true;
     }
 
@@ -379,7 +408,8 @@ int RunConsole(const std::vector<std::wstring>& argv) {
     }
     if (commands.empty()) commands.push_back(L"list");
 
-    auto connection = ConsoleConnection::Create(profile);
+    const ProfileStore store = ProfileStore::UserStore();
+    auto connection = ConsoleConnection::Create(profile, store);
     std::wstring error;
     auto object = ScriptObject::Create(modulePath, connection->AsDispatch(), error);
     if (!object) {
@@ -388,6 +418,7 @@ int RunConsole(const std::vector<std::wstring>& argv) {
     }
     const bool ok = Console(*object, progress).Run(commands);
     object->Done();
+    if (!connection->KeepWritten()) Fail(L"cannot keep the profile in " + store.path());
     return ok ? 0 : 1;
 }
 
