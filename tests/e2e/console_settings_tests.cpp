@@ -24,6 +24,7 @@ constexpr int kPickedPortIndex = 15;  // COM16: a plain terminal in the scenario
 constexpr DWORD kFrameWaitMs = 20000;
 constexpr DWORD kExitWaitMs = 30000;
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kPaintSettleMs = 500;
 constexpr const wchar_t* kProfileName = L"Quillomat VDX AddIn Profile Name";
 
 std::wstring WorkPath(const std::wstring& name) {
@@ -164,6 +165,7 @@ TEST(ConsoleSettingsFrame, AChoiceAppliedThereIsKeptAndUsedByTheNextAttach) {
     ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(portList));
     EXPECT_TRUE(::IsWindowEnabled(apply)) << "the page reported a change";
     ::RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::Sleep(kPaintSettleMs);  // the picture only: the console paints on its own thread
     EXPECT_TRUE(SaveWindowPicture(frame, WorkPath(L"settings-frame.bmp")));
 
     ::SendMessageW(apply, BM_CLICK, 0, 0);
