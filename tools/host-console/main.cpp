@@ -1,9 +1,9 @@
 // The host console: plays the host application for people. It loads the
 // module, creates the component, initialises it with a profile built from
 // the command line and from what earlier runs kept (in
-// %APPDATA%\Quillomat\quill-console.ini; the command line wins), and runs commands that call the component's methods and
-// properties by their English or Russian names, printing what a script would
-// see.
+// %APPDATA%\Quillomat\quill-console.ini; the command line wins), and runs
+// commands that call the component's methods and properties by their
+// English or Russian names, printing what a script would see.
 //
 //   quill-console [--module PATH] [--port N] [--speed N] [--irda 0|1] [--progress]
 //                 COMMAND [ARGS...] [COMMAND [ARGS...]]...
