@@ -60,7 +60,8 @@ AddInObject::AddInObject(IUnknown* outer)
     : inner_(*this),
       outer_(outer),
       link_(line_, clock_, localTime_, state_),
-      painter_(pageWindow_),
+      page_(settings_, link_),
+      painter_(page_.window()),
       calls_(link_, state_, settings_, painter_) {}
 
 AddInObject::~AddInObject() = default;
@@ -207,19 +208,5 @@ STDMETHODIMP AddInObject::SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) {
     settings_.IsIrDA = lIsIrDA;
     return S_OK;
 }
-
-// --- IPropertyPage ---------------------------------------------------------
-
-STDMETHODIMP AddInObject::SetPageSite(IPropertyPageSite*) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::Activate(HWND, LPCRECT, BOOL) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::Deactivate() { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::GetPageInfo(PROPPAGEINFO*) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::SetObjects(ULONG, IUnknown**) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::Show(UINT) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::Move(LPCRECT) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::IsPageDirty() { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::Apply() { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::Help(LPCOLESTR) { return E_NOTIMPL; }
-STDMETHODIMP AddInObject::TranslateAccelerator(MSG*) { return E_NOTIMPL; }
 
 }  // namespace quill

@@ -8,6 +8,7 @@
 #include <ocidl.h>
 
 #include "component/method_calls.h"
+#include "component/property_page.h"
 #include "core/component_state.h"
 #include "core/win/com.h"
 #include "core/win/module_lock.h"
@@ -68,8 +69,7 @@ public:
     STDMETHODIMP GetSettings(LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) override;
     STDMETHODIMP SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) override;
 
-    // IPropertyPage: the settings page is not offered yet; every method
-    // answers E_NOTIMPL.
+    // IPropertyPage: the settings page (property_page.cpp)
     STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
     STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
     STDMETHODIMP Deactivate() override;
@@ -124,7 +124,7 @@ private:
     Win32Clock clock_;
     Win32LocalTime localTime_;
     TerminalLink link_;
-    HWND pageWindow_ = nullptr;
+    PropertyPage page_;  // its window is the page window the painter paints into
     GdiProgressPainter painter_;
     MethodCalls calls_;
 

@@ -1,8 +1,8 @@
 // Resource identifiers and version of the module, shared by the resource
-// script and the code that loads the resources.
+// script and the code that loads the resources. The settings page's own
+// identifiers are in ui/settings_page_ids.h.
 #pragma once
 
-#define IDS_PAGE_TITLE 102
 #define IDR_TYPELIB 1
 
 #define QUILL_VERSION_NUMBERS 4,0,9,1

@@ -80,6 +80,11 @@ inline void CloseBrush(HBRUSH h) noexcept { ::DeleteObject(h); }
 inline HDC NullDc() noexcept { return nullptr; }
 inline void DeleteDeviceContext(HDC h) noexcept { ::DeleteDC(h); }
 
+inline HWND NullWindow() noexcept { return nullptr; }
+inline void DestroyOwnedWindow(HWND h) noexcept {
+    if (::IsWindow(h)) ::DestroyWindow(h);  // its parent may have destroyed it already
+}
+
 inline HFONT NullFont() noexcept { return nullptr; }
 inline void CloseFont(HFONT h) noexcept { ::DeleteObject(h); }
 
@@ -105,6 +110,9 @@ using unique_hbrush =
     unique_any<detail::handle_traits<HBRUSH, detail::NullBrush, detail::CloseBrush>>;
 using unique_hfont =
     unique_any<detail::handle_traits<HFONT, detail::NullFont, detail::CloseFont>>;
+// Windows owned by the code that made them, destroyed on the thread that
+// made them.
+using unique_hwnd = unique_any<detail::handle_traits<HWND, detail::NullWindow, detail::DestroyOwnedWindow>>;
 // Device contexts made with CreateDC or CreateCompatibleDC, given back with
 // DeleteDC (those from GetDC are unique_window_dc).
 using unique_hdc = unique_any<detail::handle_traits<HDC, detail::NullDc, detail::DeleteDeviceContext>>;

@@ -815,14 +815,6 @@ TEST_F(ComponentTest, QueryInterfaceAnswersExactlyTheFourInterfacesFromEachOfThe
     }
 }
 
-TEST_F(ComponentTest, ThePropertyPageIsAnsweredButNotOfferedYet) {
-    win::com_ptr<IPropertyPage> page = component.query<IPropertyPage>();
-    ASSERT_TRUE(page);
-    EXPECT_EQ(E_NOTIMPL, page->Apply());
-    EXPECT_EQ(E_NOTIMPL, page->IsPageDirty());
-    EXPECT_EQ(E_NOTIMPL, page->GetPageInfo(nullptr));
-}
-
 class ModuleTest : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "the test left something alive"; }

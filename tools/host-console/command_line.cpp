@@ -79,6 +79,7 @@ const OptionRow kOptions[] = {
 const JobRow kJobs[] = {
     {L"list", L"the extension's name, properties and methods (the job when none is given)"},
     {L"session", L"attach, then every query of the terminal, then set its clock"},
+    {L"settings", L"the settings page in a frame (OK, Cancel, Apply); what is applied is kept for the next runs"},
     {L"call NAME [ARGS...]", L"call a method, with as many arguments as it takes"},
     {L"get NAME", L"read a property"},
     {L"set NAME VALUE", L"write a property (digits give a number, anything else text)"},

@@ -4,8 +4,13 @@
 
 namespace quill::console {
 
-win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed) {
-    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed));
+win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed, const ProfileStore& store) {
+    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store));
+}
+
+bool ConsoleConnection::KeepWritten() const {
+    if (profileName_.empty() || written_.empty()) return true;
+    return store_.Save(profileName_, written_);
 }
 
 HRESULT ConsoleConnection::QueryInterface(REFIID iid, void** object) {
@@ -44,13 +49,15 @@ HRESULT ConsoleConnection::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIA
 }
 
 // A key read as "Name:default" answers what was written under "Name", else
-// what the session was started with, else the default after the colon.
+// what the session was started with, else what the store kept under "Name",
+// else the default after the colon.
 HRESULT ConsoleConnection::Read(LPCOLESTR name, VARIANT* value, IErrorLog*) {
     if (name == nullptr || value == nullptr) return E_POINTER;
     const std::wstring key(name);
     const size_t colon = key.find(L':');
     const std::wstring bare = key.substr(0, colon);
     LONG result = colon == std::wstring::npos ? 0 : _wtol(key.c_str() + colon + 1);
+    if (auto stored = stored_.find(bare); stored != stored_.end()) result = stored->second;
     if (auto seeded = seed_.find(key); seeded != seed_.end()) result = seeded->second;
     if (auto written = written_.find(bare); written != written_.end()) result = written->second;
     ::VariantClear(value);
@@ -66,6 +73,12 @@ HRESULT ConsoleConnection::Write(LPCOLESTR name, VARIANT* value) {
     return S_OK;
 }
 
-HRESULT ConsoleConnection::RegisterProfileAs(BSTR) { return S_OK; }
+// The component names its profile before it reads it: what the store keeps
+// for that name is read now.
+HRESULT ConsoleConnection::RegisterProfileAs(BSTR profileName) {
+    profileName_.assign(profileName, ::SysStringLen(profileName));
+    stored_ = store_.Load(profileName_);
+    return S_OK;
+}
 
 }  // namespace quill::console

@@ -1,6 +1,6 @@
 // The host side of a console session: the connection object the component
-// receives at Init, with a profile kept in memory and seeded from the
-// command line. Besides IDispatch it offers IPropertyProfile only; the
+// receives at Init, with a profile seeded from the command line and kept
+// between runs in the console's profile store. Besides IDispatch it offers IPropertyProfile only; the
 // component works on without the host's error log, event queue and status
 // line.
 #pragma once
@@ -12,6 +12,7 @@
 
 #include "core/win/com.h"
 #include "host/addin.h"
+#include "tools/host-console/profile_store.h"
 
 namespace quill::console {
 
@@ -20,11 +21,16 @@ public:
     using Profile = std::map<std::wstring, LONG>;
 
     // `seed` holds what the profile answers, keyed as the component reads
-    // ("Port:0", "Speed:0", "IsIrDA:0"); a key not held reads as 0.
-    static win::com_ptr<ConsoleConnection> Create(const Profile& seed);
+    // ("Port:0", "Speed:0", "IsIrDA:0"); a key not seeded reads as the store
+    // keeps it under its bare name for the profile the component registers,
+    // else as the default after the colon.
+    static win::com_ptr<ConsoleConnection> Create(const Profile& seed, const ProfileStore& store);
 
     // What the component wrote at Done.
     const Profile& Written() const { return written_; }
+    // Keeps what the component wrote in the store, for the next run; false
+    // when the store cannot be written.
+    bool KeepWritten() const;
     IDispatch* AsDispatch() { return static_cast<IDispatch*>(this); }
 
     // IUnknown (shared by both bases)
@@ -44,11 +50,14 @@ public:
     HRESULT STDMETHODCALLTYPE RegisterProfileAs(BSTR profileName) override;
 
 private:
-    explicit ConsoleConnection(const Profile& seed) : seed_(seed) {}
+    ConsoleConnection(const Profile& seed, const ProfileStore& store) : seed_(seed), store_(store) {}
     ~ConsoleConnection() = default;
 
     LONG references_ = 1;
     Profile seed_;
+    ProfileStore store_;
+    std::wstring profileName_;  // as the component registered it
+    Profile stored_;
     Profile written_;
 };
 

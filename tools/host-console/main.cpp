@@ -1,11 +1,12 @@
 // The host console: plays the host application for people. It creates the
-// component, initialises it with a profile built from the command line, and
-// runs jobs that call the component's methods and properties by their English
-// or Russian names, printing what a script would see. The component comes
-// from the module that --module names; without it, by its ProgID
-// "AddIn.AddInObject" as a host creates it, once the module is registered
-// (regsvr32), and otherwise from Quillomat.dll beside the console. The
-// options and jobs, with the usage text, are in command_line.cpp.
+// component, initialises it with a profile built from the command line and
+// from what earlier runs kept (in %APPDATA%\Quillomat\quill-console.ini; the
+// command line wins), and runs jobs that call the component's methods and
+// properties by their English or Russian names, printing what a script would
+// see. The component comes from the module that --module names; without it,
+// by its ProgID "AddIn.AddInObject" as a host creates it, once the module is
+// registered (regsvr32), and otherwise from Quillomat.dll beside the console.
+// The options and jobs, with the usage text, are in command_line.cpp.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -17,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "core/connection_settings.h"
 #include "core/win/text.h"
 #include "tools/host-console/command_line.h"
 #include "tools/host-console/console_host.h"
 #include "tools/host-console/csv.h"
 #include "tools/host-console/script_object.h"
+#include "tools/host-console/settings_frame.h"
 
 namespace quill::console {
 namespace {
@@ -70,6 +73,7 @@ private:
         Words args;
         if (command == L"list") return List();
         if (command == L"session") return Session();
+        if (command == L"settings") return Settings();
         if (command == L"call") {
             if (!Take(words, next, 1, command, args)) return false;
             const auto method = object_.FindMethod(args[0]);
@@ -157,6 +161,29 @@ private:
             Print(L"  " + std::to_wstring(method.number) + L"  " + Name(method) + L"  parameters " +
                   std::to_wstring(object_.ParameterCount(method.number)) +
                   (object_.ReturnsValue(method.number) ? L", returns a value" : L", returns nothing"));
+        return true;
+    }
+
+    // The connection settings as the component holds them.
+    std::wstring ConnectionSettingsShown() const {
+        const auto settings = win::com_ptr<IUnknown>::copy_from(object_.Component()).query<IConnectionSettings>();
+        LONG port = 0, speed = 0, adapter = 0;
+        if (!settings || FAILED(settings->GetSettings(&port, &speed, &adapter))) return L"(not shown)";
+        return WideFromUtf8(PortName(port)) + L", " + std::to_wstring(BaudRate(speed)) + L" baud, " +
+               (adapter != 0 ? L"infrared adapter" : L"cable");
+    }
+
+    bool Settings() {
+        std::wstring error;
+        const FrameOutcome outcome = RunSettingsFrame(object_.Component(), error);
+        if (outcome == FrameOutcome::Failed) {
+            Fail(error);
+            return false;
+        }
+        if (outcome == FrameOutcome::Applied)
+            Print(L"Settings applied: " + ConnectionSettingsShown() + L"   " + Outcome());
+        else
+            Print(L"Settings unchanged: " + ConnectionSettingsShown());
         return true;
     }
 
@@ -375,7 +402,8 @@ int RunConsole(const std::vector<std::wstring>& argv) {
     }
     if (options->jobs.empty()) options->jobs.push_back(L"list");
 
-    auto connection = ConsoleConnection::Create(options->profile);
+    const ProfileStore store = ProfileStore::UserStore();
+    auto connection = ConsoleConnection::Create(options->profile, store);
     auto object = CreateComponent(options->modulePath, connection->AsDispatch(), error);
     if (!object) {
         Fail(error);
@@ -383,6 +411,7 @@ int RunConsole(const std::vector<std::wstring>& argv) {
     }
     const bool ok = Console(*object, options->progress).Run(options->jobs);
     object->Done();
+    if (!connection->KeepWritten()) Fail(L"cannot keep the profile in " + store.path());
     return ok ? kEveryJobDone : kJobFailed;
 }
 

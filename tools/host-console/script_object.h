@@ -69,6 +69,10 @@ public:
     LONG Result() const { return Get(0).number; }
     std::wstring Text(const wchar_t* englishName) const;
 
+    // The component object itself, for what the host does beside scripts
+    // (its settings page).
+    IUnknown* Component() const { return initDone_.get(); }
+
     // Calls Done; the destructor does it when nobody did.
     void Done();
 

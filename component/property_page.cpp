@@ -1,0 +1,192 @@
+// IPropertyPage of the component: argument checks and the frame's side of
+// the settings page (site, objects, page information); the page's logic is
+// ui/settings_page, its window ui/win32_settings_page.
+#include "component/property_page.h"
+
+#include <new>
+#include <string>
+
+#include "component/addin_object.h"
+#include "ui/settings_page_ids.h"
+
+namespace quill {
+namespace {
+
+// The page's strings: the title from the string table; it has no document
+// string, no help file and no help context.
+constexpr UINT kTitleStringId = IDS_PAGE_TITLE;
+constexpr UINT kDocStringId = 0;
+constexpr UINT kHelpFileStringId = 0;
+constexpr DWORD kHelpContext = 0;
+
+// Page information strings go to the frame in blocks of this size, which
+// the frame frees.
+constexpr size_t kStringBlockBytes = 520;
+
+// The first and last keyboard and mouse messages the page's dialog
+// handling may want to see.
+constexpr UINT kFirstKeyMessage = WM_KEYFIRST;   // 0x100
+constexpr UINT kLastKeyMessage = 0x108;
+constexpr UINT kFirstMouseMessage = WM_MOUSEFIRST;  // 0x200
+constexpr UINT kLastMouseMessage = 0x209;
+
+// A string of the module's table in a block the frame frees; null when
+// memory runs out.
+LPOLESTR FrameString(UINT id) {
+    auto* block = static_cast<LPOLESTR>(::CoTaskMemAlloc(kStringBlockBytes));
+    if (block == nullptr) return nullptr;
+    const std::wstring text = id != 0 ? ModuleString(id) : std::wstring();
+    const size_t capacity = kStringBlockBytes / sizeof(OLECHAR) - 1;
+    const size_t length = text.copy(block, capacity);
+    block[length] = L'\0';
+    return block;
+}
+
+bool ForPageDialog(UINT message) {
+    return (message >= kFirstKeyMessage && message <= kLastKeyMessage) ||
+           (message >= kFirstMouseMessage && message <= kLastMouseMessage);
+}
+
+}  // namespace
+
+PropertyPage::PropertyPage(ConnectionSettings& settings, TerminalLink& link)
+    : logic_(*this, settings, link), window_(logic_) {}
+
+HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {
+    if (site == nullptr) {
+        site_.reset();
+        return S_OK;
+    }
+    if (site_) return E_UNEXPECTED;
+    site_ = win::com_ptr<IPropertyPageSite>::copy_from(site);
+    return S_OK;
+}
+
+HRESULT PropertyPage::Activate(HWND parent, LPCRECT rect) {
+    if (rect == nullptr) return E_POINTER;
+    if (window_.Create(parent)) window_.Move(*rect);
+    return S_OK;
+}
+
+HRESULT PropertyPage::Deactivate() {
+    window_.Destroy();
+    return S_OK;
+}
+
+HRESULT PropertyPage::GetPageInfo(PROPPAGEINFO* info) {
+    if (info == nullptr) return E_POINTER;
+    const std::optional<PixelSize> size = PageTemplateSize();
+    if (!size) return E_UNEXPECTED;
+    info->cb = sizeof(PROPPAGEINFO);
+    info->pszTitle = FrameString(kTitleStringId);
+    info->size = SIZE{size->width, size->height};
+    info->pszDocString = FrameString(kDocStringId);
+    info->pszHelpFile = FrameString(kHelpFileStringId);
+    info->dwHelpContext = kHelpContext;
+    return S_OK;
+}
+
+HRESULT PropertyPage::SetObjects(ULONG count, IUnknown** objects) {
+    // A frame that lets go of its objects may pass no array with them.
+    if (objects == nullptr && count != 0) return E_POINTER;
+    std::vector<win::com_ptr<IUnknown>> held;
+    try {
+        held.reserve(count);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    for (ULONG index = 0; index < count; ++index)
+        held.push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
+    objects_.swap(held);
+    return S_OK;
+}
+
+HRESULT PropertyPage::Show(UINT command) {
+    if (!window_.exists()) return E_UNEXPECTED;
+    window_.Show(static_cast<int>(command));
+    return S_OK;
+}
+
+HRESULT PropertyPage::Move(LPCRECT rect) {
+    if (!window_.exists()) return E_UNEXPECTED;
+    if (rect == nullptr) return E_POINTER;
+    window_.Move(*rect);
+    return S_OK;
+}
+
+HRESULT PropertyPage::IsPageDirty() { return logic_.IsDirty() ? S_OK : S_FALSE; }
+
+HRESULT PropertyPage::Apply() {
+    logic_.Apply();
+    return S_OK;
+}
+
+HRESULT PropertyPage::TranslateAccelerator(MSG* message) {
+    if (message == nullptr) return E_POINTER;
+    if (!window_.exists() || !ForPageDialog(message->message)) return S_FALSE;
+    return window_.TakeDialogMessage(*message) ? S_OK : S_FALSE;
+}
+
+void PropertyPage::OnStatusChange(uint32_t status) {
+    if (site_) site_->OnStatusChange(status);
+}
+
+bool PropertyPage::ReadSettings(size_t object, ConnectionSettings& settings) {
+    const auto source = objects_[object].query<IConnectionSettings>();
+    if (!source) return false;
+    LONG port = 0, speed = 0, adapter = 0;
+    if (FAILED(source->GetSettings(&port, &speed, &adapter))) return false;
+    settings = {static_cast<int32_t>(port), static_cast<int32_t>(speed), static_cast<int32_t>(adapter)};
+    return true;
+}
+
+bool PropertyPage::WriteSettings(size_t object, const ConnectionSettings& settings) {
+    const auto target = objects_[object].query<IConnectionSettings>();
+    if (!target) return false;
+    return SUCCEEDED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA));
+}
+
+// --- IPropertyPage of the component object -------------------------------------
+
+STDMETHODIMP AddInObject::SetPageSite(IPropertyPageSite* pPageSite) {
+    return win::GuardedCall([&] { return page_.SetPageSite(pPageSite); });
+}
+
+STDMETHODIMP AddInObject::Activate(HWND hWndParent, LPCRECT pRect, BOOL) {
+    return win::GuardedCall([&] { return page_.Activate(hWndParent, pRect); });
+}
+
+STDMETHODIMP AddInObject::Deactivate() {
+    return win::GuardedCall([&] { return page_.Deactivate(); });
+}
+
+STDMETHODIMP AddInObject::GetPageInfo(PROPPAGEINFO* pPageInfo) {
+    return win::GuardedCall([&] { return page_.GetPageInfo(pPageInfo); });
+}
+
+STDMETHODIMP AddInObject::SetObjects(ULONG cObjects, IUnknown** ppUnk) {
+    return win::GuardedCall([&] { return page_.SetObjects(cObjects, ppUnk); });
+}
+
+STDMETHODIMP AddInObject::Show(UINT nCmdShow) {
+    return win::GuardedCall([&] { return page_.Show(nCmdShow); });
+}
+
+STDMETHODIMP AddInObject::Move(LPCRECT pRect) {
+    return win::GuardedCall([&] { return page_.Move(pRect); });
+}
+
+STDMETHODIMP AddInObject::IsPageDirty() { return page_.IsPageDirty(); }
+
+STDMETHODIMP AddInObject::Apply() {
+    return win::GuardedCall([&] { return page_.Apply(); });
+}
+
+// The page has no help file, so there is no help to show.
+STDMETHODIMP AddInObject::Help(LPCOLESTR) { return S_OK; }
+
+STDMETHODIMP AddInObject::TranslateAccelerator(MSG* pMsg) {
+    return win::GuardedCall([&] { return page_.TranslateAccelerator(pMsg); });
+}
+
+}  // namespace quill

@@ -1,0 +1,365 @@
+// The settings page's logic on fake controls and a fake frame: what the page
+// shows when its window opens, which commands make it dirty and what the
+// site hears, and what Apply stores and opens, on the fake line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/cp1251.h"
+#include "core/result_codes.h"
+#include "fake_line.h"
+#include "ui/settings_page.h"
+#include "ui/settings_page_ids.h"
+
+namespace quill {
+
+// Found by argument lookup next to the record they compare and print.
+inline bool operator==(const ConnectionSettings& a, const ConnectionSettings& b) {
+    return a.Port == b.Port && a.Speed == b.Speed && a.IsIrDA == b.IsIrDA;
+}
+inline std::ostream& operator<<(std::ostream& out, const ConnectionSettings& s) {
+    return out << "{" << s.Port << ", " << s.Speed << ", " << s.IsIrDA << "}";
+}
+
+namespace {
+
+constexpr int32_t kEditChanged = 5;  // a list's edit field was typed into
+constexpr int32_t kEditUpdated = 6;
+constexpr int32_t kFocusGained = 3;
+
+// Controls that behave as the platform's: a selection index with no entry
+// leaves the list unselected. Every call is logged.
+class FakeControls final : public PageControls {
+public:
+    std::vector<std::string> log;
+    std::vector<std::string> ports, speeds;
+    int32_t portSelected = -1, speedSelected = -1;
+    bool ticked = false;
+    std::string notes;
+
+    void FillList(PageList list, const std::vector<std::string>& entries) override {
+        log.push_back(Name(list) + " filled with " + std::to_string(entries.size()));
+        Entries(list) = entries;
+        Selected(list) = -1;
+    }
+    void SelectEntry(PageList list, int32_t index) override {
+        log.push_back(Name(list) + " select " + std::to_string(index));
+        const bool exists = index >= 0 && static_cast<size_t>(index) < Entries(list).size();
+        Selected(list) = exists ? index : -1;
+    }
+    int32_t SelectedEntry(PageList list) const override {
+        return list == PageList::Port ? portSelected : speedSelected;
+    }
+    void SetAdapterTicked(bool value) override {
+        log.push_back(std::string("adapter ") + (value ? "ticked" : "clear"));
+        ticked = value;
+    }
+    bool AdapterTicked() const override { return ticked; }
+    void SetNotes(const std::string& text) override {
+        log.push_back("notes");
+        notes = text;
+    }
+
+private:
+    static std::string Name(PageList list) { return list == PageList::Port ? "ports" : "speeds"; }
+    std::vector<std::string>& Entries(PageList list) { return list == PageList::Port ? ports : speeds; }
+    int32_t& Selected(PageList list) { return list == PageList::Port ? portSelected : speedSelected; }
+};
+
+// The frame with its objects: each object either offers settings (a record
+// of its own, or the component's) or does not. The site's status changes
+// and the settings exchanges go to `log`, which the controls share.
+class FakeFrame final : public PageFrame {
+public:
+    explicit FakeFrame(std::vector<std::string>& log) : log_(log) {}
+
+    struct Object {
+        ConnectionSettings* settings;  // null: does not offer them
+    };
+    std::vector<Object> objects;
+
+    void OnStatusChange(uint32_t status) override { log_.push_back("site status " + std::to_string(status)); }
+    size_t ObjectCount() const override { return objects.size(); }
+    bool ReadSettings(size_t object, ConnectionSettings& settings) override {
+        log_.push_back("read object " + std::to_string(object));
+        if (objects[object].settings == nullptr) return false;
+        settings = *objects[object].settings;
+        return true;
+    }
+    bool WriteSettings(size_t object, const ConnectionSettings& settings) override {
+        log_.push_back("write object " + std::to_string(object) + ": " + std::to_string(settings.Port) + " " +
+                       std::to_string(settings.Speed) + " " + std::to_string(settings.IsIrDA));
+        if (objects[object].settings == nullptr) return false;
+        *objects[object].settings = settings;
+        return true;
+    }
+
+private:
+    std::vector<std::string>& log_;
+};
+
+// A component's settings page: its record, its port on the fake line, and
+// the frame whose first object is the component itself unless a test says
+// otherwise.
+struct PageBench {
+    PageBench() { frame.objects = {{&settings}}; }
+
+    void Open() { page.WindowOpened(controls); }
+    std::vector<std::string> TakeLog() { return std::exchange(controls.log, {}); }
+
+    fake::LinkBench bench{false};
+    ConnectionSettings settings;
+    FakeControls controls;
+    FakeFrame frame{controls.log};
+    SettingsPage page{frame, settings, bench.link};
+};
+
+class PageTest : public ::testing::Test, protected PageBench {};
+
+TEST_F(PageTest, OpeningReadsTheFirstObjectThenFillsTheListsTicksTheBoxAndTellsTheSiteItIsClean) {
+    settings = {3, 1, 1};
+    Open();
+    const std::vector<std::string> expected = {
+        "read object 0",  "ports filled with 16", "ports select 3", "speeds filled with 5", "speeds select 1",
+        "adapter ticked", "site status 0",        "notes",
+    };
+    EXPECT_EQ(controls.log, expected);
+    EXPECT_EQ(controls.portSelected, 3);
+    EXPECT_EQ(controls.speedSelected, 1);
+    EXPECT_FALSE(page.IsDirty());
+}
+
+TEST_F(PageTest, TheListsHoldThePortNamesAndTheFiveFastestSpeeds) {
+    Open();
+    ASSERT_EQ(controls.ports.size(), 16u);
+    EXPECT_EQ(controls.ports.front(), "COM1");
+    EXPECT_EQ(controls.ports.back(), "COM16");
+    EXPECT_EQ(controls.speeds, (std::vector<std::string>{"115200", "57600", "38400", "19200", "9600"}));
+    EXPECT_NE(Utf8FromCp1251(controls.notes).find("Quillomat"), std::string::npos);
+}
+
+TEST_F(PageTest, AnAdapterFlagOtherThanOneStillTicksTheBox) {
+    settings = {0, 0, 2};
+    Open();
+    EXPECT_TRUE(controls.ticked);
+}
+
+TEST_F(PageTest, AnotherComponentAsFirstObjectLendsItsSettingsAndReceivesTheChoice) {
+    ConnectionSettings other{7, 2, 1};
+    frame.objects = {{&other}, {&settings}};
+    Open();
+    EXPECT_EQ(settings, (ConnectionSettings{7, 2, 1})) << "copied into this component's record";
+    EXPECT_EQ(controls.portSelected, 7);
+
+    controls.portSelected = 9;
+    page.Command(IDC_PORT_LIST, kNotifySelectionChanged);
+    page.Apply();
+
+    EXPECT_EQ(other, (ConnectionSettings{9, 2, 1})) << "the choice goes to the first object";
+    EXPECT_EQ(settings, (ConnectionSettings{7, 2, 1})) << "this record is not the first object's";
+    EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM8"}) << "this component's port, its record";
+}
+
+TEST(SettingsPage, WithoutAnObjectOfferingSettingsThePageShowsTheRecordAndApplyStoresNothing) {
+    const struct {
+        const char* sentence;
+        bool anyObject;
+        std::vector<std::string> exchanges;
+    } cases[] = {
+        {"no objects: nobody is asked", false, {}},
+        {"a first object without settings: it is asked, and refuses", true,
+         {"read object 0", "write object 0: 9 4 0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        PageBench p;
+        ConnectionSettings second{};
+        p.frame.objects.clear();
+        if (c.anyObject) p.frame.objects = {{nullptr}, {&second}};
+        p.settings = {2, 3, 1};
+        p.Open();
+        EXPECT_EQ(p.controls.portSelected, 2);
+        EXPECT_EQ(p.controls.speedSelected, 3);
+        EXPECT_TRUE(p.controls.ticked);
+
+        p.controls.portSelected = 9;
+        p.controls.speedSelected = 4;
+        p.controls.ticked = false;
+        p.page.Command(IDC_PORT_LIST, kNotifySelectionChanged);
+        p.page.Apply();
+
+        std::vector<std::string> exchanges;
+        for (const std::string& line : p.controls.log)
+            if (line.rfind("read", 0) == 0 || line.rfind("write", 0) == 0) exchanges.push_back(line);
+        EXPECT_EQ(exchanges, c.exchanges);
+        EXPECT_EQ(p.settings, (ConnectionSettings{2, 3, 1}));
+        EXPECT_EQ(second, ConnectionSettings{}) << "only the first object is asked";
+        EXPECT_FALSE(p.page.IsDirty());
+        EXPECT_EQ(p.bench.line.OpenedNames(), std::vector<std::string>{"COM3"}) << "the port is reopened all the same";
+    }
+}
+
+struct CommandCase {
+    const char* sentence;
+    int32_t control, notification;
+    bool dirty;
+};
+
+TEST_F(PageTest, ChoosingInAListOrClickingMakesThePageDirtyAndTypingDoesNot) {
+    const CommandCase cases[] = {
+        {"a new port chosen", IDC_PORT_LIST, kNotifySelectionChanged, true},
+        {"a new speed chosen", IDC_SPEED_LIST, kNotifySelectionChanged, true},
+        {"the adapter box clicked", IDC_IR_ADAPTER, kNotifyClicked, true},
+        {"a command with code 0 from anywhere", 1, kNotifyClicked, true},
+        {"typing into the port list's edit field", IDC_PORT_LIST, kEditChanged, false},
+        {"typing into the speed list's edit field", IDC_SPEED_LIST, kEditUpdated, false},
+        {"a selection change from the notes box", IDC_NOTES, kNotifySelectionChanged, false},
+        {"the adapter box taking the focus", IDC_IR_ADAPTER, kFocusGained, false},
+    };
+    for (const CommandCase& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        PageBench fresh;
+        fresh.Open();
+        fresh.TakeLog();
+        fresh.page.Command(c.control, c.notification);
+        EXPECT_EQ(fresh.page.IsDirty(), c.dirty);
+        EXPECT_EQ(fresh.TakeLog(), c.dirty ? std::vector<std::string>{"site status 3"} : std::vector<std::string>{});
+    }
+}
+
+TEST_F(PageTest, TheSiteHearsOfBecomingDirtyOnceUntilApply) {
+    Open();
+    TakeLog();
+    page.Command(IDC_PORT_LIST, kNotifySelectionChanged);
+    page.Command(IDC_SPEED_LIST, kNotifySelectionChanged);
+    page.Command(IDC_IR_ADAPTER, kNotifyClicked);
+    EXPECT_EQ(TakeLog(), std::vector<std::string>{"site status 3"});
+
+    page.Apply();
+    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"write object 0: 0 0 0", "site status 0"}));
+    page.Command(IDC_IR_ADAPTER, kNotifyClicked);
+    EXPECT_EQ(TakeLog(), std::vector<std::string>{"site status 3"}) << "dirty again after Apply";
+}
+
+TEST_F(PageTest, ApplyStoresTheChoiceThenMarksCleanThenReopensThePort) {
+    settings = {1, 0, 0};
+    Open();
+    ASSERT_EQ(bench.link.OpenPort(settings), 1);
+    ASSERT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM2"});
+    controls.portSelected = 4;
+    controls.speedSelected = 2;
+    controls.ticked = true;
+    page.Command(IDC_SPEED_LIST, kNotifySelectionChanged);
+    TakeLog();
+
+    page.Apply();
+
+    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"write object 0: 4 2 1", "site status 0"}));
+    EXPECT_EQ(settings, (ConnectionSettings{4, 2, 1}));
+    EXPECT_FALSE(page.IsDirty());
+    EXPECT_FALSE(bench.line.OpenedWhileOpen()) << "the open port is closed first";
+    EXPECT_EQ(bench.state.result, code::kCannotConfigureIrAdapter) << "the adapter is asked for, and absent";
+    EXPECT_EQ(bench.line.OpenedNames(), (std::vector<std::string>{"COM2", "COM5"}));
+    EXPECT_EQ(bench.line.Configured().back().baudRate, 38400u);
+}
+
+TEST_F(PageTest, ApplyOnACleanPageTellsTheSiteNothingAndStillReopensThePort) {
+    settings = {2, 0, 0};
+    Open();
+    TakeLog();
+    page.Apply();
+    EXPECT_EQ(TakeLog(), std::vector<std::string>{"write object 0: 2 0 0"});
+    EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM3"}) << "even with no script attached";
+    EXPECT_EQ(bench.state.result, code::kSuccess);
+}
+
+TEST_F(PageTest, AnApplyThatCannotOpenThePortLeavesItsCodeInTheResult) {
+    bench.line.failOpen = true;
+    Open();
+    page.Apply();
+    EXPECT_EQ(bench.state.result, code::kCannotOpenPort);
+    EXPECT_FALSE(page.IsDirty());
+}
+
+TEST_F(PageTest, IndicesWithoutAnEntryShowNoSelectionAndAnUntouchedListStoresMinusOne) {
+    const struct {
+        const char* sentence;
+        ConnectionSettings stored, applied;
+        const char* port;
+        uint32_t baud;
+    } cases[] = {
+        {"port 20 has no entry and opens COM1", {20, 0, 0}, {-1, 0, 0}, "COM1", 115200},
+        {"speed 5 (4800 baud) has no entry and opens at 9600", {0, 5, 0}, {0, -1, 0}, "COM1", 9600},
+        {"port -3 has no entry either", {-3, 1, 0}, {-1, 1, 0}, "COM1", 57600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        PageBench fresh;
+        fresh.settings = c.stored;
+        fresh.Open();
+        fresh.page.Command(IDC_IR_ADAPTER, kNotifyClicked);
+        fresh.page.Apply();
+        EXPECT_EQ(fresh.settings, c.applied);
+        EXPECT_EQ(fresh.bench.line.OpenedNames(), std::vector<std::string>{c.port});
+        EXPECT_EQ(fresh.bench.line.Configured().at(0).baudRate, c.baud);
+    }
+}
+
+TEST_F(PageTest, ApplyBeforeAnyWindowKeepsTheRecordAndReopensThePort) {
+    settings = {6, 2, 1};
+    page.Apply();
+    EXPECT_EQ(controls.log, std::vector<std::string>{}) << "no control read, no object written, no status";
+    EXPECT_EQ(settings, (ConnectionSettings{6, 2, 1}));
+    EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM7"});
+}
+
+TEST_F(PageTest, AChoiceLeftDirtyWhenTheWindowClosedIsStoredByALaterApply) {
+    Open();
+    controls.portSelected = 11;
+    page.Command(IDC_PORT_LIST, kNotifySelectionChanged);
+    page.WindowClosing();
+    page.WindowClosed();
+    controls.portSelected = 0;  // the controls are gone; nothing may read them now
+    EXPECT_TRUE(page.IsDirty()) << "the frame still learns that the page has changes";
+
+    page.Apply();
+    EXPECT_EQ(settings.Port, 11);
+    EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM12"});
+
+    settings.Port = 3;
+    page.Apply();
+    EXPECT_EQ(settings.Port, 3) << "the kept choice is stored once";
+}
+
+TEST_F(PageTest, ACleanPageClosedKeepsNothingToStore) {
+    settings = {5, 0, 0};
+    Open();
+    page.WindowClosing();
+    page.WindowClosed();
+    settings.Port = 8;
+    page.Apply();
+    EXPECT_EQ(settings.Port, 8);
+}
+
+TEST_F(PageTest, ReopeningTheWindowShowsTheObjectAgainAndForgetsAKeptChoice) {
+    Open();
+    controls.portSelected = 11;
+    page.Command(IDC_PORT_LIST, kNotifySelectionChanged);
+    page.WindowClosing();
+    page.WindowClosed();
+    TakeLog();
+
+    Open();
+    EXPECT_FALSE(page.IsDirty());
+    EXPECT_EQ(controls.portSelected, 0);
+    const std::vector<std::string> log = TakeLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "site status 0"), 2) << "clean, and the opening's own notice";
+    page.Apply();
+    EXPECT_EQ(settings.Port, 0);
+}
+
+}  // namespace
+}  // namespace quill

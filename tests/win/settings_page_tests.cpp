@@ -1,0 +1,615 @@
+// The settings page through the component's IPropertyPage, with the test as
+// the frame: a window of its own as the page's parent and a site that
+// records what the page tells it. Lists are driven as a user drives them
+// (a selection, then the list's notification to the page). No COM port
+// exists in the test prefix, so every reopening ends with result code 2.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <olectl.h>
+
+#include <array>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "core/win/handles.h"
+#include "tests/win/screen.h"
+#include "tests/win/test_host.h"
+#include "ui/settings_page_ids.h"
+
+namespace quill::test {
+namespace {
+
+constexpr LONG kResultProperty = 0;
+constexpr LONG kShowProgressMethod = 16;
+constexpr LONG kCannotOpenPort = 2;
+constexpr DWORD kDirtyAndValid = 3;
+constexpr const wchar_t* kFrameClass = L"QuillPageTestFrame";
+
+// The frame's site: records each OnStatusChange.
+class FakeSite final : public FakeObject<IPropertyPageSite> {
+public:
+    explicit FakeSite(HostLog& log) : FakeObject("IPropertyPageSite", log) {}
+    std::vector<DWORD> statuses;
+
+    STDMETHODIMP OnStatusChange(DWORD flags) override {
+        statuses.push_back(flags);
+        return S_OK;
+    }
+    STDMETHODIMP GetLocaleID(LCID* locale) override {
+        if (locale == nullptr) return E_POINTER;
+        *locale = LOCALE_USER_DEFAULT;
+        return S_OK;
+    }
+    STDMETHODIMP GetPageContainer(IUnknown** container) override {
+        if (container != nullptr) *container = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
+};
+
+struct Settings {
+    LONG port, speed, irda;
+    bool operator==(const Settings& o) const { return port == o.port && speed == o.speed && irda == o.irda; }
+};
+std::ostream& operator<<(std::ostream& out, const Settings& s) {
+    return out << "{" << s.port << ", " << s.speed << ", " << s.irda << "}";
+}
+
+void RegisterFrameClass() {
+    WNDCLASSW frameClass{};
+    frameClass.lpfnWndProc = ::DefWindowProcW;
+    frameClass.hInstance = ::GetModuleHandleW(nullptr);
+    frameClass.lpszClassName = kFrameClass;
+    frameClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    ::RegisterClassW(&frameClass);
+}
+
+// A component, initialised, with its page interfaces.
+struct Component {
+    Component() {
+        object = Module::Get().CreateComponent();
+        page = object.query<IPropertyPage>();
+        settings = object.query<IConnectionSettings>();
+        extender = object.query<ILanguageExtender>();
+        EXPECT_EQ(object->Init(&connection), S_OK);
+    }
+    ~Component() {
+        if (object) object->Done();
+    }
+    Settings Current() const {
+        Settings s{-99, -99, -99};
+        settings->GetSettings(&s.port, &s.speed, &s.irda);
+        return s;
+    }
+    void Set(Settings s) { settings->SetSettings(s.port, s.speed, s.irda); }
+    LONG Result() const {
+        win::unique_variant value;
+        extender->GetPropVal(kResultProperty, value.get());
+        return value->lVal;
+    }
+    void SetResult(LONG code) {
+        win::unique_variant value = IntValue(code);
+        extender->SetPropVal(kResultProperty, value.get());
+    }
+    IUnknown* Unknown() const { return object.get(); }
+
+    FakeConnection connection;
+    win::com_ptr<IInitDone> object;
+    win::com_ptr<IPropertyPage> page;
+    win::com_ptr<IConnectionSettings> settings;
+    win::com_ptr<ILanguageExtender> extender;
+};
+
+class SettingsPage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterFrameClass(); }
+
+    void SetUp() override {
+        frame.reset(::CreateWindowExW(0, kFrameClass, L"frame", WS_POPUP, 0, 0, 640, 480, nullptr,
+                                      nullptr, ::GetModuleHandleW(nullptr), nullptr));
+        ASSERT_TRUE(frame);
+    }
+    void TearDown() override {
+        if (component.page) {
+            component.page->Deactivate();
+            component.page->SetObjects(0, nullptr);
+            component.page->SetPageSite(nullptr);
+        }
+        frame.reset();
+        EXPECT_EQ(site.references(), 0) << "the site is let go";
+    }
+
+    // The frame's opening: site, the component itself as the object, the
+    // window in the frame's rectangle, shown.
+    void Open(IUnknown* object = nullptr) {
+        ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+        IUnknown* objects[] = {object != nullptr ? object : component.Unknown()};
+        ASSERT_EQ(component.page->SetObjects(1, objects), S_OK);
+        ActivateAndShow();
+    }
+    void ActivateAndShow(RECT rect = {10, 10, 430, 290}) {
+        ASSERT_EQ(component.page->Activate(frame.get(), &rect, TRUE), S_OK);
+        ASSERT_EQ(component.page->Show(SW_SHOW), S_OK);
+    }
+
+    HWND PageWindow() const { return ::GetWindow(frame.get(), GW_CHILD); }
+    HWND Control(int id) const { return ::GetDlgItem(PageWindow(), id); }
+    LRESULT Selected(int list) const { return ::SendMessageW(Control(list), CB_GETCURSEL, 0, 0); }
+    bool Ticked() const { return ::SendMessageW(Control(IDC_IR_ADAPTER), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+    // What a user's pick in a list does: the selection moves, and the list
+    // tells the page.
+    void Choose(int list, int entry) {
+        ::SendMessageW(Control(list), CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+        ::SendMessageW(PageWindow(), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(Control(list)));
+    }
+    void ClickAdapterBox() { ::SendMessageW(Control(IDC_IR_ADAPTER), BM_CLICK, 0, 0); }
+
+    HostLog log;
+    FakeSite site{log};
+    Component component;
+    win::unique_hwnd frame;
+};
+
+std::vector<std::wstring> ListEntries(HWND list) {
+    std::vector<std::wstring> entries;
+    const LRESULT count = ::SendMessageW(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT index = 0; index < count; ++index) {
+        std::wstring text(static_cast<size_t>(::SendMessageW(list, CB_GETLBTEXTLEN, index, 0)), L'\0');
+        ::SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)), L'\0');
+    ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()) + 1);
+    return text;
+}
+
+// --- What the page shows -------------------------------------------------------
+
+TEST_F(SettingsPage, OpensInsideTheFrameWithTheListsShowingTheSettings) {
+    component.Set({3, 1, 1});
+    Open();
+
+    ASSERT_NE(PageWindow(), nullptr);
+    EXPECT_TRUE(::GetWindowLongW(PageWindow(), GWL_STYLE) & WS_VISIBLE) << "shown";
+    RECT placed{};
+    ::GetWindowRect(PageWindow(), &placed);
+    ::MapWindowPoints(nullptr, frame.get(), reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_EQ(placed.left, 10);
+    EXPECT_EQ(placed.bottom, 290);
+
+    const std::vector<std::wstring> ports = ListEntries(Control(IDC_PORT_LIST));
+    ASSERT_EQ(ports.size(), 16u);
+    EXPECT_EQ(ports[0], L"COM1");
+    EXPECT_EQ(ports[15], L"COM16");
+    EXPECT_EQ(ListEntries(Control(IDC_SPEED_LIST)),
+              (std::vector<std::wstring>{L"115200", L"57600", L"38400", L"19200", L"9600"}));
+    EXPECT_EQ(Selected(IDC_PORT_LIST), 3);
+    EXPECT_EQ(Selected(IDC_SPEED_LIST), 1);
+    EXPECT_TRUE(Ticked());
+    EXPECT_EQ(WindowText(Control(IDC_IR_ADAPTER)), L"IR - адаптер (подставка)");
+    EXPECT_NE(WindowText(Control(IDC_NOTES)).find(L"Quillomat"), std::wstring::npos);
+    EXPECT_EQ(site.statuses, std::vector<DWORD>{0}) << "opening tells the site the page is clean";
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+}
+
+// A list whose stored index has no entry shows no selection; an Apply that
+// leaves it alone stores -1 for it, and the port is reopened (as COM1, or at
+// 9600 baud: the link's rule for indices out of range).
+TEST_F(SettingsPage, Port20ShowsNoSelectionAndAnApplyThatLeavesItStoresMinusOne) {
+    component.Set({20, 0, 0});
+    Open();
+    EXPECT_EQ(Selected(IDC_PORT_LIST), CB_ERR);
+    component.SetResult(7);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current(), (Settings{-1, 0, 0}));
+    EXPECT_NE(component.Result(), 7) << "the port was reopened";
+}
+
+TEST_F(SettingsPage, Speed5ShowsNoSelectionAndAnApplyThatLeavesItStoresMinusOne) {
+    component.Set({5, 5, 0});
+    Open();
+    EXPECT_EQ(Selected(IDC_SPEED_LIST), CB_ERR);
+    Choose(IDC_PORT_LIST, 13);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current(), (Settings{13, -1, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort);
+}
+
+// --- Dirty, and what the site hears -----------------------------------------------
+
+TEST_F(SettingsPage, ThePageBecomesDirtyOnceWhateverTheUserChanges) {
+    Open();
+    Choose(IDC_PORT_LIST, 4);
+    EXPECT_EQ(component.page->IsPageDirty(), S_OK);
+    Choose(IDC_SPEED_LIST, 2);
+    ClickAdapterBox();
+    EXPECT_TRUE(Ticked());
+    EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid}));
+}
+
+TEST_F(SettingsPage, ClickingTheAdapterBoxAloneMakesThePageDirty) {
+    Open();
+    ClickAdapterBox();
+    EXPECT_EQ(component.page->IsPageDirty(), S_OK);
+    EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid}));
+}
+
+TEST_F(SettingsPage, TypingIntoAListsEditFieldLeavesThePageClean) {
+    Open();
+    for (int list : {IDC_PORT_LIST, IDC_SPEED_LIST}) {
+        COMBOBOXINFO parts{};
+        parts.cbSize = sizeof parts;
+        ASSERT_TRUE(::GetComboBoxInfo(Control(list), &parts));
+        ::SendMessageW(parts.hwndItem, WM_CHAR, L'7', 1);
+        EXPECT_NE(WindowText(Control(list)).find(L'7'), std::wstring::npos) << "the typing reached the field";
+    }
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(site.statuses, std::vector<DWORD>{0});
+}
+
+TEST_F(SettingsPage, ApplyStoresTheChoiceMarksCleanAndReopensThePort) {
+    Open();
+    Choose(IDC_PORT_LIST, 13);
+    Choose(IDC_SPEED_LIST, 4);
+    ClickAdapterBox();
+    component.SetResult(7);
+
+    EXPECT_EQ(component.page->Apply(), S_OK);
+
+    EXPECT_EQ(component.Current(), (Settings{13, 4, 1}));
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort) << "the port was reopened though no script attached";
+}
+
+TEST_F(SettingsPage, ApplyOnACleanPageTellsTheSiteNothingAndStillReopensThePort) {
+    component.Set({5, 0, 0});
+    Open();
+    component.SetResult(7);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(site.statuses, std::vector<DWORD>{0});
+    EXPECT_EQ(component.Current(), (Settings{5, 0, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort);
+}
+
+TEST_F(SettingsPage, ApplyBeforeTheWindowExistsKeepsTheSettings) {
+    component.Set({6, 2, 1});
+    ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+    IUnknown* objects[] = {component.Unknown()};
+    ASSERT_EQ(component.page->SetObjects(1, objects), S_OK);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current(), (Settings{6, 2, 1}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort);
+}
+
+// --- The frame's calls out of order, and bad arguments -----------------------------
+
+TEST_F(SettingsPage, ShowAndMoveNeedAWindow) {
+    RECT rect{0, 0, 100, 100};
+    EXPECT_EQ(component.page->Show(SW_SHOW), E_UNEXPECTED);
+    EXPECT_EQ(component.page->Move(&rect), E_UNEXPECTED);
+    Open();
+    EXPECT_EQ(component.page->Move(nullptr), E_POINTER);
+    EXPECT_EQ(component.page->Move(&rect), S_OK);
+    RECT placed{};
+    ::GetWindowRect(PageWindow(), &placed);
+    EXPECT_EQ(placed.right - placed.left, 100);
+    ASSERT_EQ(component.page->Deactivate(), S_OK);
+    EXPECT_EQ(PageWindow(), nullptr);
+    EXPECT_EQ(component.page->Show(SW_SHOW), E_UNEXPECTED);
+}
+
+TEST_F(SettingsPage, ASecondSiteIsRefusedAndTheFirstKept) {
+    FakeSite second{log};
+    Open();
+    EXPECT_EQ(component.page->SetPageSite(&second), E_UNEXPECTED);
+    EXPECT_EQ(second.references(), 0);
+    Choose(IDC_PORT_LIST, 1);
+    EXPECT_EQ(site.statuses.back(), kDirtyAndValid);
+    EXPECT_TRUE(second.statuses.empty());
+}
+
+TEST_F(SettingsPage, ActivateWithoutARectangleMakesNoWindow) {
+    ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+    EXPECT_EQ(component.page->Activate(frame.get(), nullptr, TRUE), E_POINTER);
+    EXPECT_EQ(PageWindow(), nullptr);
+    EXPECT_TRUE(site.statuses.empty());
+}
+
+TEST_F(SettingsPage, SetObjectsNeedsAnArrayForItsObjects) {
+    EXPECT_EQ(component.page->SetObjects(1, nullptr), E_POINTER);
+    EXPECT_EQ(component.page->SetObjects(0, nullptr), S_OK) << "a frame letting go passes no array";
+}
+
+TEST_F(SettingsPage, ThePageWindowDestroyedByItsParentIsForgotten) {
+    Open();
+    Choose(IDC_PORT_LIST, 9);
+    frame.reset();
+    EXPECT_EQ(component.page->Show(SW_SHOW), E_UNEXPECTED);
+    EXPECT_EQ(component.page->Deactivate(), S_OK);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current().port, 9) << "the choice on the dirty page is not lost";
+
+    SetUp();
+    ActivateAndShow();
+    EXPECT_EQ(Selected(IDC_PORT_LIST), 9) << "a new window in a new frame";
+}
+
+TEST_F(SettingsPage, TheExtendedStyleAlwaysLetsTheFrameTabIntoThePage) {
+    Open();
+    ::SetWindowLongW(PageWindow(), GWL_EXSTYLE, 0);
+    EXPECT_TRUE(::GetWindowLongW(PageWindow(), GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+    const LONG style = ::GetWindowLongW(PageWindow(), GWL_STYLE) | WS_CLIPCHILDREN;
+    ::SetWindowLongW(PageWindow(), GWL_STYLE, style);
+    EXPECT_EQ(::GetWindowLongW(PageWindow(), GWL_STYLE), style) << "other styles as asked";
+}
+
+TEST_F(SettingsPage, TranslateAcceleratorPassesKeysAndMouseToThePageOnly) {
+    MSG tab{};
+    tab.message = WM_KEYDOWN;
+    tab.wParam = VK_TAB;
+    EXPECT_EQ(component.page->TranslateAccelerator(&tab), S_FALSE) << "no window yet";
+    Open();
+    const struct {
+        const char* sentence;
+        HWND window;
+        UINT message;
+        HRESULT hr;
+    } cases[] = {
+        {"Tab in the port list moves on in the page", Control(IDC_PORT_LIST), WM_KEYDOWN, S_OK},
+        {"a key for the frame's own window is not the page's", frame.get(), WM_KEYDOWN, S_FALSE},
+        {"a timer is no keyboard or mouse message", Control(IDC_PORT_LIST), WM_TIMER, S_FALSE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        MSG message{};
+        message.hwnd = c.window;
+        message.message = c.message;
+        message.wParam = VK_TAB;
+        EXPECT_EQ(component.page->TranslateAccelerator(&message), c.hr);
+    }
+    EXPECT_EQ(component.page->TranslateAccelerator(nullptr), E_POINTER);
+}
+
+// --- Page information -----------------------------------------------------------------
+
+// 260 x 154 dialog units in pixels of 8-point "MS Sans Serif" on this screen.
+SIZE ExpectedPageSize() {
+    const win::unique_window_dc screen(nullptr);
+    LOGFONTW description{};
+    description.lfHeight = -::MulDiv(8, ::GetDeviceCaps(screen.get(), LOGPIXELSY), 72);
+    description.lfWeight = FW_NORMAL;
+    description.lfCharSet = DEFAULT_CHARSET;
+    wcscpy(description.lfFaceName, L"MS Sans Serif");
+    const win::unique_hfont font(::CreateFontIndirectW(&description));
+    const win::select_object_scope selected(screen.get(), font.get());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(screen.get(), &metrics);
+    SIZE letters{};
+    ::GetTextExtentPoint32W(screen.get(), L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    const int width = (letters.cx + 26) / 52;
+    return {::MulDiv(260, width, 4), ::MulDiv(154, metrics.tmHeight + metrics.tmExternalLeading, 8)};
+}
+
+TEST_F(SettingsPage, PageInfoGivesTheTitleAndTheTemplatesSizeInItsFont) {
+    PROPPAGEINFO info;
+    std::memset(&info, 0xEE, sizeof info);
+    ASSERT_EQ(component.page->GetPageInfo(&info), S_OK);
+    EXPECT_EQ(info.cb, 28u);
+    ASSERT_NE(info.pszTitle, nullptr);
+    EXPECT_STREQ(info.pszTitle, L"Терминал Сбора Данных");
+    ASSERT_NE(info.pszDocString, nullptr);
+    EXPECT_STREQ(info.pszDocString, L"");
+    ASSERT_NE(info.pszHelpFile, nullptr);
+    EXPECT_STREQ(info.pszHelpFile, L"");
+    EXPECT_EQ(info.dwHelpContext, 0u);
+    const SIZE expected = ExpectedPageSize();
+    EXPECT_EQ(info.size.cx, expected.cx);
+    EXPECT_EQ(info.size.cy, expected.cy);
+    EXPECT_GT(info.size.cx, 260) << "more than one pixel per unit";
+    ::CoTaskMemFree(info.pszTitle);
+    ::CoTaskMemFree(info.pszDocString);
+    ::CoTaskMemFree(info.pszHelpFile);
+
+    EXPECT_EQ(component.page->GetPageInfo(nullptr), E_POINTER);
+}
+
+// --- Whose settings, and who holds what --------------------------------------------------
+
+TEST_F(SettingsPage, AnotherComponentAsTheObjectLendsItsSettingsAndReceivesTheChoice) {
+    Component other;
+    other.Set({7, 2, 1});
+    Open(other.Unknown());
+    EXPECT_EQ(Selected(IDC_PORT_LIST), 7);
+    EXPECT_EQ(Selected(IDC_SPEED_LIST), 2);
+    EXPECT_TRUE(Ticked());
+    EXPECT_EQ(component.Current(), (Settings{7, 2, 1})) << "copied into the page's component";
+
+    Choose(IDC_PORT_LIST, 9);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(other.Current(), (Settings{9, 2, 1}));
+    EXPECT_EQ(component.Current(), (Settings{7, 2, 1}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort) << "the page's component reopens its port";
+    EXPECT_EQ(other.Result(), 1) << "the other component's port is left alone";
+    component.page->SetObjects(0, nullptr);
+}
+
+TEST_F(SettingsPage, WithoutObjectsThePageShowsItsOwnSettingsAndApplyStoresNothing) {
+    component.Set({2, 3, 0});
+    ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+    ActivateAndShow();
+    EXPECT_EQ(Selected(IDC_PORT_LIST), 2);
+    Choose(IDC_PORT_LIST, 12);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current(), (Settings{2, 3, 0}));
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(component.Result(), kCannotOpenPort);
+}
+
+TEST_F(SettingsPage, TheSiteAndTheObjectsAreHeldUntilReplaced) {
+    FakeObject<IUnknown> first("first", log), second("second", log);
+    IUnknown* both[] = {&first, &second};
+    ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+    EXPECT_EQ(site.references(), 1);
+    ASSERT_EQ(component.page->SetObjects(2, both), S_OK);
+    EXPECT_EQ(first.references(), 1);
+    EXPECT_EQ(second.references(), 1);
+
+    IUnknown* one[] = {&second};
+    ASSERT_EQ(component.page->SetObjects(1, one), S_OK);
+    EXPECT_EQ(first.references(), 0);
+    EXPECT_EQ(second.references(), 1);
+    ASSERT_EQ(component.page->SetObjects(0, nullptr), S_OK);
+    EXPECT_EQ(second.references(), 0);
+    ASSERT_EQ(component.page->SetPageSite(nullptr), S_OK);
+    EXPECT_EQ(site.references(), 0);
+}
+
+TEST_F(SettingsPage, AComponentLetGoWhileItsPageIsOpenDestroysTheWindowAndLetsGoOfEverything) {
+    FakeObject<IUnknown> object("object", log);
+    IUnknown* objects[] = {&object};
+    ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+    ASSERT_EQ(component.page->SetObjects(1, objects), S_OK);
+    ActivateAndShow();
+    ASSERT_NE(PageWindow(), nullptr);
+
+    component.page.reset();
+    component.settings.reset();
+    component.extender.reset();
+    component.object->Done();
+    component.object.reset();
+
+    EXPECT_EQ(PageWindow(), nullptr);
+    EXPECT_EQ(object.references(), 0);
+    EXPECT_EQ(site.references(), 0);
+    EXPECT_EQ(Module::Get().CanUnloadNow(), S_OK);
+}
+
+// --- The progress box paints into the page window ----------------------------------------
+
+TEST_F(SettingsPage, TheProgressBoxPaintsIntoThePageWindowWhileItExists) {
+    constexpr int kLeft = 40, kTop = 30;
+    const int width = Screen::Width(), height = Screen::Height();
+    ::MoveWindow(frame.get(), 0, 0, width, height, TRUE);
+    ::ShowWindow(frame.get(), SW_SHOW);
+    Open();
+    ASSERT_EQ(component.page->Move(std::array<RECT, 1>{{{kLeft, kTop, width, height}}}.data()), S_OK);
+    ::RedrawWindow(frame.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+
+    const auto showProgress = [&] {
+        VariantArray params(2);
+        params.Set(0, *IntValue(1).get());
+        params.Set(1, *IntValue(5).get());
+        SAFEARRAY* array = params.get();
+        ASSERT_EQ(component.extender->CallAsProc(kShowProgressMethod, &array), S_OK);
+    };
+    showProgress();
+
+    // Read through the page window's own context: its corner is 0, 0.
+    const auto pagePixel = [&](int x, int y) { return ::GetPixel(win::unique_window_dc(PageWindow()).get(), x, y); };
+    const int half = (Screen::TextWidth(L"Получено: 5 записей") + 20) / 2;
+    const int x = width / 2, y = height / 2;
+    EXPECT_EQ(pagePixel(x - half, y), RGB(0, 0, 0)) << "the outline, from the page's corner";
+    EXPECT_EQ(pagePixel(x - half + 2, y - 18), RGB(0, 255, 255)) << "inside";
+    EXPECT_NE(pagePixel(x - half - kLeft, y - kTop), RGB(0, 0, 0)) << "not at the screen's centre";
+
+    ASSERT_EQ(component.page->Deactivate(), S_OK);
+    frame.reset();
+    Screen::Fill(RGB(255, 0, 255));
+    showProgress();
+    EXPECT_EQ(Screen::Pixel(width / 2 - half, height / 2), RGB(0, 0, 0)) << "the screen once the page is gone";
+}
+
+// --- A frame nobody here wrote: Wine's property frame ---------------------------------------
+
+// What the inspection found in the frame, and whether it closed it.
+struct FrameInspection {
+    DWORD started = 0;
+    bool found = false;
+    bool closed = false;
+    LRESULT port = -2, speed = -2;
+    bool ticked = false;
+    std::wstring title;
+};
+FrameInspection inspection;
+constexpr DWORD kFrameDeadlineMs = 15000;
+
+// The page's port list among a window's descendants.
+BOOL CALLBACK FindPortList(HWND window, LPARAM found) {
+    if (::GetDlgCtrlID(window) != IDC_PORT_LIST || ::GetDlgItem(::GetParent(window), IDC_SPEED_LIST) == nullptr)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+BOOL CALLBACK InspectTopWindow(HWND window, LPARAM) {
+    if (!::IsWindowVisible(window)) return TRUE;
+    HWND portList = nullptr;
+    ::EnumChildWindows(window, &FindPortList, reinterpret_cast<LPARAM>(&portList));
+    const bool late = ::GetTickCount() - inspection.started > kFrameDeadlineMs;
+    if (portList == nullptr && !late) return TRUE;
+    if (portList != nullptr) {
+        HWND page = ::GetParent(portList);
+        inspection.found = true;
+        inspection.port = ::SendMessageW(portList, CB_GETCURSEL, 0, 0);
+        inspection.speed = ::SendMessageW(::GetDlgItem(page, IDC_SPEED_LIST), CB_GETCURSEL, 0, 0);
+        inspection.ticked = ::SendMessageW(::GetDlgItem(page, IDC_IR_ADAPTER), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        inspection.title = WindowText(window);
+    }
+    // Cancel, as a user would; the frame ends its modal loop.
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    inspection.closed = true;
+    return FALSE;
+}
+
+// Runs inside the frame's modal loop, on this thread.
+void CALLBACK InspectFrame(HWND, UINT, UINT_PTR, DWORD) {
+    if (!inspection.closed) ::EnumThreadWindows(::GetCurrentThreadId(), &InspectTopWindow, 0);
+}
+
+TEST(WinePropertyFrame, ShowsThePageWithTheComponentsSettings) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    win::com_ptr<IUnknown> factory;
+    ASSERT_EQ(Module::Get().GetClassObject(__uuidof(AddIn), IID_IUnknown, factory.put_void()), S_OK);
+    DWORD registration = 0;
+    ASSERT_EQ(::CoRegisterClassObject(__uuidof(AddIn), factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                      &registration),
+              S_OK);
+    {
+        Component host;
+        host.Set({3, 1, 1});
+        IUnknown* objects[] = {host.Unknown()};
+        CLSID pages[] = {__uuidof(AddIn)};
+
+        inspection = FrameInspection{};
+        inspection.started = ::GetTickCount();
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &InspectFrame);
+        const HRESULT hr = ::OleCreatePropertyFrame(nullptr, 0, 0, L"Quillomat", 1, objects, 1, pages,
+                                                    LOCALE_USER_DEFAULT, 0, nullptr);
+        ::KillTimer(nullptr, timer);
+
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_TRUE(inspection.found) << "the page's lists in the frame";
+        EXPECT_EQ(inspection.port, 3);
+        EXPECT_EQ(inspection.speed, 1);
+        EXPECT_TRUE(inspection.ticked);
+        EXPECT_NE(inspection.title.find(L"Quillomat"), std::wstring::npos) << "the frame's caption";
+        EXPECT_EQ(host.Current(), (Settings{3, 1, 1})) << "cancelled: nothing applied";
+    }
+    ::CoRevokeClassObject(registration);
+    factory.reset();
+    ::CoUninitialize();
+    EXPECT_EQ(Module::Get().CanUnloadNow(), S_OK) << "the frame's page and the host component are gone";
+}
+
+}  // namespace
+}  // namespace quill::test

@@ -1,0 +1,100 @@
+// The settings page's logic, apart from any window: which settings object it
+// asks, the order of its initialisation and of Apply, the dirty flag and
+// what the frame's site hears of it. Written against two narrow interfaces,
+// the page window's controls and the frame around the page, the way the
+// terminal link is written against SerialLine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/connection_settings.h"
+#include "link/terminal_link.h"
+
+namespace quill {
+
+enum class PageList { Port, Speed };
+
+// The controls of the page window as the page's logic uses them.
+class PageControls {
+public:
+    virtual ~PageControls() = default;
+    // Empties the list, then adds the entries in order.
+    virtual void FillList(PageList list, const std::vector<std::string>& entries) = 0;
+    // Selects entry `index`; an index with no entry leaves no selection.
+    virtual void SelectEntry(PageList list, int32_t index) = 0;
+    // The selected entry; -1 when none is.
+    virtual int32_t SelectedEntry(PageList list) const = 0;
+    virtual void SetAdapterTicked(bool ticked) = 0;
+    virtual bool AdapterTicked() const = 0;
+    // Windows-1251 text for the revision notes box.
+    virtual void SetNotes(const std::string& text) = 0;
+};
+
+// The frame around the page: the site it handed over and the objects whose
+// settings the page shows. Objects are counted from 0 in the frame's order.
+class PageFrame {
+public:
+    virtual ~PageFrame() = default;
+    // Tells the site, when one is held, that the page's status changed.
+    virtual void OnStatusChange(uint32_t status) = 0;
+    virtual size_t ObjectCount() const = 0;
+    // The object's connection settings; false when it does not offer them.
+    virtual bool ReadSettings(size_t object, ConnectionSettings& settings) = 0;
+    // Hands the object new settings; false when it does not offer them.
+    virtual bool WriteSettings(size_t object, const ConnectionSettings& settings) = 0;
+};
+
+// Status flags for the site: the page has changes, and they are valid.
+constexpr uint32_t kPageStatusDirty = 0x01;
+constexpr uint32_t kPageStatusValidate = 0x02;
+
+// Notification codes of the page's commands, as the controls send them.
+constexpr int32_t kNotifyClicked = 0;           // a button click (or a menu, an accelerator)
+constexpr int32_t kNotifySelectionChanged = 1;  // a list's selection changed
+
+// The entries of the two lists: entry n is index n of the settings.
+std::vector<std::string> PortListEntries();
+std::vector<std::string> SpeedListEntries();
+
+class SettingsPage {
+public:
+    // `settings` is the component's own record; `link` opens its port.
+    SettingsPage(PageFrame& frame, ConnectionSettings& settings, TerminalLink& link);
+
+    // The page window was created: takes the settings from the first object
+    // and shows them; the page starts clean.
+    void WindowOpened(PageControls& controls);
+    // A command from a control of the page window.
+    void Command(int32_t controlId, int32_t notification);
+    // The page window is going (its controls still answer): a dirty page
+    // keeps the choice shown, for an Apply that comes after.
+    void WindowClosing();
+    // The page window is gone.
+    void WindowClosed();
+
+    bool IsDirty() const { return dirty_; }
+    bool HasWindow() const { return controls_ != nullptr; }
+
+    // Hands the choice to the first object, marks the page clean and reopens
+    // this component's port with its record; the outcome is in the result code.
+    void Apply();
+
+private:
+    void MarkDirty(bool dirty);
+    ConnectionSettings ChoiceShown() const;
+    // The first object, when the frame handed over any.
+    std::optional<size_t> FirstObject() const;
+
+    PageFrame& frame_;
+    ConnectionSettings& settings_;
+    TerminalLink& link_;
+    PageControls* controls_ = nullptr;
+    std::optional<ConnectionSettings> keptChoice_;
+    bool dirty_ = false;
+};
+
+}  // namespace quill
