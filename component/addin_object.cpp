@@ -90,6 +90,8 @@ HRESULT AddInObject::QueryOwnInterface(REFIID iid, void** object) {
         *object = static_cast<ILanguageExtender*>(this);
     else if (iid == __uuidof(IConnectionSettings))
         *object = static_cast<IConnectionSettings*>(this);
+    else if (iid == __uuidof(IExchangeSettings))
+        *object = static_cast<IExchangeSettings*>(this);
     else if (iid == __uuidof(IPropertyPage))
         *object = static_cast<IPropertyPage*>(this);
     else {
@@ -206,6 +208,20 @@ STDMETHODIMP AddInObject::SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) {
     settings_.Port = lPort;
     settings_.Speed = lSpeed;
     settings_.IsIrDA = lIsIrDA;
+    return S_OK;
+}
+
+// --- IExchangeSettings -----------------------------------------------------
+
+STDMETHODIMP AddInObject::GetFastExchange(LONG* plFastExchange) {
+    if (plFastExchange == nullptr) return E_POINTER;
+    *plFastExchange = settings_.FastExchange;
+    return S_OK;
+}
+
+// Kept as 1 or 0, so that what the page reads back is what the profile gets.
+STDMETHODIMP AddInObject::SetFastExchange(LONG lFastExchange) {
+    settings_.FastExchange = FastExchangeFlag(lFastExchange);
     return S_OK;
 }
 

@@ -1,6 +1,7 @@
 // The component object the host creates: IInitDone (life from Init to Done),
 // ILanguageExtender (the script's properties and methods), the private
-// IConnectionSettings, and IPropertyPage (the settings page). One reference
+// IConnectionSettings and IExchangeSettings, and IPropertyPage (the settings
+// page). One reference
 // count for all of them; it can be aggregated.
 #pragma once
 
@@ -23,6 +24,7 @@ namespace quill {
 class AddInObject final : public IInitDone,
                           public ILanguageExtender,
                           public IConnectionSettings,
+                          public IExchangeSettings,
                           public IPropertyPage {
 public:
     // Makes a component object, plain when `outer` is null, otherwise
@@ -69,6 +71,10 @@ public:
     STDMETHODIMP GetSettings(LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) override;
     STDMETHODIMP SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) override;
 
+    // IExchangeSettings
+    STDMETHODIMP GetFastExchange(LONG* plFastExchange) override;
+    STDMETHODIMP SetFastExchange(LONG lFastExchange) override;
+
     // IPropertyPage: the settings page (property_page.cpp)
     STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
     STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
@@ -100,7 +106,7 @@ private:
     ~AddInObject();
 
     // Answers from the interface table: IUnknown (as IInitDone), IInitDone,
-    // ILanguageExtender, IConnectionSettings, IPropertyPage.
+    // ILanguageExtender, IConnectionSettings, IExchangeSettings, IPropertyPage.
     HRESULT QueryOwnInterface(REFIID iid, void** object);
     IUnknown* ControllingUnknown();
 

@@ -1,5 +1,5 @@
-// How the component reaches the terminal: port, line speed and the infrared
-// adapter flag, and their meaning at open time.
+// How the component reaches the terminal: port, line speed, the infrared
+// adapter flag and the pace of the exchange, and their meaning at open time.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,16 @@ struct ConnectionSettings {
     int32_t Port = 0;    // index of "COM1" ... "COM16"
     int32_t Speed = 0;   // index of the baud rate, 0 = 115200 ... 6 = 2400
     int32_t IsIrDA = 0;  // non-zero: an infrared adapter sits in front of the terminal
+    // 1: replies are read as soon as their CR is in, without the fixed settle
+    // before each read; anything else keeps the standard pace.
+    int32_t FastExchange = 0;
 };
+
+constexpr int32_t kFastExchangeOn = 1;
+
+// The fast exchange flag as kept and written: 1 on, 0 off; any value but 1
+// counts as off.
+inline int32_t FastExchangeFlag(int32_t value) { return value == kFastExchangeOn ? 1 : 0; }
 
 // "COM1" ... "COM16" for 0 ... 15; "COM1" for anything else.
 std::string PortName(int32_t portIndex);

@@ -10,6 +10,7 @@ struct ProfileKey {
 constexpr ProfileKey kPortKey{"Port:0", "Port"};
 constexpr ProfileKey kSpeedKey{"Speed:0", "Speed"};
 constexpr ProfileKey kIrDAKey{"IsIrDA:0", "IsIrDA"};
+constexpr ProfileKey kFastExchangeKey{"FastExchange:0", "FastExchange"};
 
 int32_t AsFlag(int32_t value) { return value != 0 ? 1 : 0; }
 
@@ -23,6 +24,8 @@ bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings) {
     settings.Speed = value;
     if (!profile.ReadInteger(kIrDAKey.read, value)) return false;
     settings.IsIrDA = AsFlag(value);
+    // Optional: a profile from before the flag existed may not answer it.
+    if (profile.ReadInteger(kFastExchangeKey.read, value)) settings.FastExchange = FastExchangeFlag(value);
     return true;
 }
 
@@ -30,6 +33,7 @@ void SaveSettings(SettingsProfile& profile, const ConnectionSettings& settings) 
     profile.WriteInteger(kPortKey.written, settings.Port);
     profile.WriteInteger(kSpeedKey.written, settings.Speed);
     profile.WriteInteger(kIrDAKey.written, AsFlag(settings.IsIrDA));
+    profile.WriteInteger(kFastExchangeKey.written, FastExchangeFlag(settings.FastExchange));
 }
 
 }  // namespace quill

@@ -46,7 +46,7 @@ TEST(ConnectionSettings, LoadReadsTheSuffixedKeysInOrderAndMakesTheFlagZeroOrOne
     profile.stored = {{"Port:0", 3}, {"Speed:0", 1}, {"IsIrDA:0", 7}};
     ConnectionSettings settings;
     ASSERT_TRUE(LoadSettings(profile, settings));
-    EXPECT_EQ(profile.reads, (std::vector<std::string>{"Port:0", "Speed:0", "IsIrDA:0"}));
+    EXPECT_EQ(profile.reads, (std::vector<std::string>{"Port:0", "Speed:0", "IsIrDA:0", "FastExchange:0"}));
     EXPECT_EQ(settings.Port, 3);
     EXPECT_EQ(settings.Speed, 1);
     EXPECT_EQ(settings.IsIrDA, 1);
@@ -68,7 +68,43 @@ TEST(ConnectionSettings, SaveWritesTheBareKeysWithTheFlagAsZeroOrOne) {
     RecordingProfile profile;
     SaveSettings(profile, ConnectionSettings{15, 0, 2});
     EXPECT_EQ(profile.writes, (std::vector<std::pair<std::string, int32_t>>{
-                                  {"Port", 15}, {"Speed", 0}, {"IsIrDA", 1}}));
+                                  {"Port", 15}, {"Speed", 0}, {"IsIrDA", 1}, {"FastExchange", 0}}));
+}
+
+TEST(ConnectionSettings, OnlyAStoredOneTurnsFastExchangeOn) {
+    const struct {
+        const char* sentence;
+        int32_t stored, kept, written;
+    } cases[] = {
+        {"1 is on", 1, 1, 1},
+        {"0 is off", 0, 0, 0},
+        {"2 counts as off", 2, 0, 0},
+        {"-1 counts as off", -1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        RecordingProfile profile;
+        profile.stored = {{"FastExchange:0", c.stored}};
+        ConnectionSettings settings;
+        ASSERT_TRUE(LoadSettings(profile, settings));
+        EXPECT_EQ(settings.FastExchange, c.kept);
+        SaveSettings(profile, settings);
+        EXPECT_EQ(profile.writes.back(), (std::pair<std::string, int32_t>{"FastExchange", c.written}));
+    }
+}
+
+TEST(ConnectionSettings, AProfileThatCannotAnswerFastExchangeStillLoadsTheOthers) {
+    RecordingProfile profile;
+    profile.stored = {{"Port:0", 4}, {"Speed:0", 2}, {"IsIrDA:0", 1}};
+    profile.refusedKey = "FastExchange:0";
+    for (int32_t before : {0, 1}) {
+        ConnectionSettings settings{0, 0, 0, before};
+        EXPECT_TRUE(LoadSettings(profile, settings)) << "an older profile is no failure";
+        EXPECT_EQ(settings.Port, 4);
+        EXPECT_EQ(settings.Speed, 2);
+        EXPECT_EQ(settings.IsIrDA, 1);
+        EXPECT_EQ(settings.FastExchange, before) << "the flag keeps what it was";
+    }
 }
 
 TEST(ConnectionSettings, OutOfRangeValuesAreStoredAsTheyCome) {

@@ -150,7 +150,7 @@ TEST_F(ComponentTest, InitAsksForTheHostInterfacesInOrderThenRegistersAndReadsTh
 
     std::vector<std::string> expected = kEveryHostInterfaceAsked;
     expected.insert(expected.end(), {"RegisterProfileAs Quillomat VDX AddIn Profile Name", "Read Port:0",
-                                     "Read Speed:0", "Read IsIrDA:0"});
+                                     "Read Speed:0", "Read IsIrDA:0", "Read FastExchange:0"});
     EXPECT_EQ(expected, connection.log.events);
     EXPECT_EQ(1, connection.errorLog.references());
     EXPECT_EQ(1, connection.asyncEvent.references());
@@ -166,8 +166,8 @@ TEST_F(ComponentTest, DoneWritesTheSettingsThenReleasesTheHostInterfacesInOrder)
     EXPECT_EQ(S_OK, component->Done());
 
     const std::vector<std::string> expected = {
-        "Write Port 0",        "Write Speed 0",       "Write IsIrDA 0",      "Release IStatusLine",
-        "Release IPropertyProfile", "Release IAsyncEvent", "Release IErrorLog",
+        "Write Port 0",        "Write Speed 0",       "Write IsIrDA 0",      "Write FastExchange 0",
+        "Release IStatusLine", "Release IPropertyProfile", "Release IAsyncEvent", "Release IErrorLog",
     };
     EXPECT_EQ(expected, LogSince(mark));
     EXPECT_EQ(0, connection.errorLog.references());
@@ -190,6 +190,52 @@ TEST_F(ComponentTest, SettingsReadFromTheProfileAreKeptAndWrittenBackAtDone) {
     EXPECT_EQ(3, *connection.profile.Written("Port"));
     EXPECT_EQ(1, *connection.profile.Written("Speed"));
     EXPECT_EQ(1, *connection.profile.Written("IsIrDA"));
+}
+
+TEST_F(ComponentTest, TheFastExchangeFlagIsOnOnlyForOneAndIsWrittenAsZeroOrOne) {
+    const struct {
+        const char* sentence;
+        LONG stored, kept;
+    } cases[] = {{"1 turns it on", 1, 1}, {"0 leaves it off", 0, 0}, {"5 counts as off", 5, 0}};
+    const auto pace = component.query<IExchangeSettings>();
+    ASSERT_TRUE(pace);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        connection.profile.Store("FastExchange", c.stored);
+        ASSERT_EQ(S_OK, Init());
+        LONG fast = kJunk;
+        EXPECT_EQ(S_OK, pace->GetFastExchange(&fast));
+        EXPECT_EQ(c.kept, fast);
+        ASSERT_EQ(S_OK, component->Done());
+        ASSERT_NE(nullptr, connection.profile.Written("FastExchange"));
+        EXPECT_EQ(c.kept, *connection.profile.Written("FastExchange"));
+    }
+}
+
+TEST_F(ComponentTest, AProfileThatRefusesFastExchangeStillGivesTheOtherSettings) {
+    connection.profile.Store("Port", 3);
+    connection.profile.Store("IsIrDA", 1);
+    connection.profile.RefuseRead("FastExchange:0");
+    EXPECT_EQ(S_OK, Init()) << "an older profile without the value";
+    EXPECT_EQ((PortSettings{3, 0, 1}), CurrentSettings());
+    LONG fast = kJunk;
+    EXPECT_EQ(S_OK, component.query<IExchangeSettings>()->GetFastExchange(&fast));
+    EXPECT_EQ(0, fast) << "the standard pace";
+    ASSERT_EQ(S_OK, component->Done());
+    EXPECT_EQ(0, *connection.profile.Written("FastExchange"));
+}
+
+TEST_F(ComponentTest, TheFastExchangeFlagSetThroughItsInterfaceIsKeptAsZeroOrOne) {
+    const auto pace = component.query<IExchangeSettings>();
+    ASSERT_TRUE(pace);
+    EXPECT_EQ(E_POINTER, pace->GetFastExchange(nullptr));
+    for (const auto& [given, kept] : {std::pair<LONG, LONG>{1, 1}, {0, 0}, {2, 0}, {-1, 0}}) {
+        EXPECT_EQ(S_OK, pace->SetFastExchange(given));
+        LONG fast = kJunk;
+        EXPECT_EQ(S_OK, pace->GetFastExchange(&fast));
+        EXPECT_EQ(kept, fast) << "given " << given;
+    }
+    EXPECT_EQ((PortSettings{0, 0, 0}), CurrentSettings()) << "the other settings are not touched";
 }
 
 TEST_F(ComponentTest, SettingsAnsweredAsTextAreTakenAsNumbers) {
@@ -299,7 +345,7 @@ TEST_F(ConnectionWithOnlyAProfile, GivesAWorkingComponentAndDoneReleasesOnlyTheP
     ASSERT_EQ(S_OK, component->Done());
 
     const std::vector<std::string> expected = {"Write Port 0", "Write Speed 0", "Write IsIrDA 0",
-                                               "Release IPropertyProfile"};
+                                               "Write FastExchange 0", "Release IPropertyProfile"};
     EXPECT_EQ(expected, LogSince(mark));
 }
 
@@ -791,14 +837,16 @@ IUnknown* Identity(T* object) {
     return unknown.get();
 }
 
-TEST_F(ComponentTest, QueryInterfaceAnswersExactlyTheFourInterfacesFromEachOfThem) {
+TEST_F(ComponentTest, QueryInterfaceAnswersExactlyTheFiveInterfacesFromEachOfThem) {
     const IID* answered[] = {&IID_IUnknown, &__uuidof(IInitDone), &__uuidof(ILanguageExtender),
-                             &__uuidof(IConnectionSettings), &IID_IPropertyPage};
+                             &__uuidof(IConnectionSettings), &__uuidof(IExchangeSettings), &IID_IPropertyPage};
     const IID* refused[] = {&IID_IDispatch, &IID_IClassFactory, &IID_IPropertyPageSite, &__uuidof(IPropertyProfile),
                             &__uuidof(IAsyncEvent), &IID_IPersist};
     win::com_ptr<IPropertyPage> page = component.query<IPropertyPage>();
     ASSERT_TRUE(page);
-    IUnknown* const sources[] = {component.get(), extender.get(), settings.get(), page.get()};
+    win::com_ptr<IExchangeSettings> pace = component.query<IExchangeSettings>();
+    ASSERT_TRUE(pace);
+    IUnknown* const sources[] = {component.get(), extender.get(), settings.get(), pace.get(), page.get()};
 
     for (IUnknown* source : sources) {
         for (const IID* iid : answered) {
