@@ -136,14 +136,23 @@ bool PropertyPage::ReadSettings(size_t object, ConnectionSettings& settings) {
     if (!source) return false;
     LONG port = 0, speed = 0, adapter = 0;
     if (FAILED(source->GetSettings(&port, &speed, &adapter))) return false;
-    settings = {static_cast<int32_t>(port), static_cast<int32_t>(speed), static_cast<int32_t>(adapter)};
+    settings.Port = static_cast<int32_t>(port);
+    settings.Speed = static_cast<int32_t>(speed);
+    settings.IsIrDA = static_cast<int32_t>(adapter);
+    // The pace comes from an interface of its own, which an object made
+    // before it may lack.
+    const auto pace = objects_[object].query<IExchangeSettings>();
+    LONG fast = 0;
+    if (pace && SUCCEEDED(pace->GetFastExchange(&fast))) settings.FastExchange = static_cast<int32_t>(fast);
     return true;
 }
 
 bool PropertyPage::WriteSettings(size_t object, const ConnectionSettings& settings) {
     const auto target = objects_[object].query<IConnectionSettings>();
     if (!target) return false;
-    return SUCCEEDED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA));
+    if (FAILED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA))) return false;
+    if (const auto pace = objects_[object].query<IExchangeSettings>()) pace->SetFastExchange(settings.FastExchange);
+    return true;
 }
 
 // --- IPropertyPage of the component object -------------------------------------

@@ -15,6 +15,8 @@ constexpr const char* kRevisionNotes =
     "Quillomat 4.0.9.1\r\n"
     "Порт, скорость и ИК-адаптер выбираются здесь; кнопка «Применить» "
     "сразу переоткрывает порт с новыми значениями.\r\n"
+    "«Быстрый обмен» читает ответ терминала, как только пришёл его конец, "
+    "без паузы перед чтением; терминалу, который не успевает, снимите флажок.\r\n"
     "Скорости 4800 и 2400 задаются только в профиле.\r\n"
     "Обмен с терминалом: команды по строкам, записи с контрольной суммой.";
 
@@ -49,7 +51,7 @@ void SettingsPage::WindowOpened(PageControls& controls) {
     // Another component as the first object lends its settings to this one;
     // this component as the first object reads its own.
     if (const auto first = FirstObject()) {
-        ConnectionSettings read;
+        ConnectionSettings read = settings_;
         if (frame_.ReadSettings(*first, read)) settings_ = read;
     }
 
@@ -57,7 +59,8 @@ void SettingsPage::WindowOpened(PageControls& controls) {
     controls.SelectEntry(PageList::Port, settings_.Port);
     controls.FillList(PageList::Speed, SpeedListEntries());
     controls.SelectEntry(PageList::Speed, settings_.Speed);
-    controls.SetAdapterTicked(settings_.IsIrDA != 0);
+    controls.SetTicked(PageBox::Adapter, settings_.IsIrDA != 0);
+    controls.SetTicked(PageBox::FastExchange, settings_.FastExchange == kFastExchangeOn);
 
     MarkDirty(false);
     frame_.OnStatusChange(0);  // the site hears of a clean page at every opening
@@ -80,7 +83,7 @@ void SettingsPage::WindowClosed() { controls_ = nullptr; }
 
 ConnectionSettings SettingsPage::ChoiceShown() const {
     return {controls_->SelectedEntry(PageList::Port), controls_->SelectedEntry(PageList::Speed),
-            controls_->AdapterTicked() ? 1 : 0};
+            controls_->Ticked(PageBox::Adapter) ? 1 : 0, controls_->Ticked(PageBox::FastExchange) ? 1 : 0};
 }
 
 void SettingsPage::Apply() {

@@ -17,6 +17,7 @@
 namespace quill {
 
 enum class PageList { Port, Speed };
+enum class PageBox { Adapter, FastExchange };
 
 // The controls of the page window as the page's logic uses them.
 class PageControls {
@@ -28,8 +29,8 @@ public:
     virtual void SelectEntry(PageList list, int32_t index) = 0;
     // The selected entry; -1 when none is.
     virtual int32_t SelectedEntry(PageList list) const = 0;
-    virtual void SetAdapterTicked(bool ticked) = 0;
-    virtual bool AdapterTicked() const = 0;
+    virtual void SetTicked(PageBox box, bool ticked) = 0;
+    virtual bool Ticked(PageBox box) const = 0;
     // Windows-1251 text for the revision notes box.
     virtual void SetNotes(const std::string& text) = 0;
 };
@@ -42,9 +43,13 @@ public:
     // Tells the site, when one is held, that the page's status changed.
     virtual void OnStatusChange(uint32_t status) = 0;
     virtual size_t ObjectCount() const = 0;
-    // The object's connection settings; false when it does not offer them.
+    // Fills `settings` with what the object offers: port, speed and adapter
+    // flag, and the fast exchange flag when it offers that too (otherwise
+    // that field is left as it was). False when it offers no connection
+    // settings.
     virtual bool ReadSettings(size_t object, ConnectionSettings& settings) = 0;
-    // Hands the object new settings; false when it does not offer them.
+    // Hands the object new settings, the fast exchange flag only when it
+    // offers it; false when it offers no connection settings.
     virtual bool WriteSettings(size_t object, const ConnectionSettings& settings) = 0;
 };
 

@@ -9,3 +9,4 @@
 #define IDC_PORT_LIST 206
 #define IDC_SPEED_LIST 208
 #define IDC_NOTES 212
+#define IDC_FAST_EXCHANGE 214

@@ -106,13 +106,14 @@ void PageWindow::Opened(HWND window) {
     portList_ = ::GetDlgItem(window, IDC_PORT_LIST);
     speedList_ = ::GetDlgItem(window, IDC_SPEED_LIST);
     adapterBox_ = ::GetDlgItem(window, IDC_IR_ADAPTER);
+    fastBox_ = ::GetDlgItem(window, IDC_FAST_EXCHANGE);
     page_.WindowOpened(*this);
 }
 
 void PageWindow::Closed() {
     if (window_ != nullptr) page_.WindowClosed();
     window_ = nullptr;
-    portList_ = speedList_ = adapterBox_ = nullptr;
+    portList_ = speedList_ = adapterBox_ = fastBox_ = nullptr;
 }
 
 void PageWindow::FillList(PageList list, const std::vector<std::string>& entries) {
@@ -129,11 +130,11 @@ int32_t PageWindow::SelectedEntry(PageList list) const {
     return static_cast<int32_t>(::SendMessageW(List(list), CB_GETCURSEL, 0, 0));
 }
 
-void PageWindow::SetAdapterTicked(bool ticked) {
-    ::SendMessageW(adapterBox_, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+void PageWindow::SetTicked(PageBox box, bool ticked) {
+    ::SendMessageW(Box(box), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-bool PageWindow::AdapterTicked() const { return ::SendMessageW(adapterBox_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool PageWindow::Ticked(PageBox box) const { return ::SendMessageW(Box(box), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void PageWindow::SetNotes(const std::string& text) {
     ::SetDlgItemTextW(window_, IDC_NOTES, PageText(text).c_str());

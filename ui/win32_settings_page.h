@@ -44,13 +44,14 @@ private:
     void Opened(HWND window);
     void Closed();
     HWND List(PageList list) const { return list == PageList::Port ? portList_ : speedList_; }
+    HWND Box(PageBox box) const { return box == PageBox::Adapter ? adapterBox_ : fastBox_; }
 
     // PageControls
     void FillList(PageList list, const std::vector<std::string>& entries) override;
     void SelectEntry(PageList list, int32_t index) override;
     int32_t SelectedEntry(PageList list) const override;
-    void SetAdapterTicked(bool ticked) override;
-    bool AdapterTicked() const override;
+    void SetTicked(PageBox box, bool ticked) override;
+    bool Ticked(PageBox box) const override;
     void SetNotes(const std::string& text) override;
 
     SettingsPage& page_;
@@ -58,6 +59,7 @@ private:
     HWND portList_ = nullptr;
     HWND speedList_ = nullptr;
     HWND adapterBox_ = nullptr;
+    HWND fastBox_ = nullptr;
 };
 
 // The page's size in pixels: template 202 in its own font. Nullopt when

@@ -1,8 +1,9 @@
 // The host console's settings frame, driven as a user drives it from another
-// program: a port picked in the page's list, Apply, OK. The choice is kept in
-// the console's profile store, and the next run's Attach reaches the
-// simulated terminal on that port. A picture of the frame is left in the
-// work folder (tools/page-screenshot turns it into the README's PNG).
+// program: a port picked in the page's list, the fast exchange box ticked,
+// Apply, OK. The choice is kept in the console's profile store, and the next
+// run's Attach reaches the simulated terminal on that port. A picture of the
+// frame is left in the work folder (tools/page-screenshot turns it into the
+// README's PNG).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -164,6 +165,8 @@ TEST(ConsoleSettingsFrame, AChoiceAppliedThereIsKeptAndUsedByTheNextAttach) {
     ::SendMessageW(portList, CB_SETCURSEL, kPickedPortIndex, 0);
     ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(portList));
     EXPECT_TRUE(::IsWindowEnabled(apply)) << "the page reported a change";
+    // And ticks the fast exchange box.
+    ::SendMessageW(::GetDlgItem(page, IDC_FAST_EXCHANGE), BM_CLICK, 0, 0);
     ::RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     ::Sleep(kPaintSettleMs);  // the picture only: the console paints on its own thread
     EXPECT_TRUE(SaveWindowPicture(frame, WorkPath(L"settings-frame.bmp")));
@@ -172,13 +175,15 @@ TEST(ConsoleSettingsFrame, AChoiceAppliedThereIsKeptAndUsedByTheNextAttach) {
     EXPECT_FALSE(::IsWindowEnabled(apply)) << "applied";
     ::SendMessageW(::GetDlgItem(frame, IDOK), BM_CLICK, 0, 0);
     EXPECT_EQ(frameRun.Finish(), std::optional<DWORD>(0));
-    EXPECT_NE(frameRun.Output().find("Settings applied: COM16, 115200 baud, cable   Result 0"), std::string::npos)
+    EXPECT_NE(frameRun.Output().find("Settings applied: COM16, 115200 baud, cable, fast exchange   Result 0"),
+              std::string::npos)
         << frameRun.Output();
 
     const std::wstring store = StorePath();
     EXPECT_EQ(::GetPrivateProfileIntW(kProfileName, L"Port", -99, store.c_str()), kPickedPortIndex);
     EXPECT_EQ(::GetPrivateProfileIntW(kProfileName, L"Speed", -99, store.c_str()), 0);
     EXPECT_EQ(::GetPrivateProfileIntW(kProfileName, L"IsIrDA", -99, store.c_str()), 0);
+    EXPECT_EQ(::GetPrivateProfileIntW(kProfileName, L"FastExchange", -99, store.c_str()), 1);
 
     ConsoleRun next(L"call Attach call Ping call Deattach", L"console-next.out");
     ASSERT_TRUE(next.started());

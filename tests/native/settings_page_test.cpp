@@ -18,10 +18,10 @@ namespace quill {
 
 // Found by argument lookup next to the record they compare and print.
 inline bool operator==(const ConnectionSettings& a, const ConnectionSettings& b) {
-    return a.Port == b.Port && a.Speed == b.Speed && a.IsIrDA == b.IsIrDA;
+    return a.Port == b.Port && a.Speed == b.Speed && a.IsIrDA == b.IsIrDA && a.FastExchange == b.FastExchange;
 }
 inline std::ostream& operator<<(std::ostream& out, const ConnectionSettings& s) {
-    return out << "{" << s.Port << ", " << s.Speed << ", " << s.IsIrDA << "}";
+    return out << "{" << s.Port << ", " << s.Speed << ", " << s.IsIrDA << ", " << s.FastExchange << "}";
 }
 
 namespace {
@@ -37,7 +37,8 @@ public:
     std::vector<std::string> log;
     std::vector<std::string> ports, speeds;
     int32_t portSelected = -1, speedSelected = -1;
-    bool ticked = false;
+    bool ticked = false;      // the adapter box
+    bool fastTicked = false;  // the fast exchange box
     std::string notes;
 
     void FillList(PageList list, const std::vector<std::string>& entries) override {
@@ -53,11 +54,11 @@ public:
     int32_t SelectedEntry(PageList list) const override {
         return list == PageList::Port ? portSelected : speedSelected;
     }
-    void SetAdapterTicked(bool value) override {
-        log.push_back(std::string("adapter ") + (value ? "ticked" : "clear"));
-        ticked = value;
+    void SetTicked(PageBox box, bool value) override {
+        log.push_back(Name(box) + (value ? " ticked" : " clear"));
+        Box(box) = value;
     }
-    bool AdapterTicked() const override { return ticked; }
+    bool Ticked(PageBox box) const override { return box == PageBox::Adapter ? ticked : fastTicked; }
     void SetNotes(const std::string& text) override {
         log.push_back("notes");
         notes = text;
@@ -65,19 +66,23 @@ public:
 
 private:
     static std::string Name(PageList list) { return list == PageList::Port ? "ports" : "speeds"; }
+    static std::string Name(PageBox box) { return box == PageBox::Adapter ? "adapter" : "fast"; }
+    bool& Box(PageBox box) { return box == PageBox::Adapter ? ticked : fastTicked; }
     std::vector<std::string>& Entries(PageList list) { return list == PageList::Port ? ports : speeds; }
     int32_t& Selected(PageList list) { return list == PageList::Port ? portSelected : speedSelected; }
 };
 
 // The frame with its objects: each object either offers settings (a record
-// of its own, or the component's) or does not. The site's status changes
-// and the settings exchanges go to `log`, which the controls share.
+// of its own, or the component's) or does not, and may lack the fast
+// exchange flag, as a component made before it does. The site's status
+// changes and the settings exchanges go to `log`, which the controls share.
 class FakeFrame final : public PageFrame {
 public:
     explicit FakeFrame(std::vector<std::string>& log) : log_(log) {}
 
     struct Object {
         ConnectionSettings* settings;  // null: does not offer them
+        bool offersFastExchange = true;
     };
     std::vector<Object> objects;
 
@@ -85,15 +90,22 @@ public:
     size_t ObjectCount() const override { return objects.size(); }
     bool ReadSettings(size_t object, ConnectionSettings& settings) override {
         log_.push_back("read object " + std::to_string(object));
-        if (objects[object].settings == nullptr) return false;
-        settings = *objects[object].settings;
+        const Object& asked = objects[object];
+        if (asked.settings == nullptr) return false;
+        const int32_t fast = asked.offersFastExchange ? asked.settings->FastExchange : settings.FastExchange;
+        settings = *asked.settings;
+        settings.FastExchange = fast;
         return true;
     }
     bool WriteSettings(size_t object, const ConnectionSettings& settings) override {
         log_.push_back("write object " + std::to_string(object) + ": " + std::to_string(settings.Port) + " " +
-                       std::to_string(settings.Speed) + " " + std::to_string(settings.IsIrDA));
-        if (objects[object].settings == nullptr) return false;
-        *objects[object].settings = settings;
+                       std::to_string(settings.Speed) + " " + std::to_string(settings.IsIrDA) + " " +
+                       std::to_string(settings.FastExchange));
+        Object& asked = objects[object];
+        if (asked.settings == nullptr) return false;
+        const int32_t fast = asked.offersFastExchange ? settings.FastExchange : asked.settings->FastExchange;
+        *asked.settings = settings;
+        asked.settings->FastExchange = fast;
         return true;
     }
 
@@ -119,12 +131,12 @@ struct PageBench {
 
 class PageTest : public ::testing::Test, protected PageBench {};
 
-TEST_F(PageTest, OpeningReadsTheFirstObjectThenFillsTheListsTicksTheBoxAndTellsTheSiteItIsClean) {
-    settings = {3, 1, 1};
+TEST_F(PageTest, OpeningReadsTheFirstObjectThenFillsTheListsTicksTheBoxesAndTellsTheSiteItIsClean) {
+    settings = {3, 1, 1, 1};
     Open();
     const std::vector<std::string> expected = {
         "read object 0",  "ports filled with 16", "ports select 3", "speeds filled with 5", "speeds select 1",
-        "adapter ticked", "site status 0",        "notes",
+        "adapter ticked", "fast ticked",          "site status 0",  "notes",
     };
     EXPECT_EQ(controls.log, expected);
     EXPECT_EQ(controls.portSelected, 3);
@@ -141,10 +153,52 @@ TEST_F(PageTest, TheListsHoldThePortNamesAndTheFiveFastestSpeeds) {
     EXPECT_NE(Utf8FromCp1251(controls.notes).find("Quillomat"), std::string::npos);
 }
 
-TEST_F(PageTest, AnAdapterFlagOtherThanOneStillTicksTheBox) {
-    settings = {0, 0, 2};
+TEST_F(PageTest, AnAdapterFlagOtherThanOneStillTicksItsBoxAndAFastFlagOtherThanOneDoesNot) {
+    settings = {0, 0, 2, 2};
     Open();
     EXPECT_TRUE(controls.ticked);
+    EXPECT_FALSE(controls.fastTicked) << "any fast exchange value but 1 is the standard pace";
+}
+
+TEST_F(PageTest, TheFastExchangeBoxShowsTheFlagAndApplyStoresIt) {
+    const struct {
+        const char* sentence;
+        int32_t stored;
+        bool clickedTo;
+        int32_t applied;
+    } cases[] = {
+        {"ticking the box turns fast exchange on", 0, true, 1},
+        {"clearing the box turns it off", 1, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        PageBench p;
+        p.settings = {2, 0, 0, c.stored};
+        p.Open();
+        EXPECT_EQ(p.controls.fastTicked, c.stored == 1);
+        p.controls.fastTicked = c.clickedTo;
+        p.page.Command(IDC_FAST_EXCHANGE, kNotifyClicked);
+        EXPECT_TRUE(p.page.IsDirty());
+        p.page.Apply();
+        EXPECT_EQ(p.settings, (ConnectionSettings{2, 0, 0, c.applied}));
+        EXPECT_FALSE(p.page.IsDirty());
+        EXPECT_EQ(p.bench.line.OpenedNames(), std::vector<std::string>{"COM3"}) << "the port is reopened";
+    }
+}
+
+TEST_F(PageTest, AFirstObjectWithoutTheFastFlagKeepsThisRecordsFlagAndIsWrittenTheRest) {
+    ConnectionSettings other{7, 2, 1, 5};  // 5: a flag the object does not offer
+    frame.objects = {{&other, false}};
+    settings = {0, 0, 0, 1};
+    Open();
+    EXPECT_EQ(settings, (ConnectionSettings{7, 2, 1, 1})) << "port, speed and adapter from the object";
+    EXPECT_TRUE(controls.fastTicked) << "the box shows this component's own flag";
+
+    controls.portSelected = 9;
+    controls.fastTicked = false;
+    page.Command(IDC_FAST_EXCHANGE, kNotifyClicked);
+    page.Apply();
+    EXPECT_EQ(other, (ConnectionSettings{9, 2, 1, 5})) << "the object takes what it offers";
 }
 
 TEST_F(PageTest, AnotherComponentAsFirstObjectLendsItsSettingsAndReceivesTheChoice) {
@@ -171,7 +225,7 @@ TEST(SettingsPage, WithoutAnObjectOfferingSettingsThePageShowsTheRecordAndApplyS
     } cases[] = {
         {"no objects: nobody is asked", false, {}},
         {"a first object without settings: it is asked, and refuses", true,
-         {"read object 0", "write object 0: 9 4 0"}},
+         {"read object 0", "write object 0: 9 4 0 0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
@@ -213,11 +267,13 @@ TEST_F(PageTest, ChoosingInAListOrClickingMakesThePageDirtyAndTypingDoesNot) {
         {"a new port chosen", IDC_PORT_LIST, kNotifySelectionChanged, true},
         {"a new speed chosen", IDC_SPEED_LIST, kNotifySelectionChanged, true},
         {"the adapter box clicked", IDC_IR_ADAPTER, kNotifyClicked, true},
+        {"the fast exchange box clicked", IDC_FAST_EXCHANGE, kNotifyClicked, true},
         {"a command with code 0 from anywhere", 1, kNotifyClicked, true},
         {"typing into the port list's edit field", IDC_PORT_LIST, kEditChanged, false},
         {"typing into the speed list's edit field", IDC_SPEED_LIST, kEditUpdated, false},
         {"a selection change from the notes box", IDC_NOTES, kNotifySelectionChanged, false},
         {"the adapter box taking the focus", IDC_IR_ADAPTER, kFocusGained, false},
+        {"the fast exchange box taking the focus", IDC_FAST_EXCHANGE, kFocusGained, false},
     };
     for (const CommandCase& c : cases) {
         SCOPED_TRACE(c.sentence);
@@ -239,7 +295,7 @@ TEST_F(PageTest, TheSiteHearsOfBecomingDirtyOnceUntilApply) {
     EXPECT_EQ(TakeLog(), std::vector<std::string>{"site status 3"});
 
     page.Apply();
-    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"write object 0: 0 0 0", "site status 0"}));
+    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"write object 0: 0 0 0 0", "site status 0"}));
     page.Command(IDC_IR_ADAPTER, kNotifyClicked);
     EXPECT_EQ(TakeLog(), std::vector<std::string>{"site status 3"}) << "dirty again after Apply";
 }
@@ -257,7 +313,7 @@ TEST_F(PageTest, ApplyStoresTheChoiceThenMarksCleanThenReopensThePort) {
 
     page.Apply();
 
-    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"write object 0: 4 2 1", "site status 0"}));
+    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"write object 0: 4 2 1 0", "site status 0"}));
     EXPECT_EQ(settings, (ConnectionSettings{4, 2, 1}));
     EXPECT_FALSE(page.IsDirty());
     EXPECT_FALSE(bench.line.OpenedWhileOpen()) << "the open port is closed first";
@@ -271,7 +327,7 @@ TEST_F(PageTest, ApplyOnACleanPageTellsTheSiteNothingAndStillReopensThePort) {
     Open();
     TakeLog();
     page.Apply();
-    EXPECT_EQ(TakeLog(), std::vector<std::string>{"write object 0: 2 0 0"});
+    EXPECT_EQ(TakeLog(), std::vector<std::string>{"write object 0: 2 0 0 0"});
     EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM3"}) << "even with no script attached";
     EXPECT_EQ(bench.state.result, code::kSuccess);
 }

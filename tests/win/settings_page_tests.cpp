@@ -73,6 +73,7 @@ struct Component {
         object = Module::Get().CreateComponent();
         page = object.query<IPropertyPage>();
         settings = object.query<IConnectionSettings>();
+        pace = object.query<IExchangeSettings>();
         extender = object.query<ILanguageExtender>();
         EXPECT_EQ(object->Init(&connection), S_OK);
     }
@@ -85,6 +86,12 @@ struct Component {
         return s;
     }
     void Set(Settings s) { settings->SetSettings(s.port, s.speed, s.irda); }
+    LONG Fast() const {
+        LONG fast = -99;
+        pace->GetFastExchange(&fast);
+        return fast;
+    }
+    void SetFast(LONG fast) { pace->SetFastExchange(fast); }
     LONG Result() const {
         win::unique_variant value;
         extender->GetPropVal(kResultProperty, value.get());
@@ -100,6 +107,7 @@ struct Component {
     win::com_ptr<IInitDone> object;
     win::com_ptr<IPropertyPage> page;
     win::com_ptr<IConnectionSettings> settings;
+    win::com_ptr<IExchangeSettings> pace;
     win::com_ptr<ILanguageExtender> extender;
 };
 
@@ -138,7 +146,9 @@ protected:
     HWND PageWindow() const { return ::GetWindow(frame.get(), GW_CHILD); }
     HWND Control(int id) const { return ::GetDlgItem(PageWindow(), id); }
     LRESULT Selected(int list) const { return ::SendMessageW(Control(list), CB_GETCURSEL, 0, 0); }
-    bool Ticked() const { return ::SendMessageW(Control(IDC_IR_ADAPTER), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool Ticked(int box = IDC_IR_ADAPTER) const {
+        return ::SendMessageW(Control(box), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
 
     // What a user's pick in a list does: the selection moves, and the list
     // tells the page.
@@ -147,7 +157,8 @@ protected:
         ::SendMessageW(PageWindow(), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
                        reinterpret_cast<LPARAM>(Control(list)));
     }
-    void ClickAdapterBox() { ::SendMessageW(Control(IDC_IR_ADAPTER), BM_CLICK, 0, 0); }
+    void ClickAdapterBox() { Click(IDC_IR_ADAPTER); }
+    void Click(int box) { ::SendMessageW(Control(box), BM_CLICK, 0, 0); }
 
     HostLog log;
     FakeSite site{log};
@@ -196,9 +207,55 @@ TEST_F(SettingsPage, OpensInsideTheFrameWithTheListsShowingTheSettings) {
     EXPECT_EQ(Selected(IDC_SPEED_LIST), 1);
     EXPECT_TRUE(Ticked());
     EXPECT_EQ(WindowText(Control(IDC_IR_ADAPTER)), L"IR - адаптер (подставка)");
+    EXPECT_FALSE(Ticked(IDC_FAST_EXCHANGE)) << "the standard pace";
+    EXPECT_EQ(WindowText(Control(IDC_FAST_EXCHANGE)), L"Быстрый обмен");
     EXPECT_NE(WindowText(Control(IDC_NOTES)).find(L"Quillomat"), std::wstring::npos);
     EXPECT_EQ(site.statuses, std::vector<DWORD>{0}) << "opening tells the site the page is clean";
     EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+}
+
+// Each control with an id where the template puts it, in dialog units: the
+// fast exchange box, added last, stands in space that was free, and nothing
+// else has moved. A combo box's template height includes its drop-down
+// list, so only the top, left and width of the lists are compared.
+TEST_F(SettingsPage, EveryControlStandsWhereTheTemplatePutsItAndNoneOverlaps) {
+    Open();
+    const struct {
+        int id;
+        int x, y, width, height;  // dialog units
+        bool dropDown;
+    } controls[] = {
+        {IDC_IR_ADAPTER, 141, 79, 97, 9, false},   {IDC_PORT_LIST, 153, 46, 80, 82, true},
+        {IDC_SPEED_LIST, 153, 62, 80, 70, true},   {IDC_NOTES, 15, 100, 221, 47, false},
+        {IDC_FAST_EXCHANGE, 141, 89, 97, 9, false},
+    };
+    std::vector<RECT> placed;
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.id);
+        // The dialog maps the position and the size each on its own.
+        RECT corner{c.x, c.y, 0, 0}, size{0, 0, c.width, c.height};
+        ASSERT_TRUE(::MapDialogRect(PageWindow(), &corner) && ::MapDialogRect(PageWindow(), &size));
+        RECT actual{};
+        ::GetWindowRect(Control(c.id), &actual);
+        ::MapWindowPoints(nullptr, PageWindow(), reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(actual.left, corner.left);
+        EXPECT_EQ(actual.top, corner.top);
+        EXPECT_EQ(actual.right - actual.left, size.right);
+        if (!c.dropDown) {
+            EXPECT_EQ(actual.bottom - actual.top, size.bottom);
+        }
+        placed.push_back(actual);
+    }
+    RECT page{};
+    ::GetClientRect(PageWindow(), &page);
+    RECT common{};
+    for (size_t i = 0; i < placed.size(); ++i) {
+        EXPECT_TRUE(::IntersectRect(&common, &placed[i], &page) && ::EqualRect(&common, &placed[i]))
+            << "control " << controls[i].id << " inside the page";
+        for (size_t j = i + 1; j < placed.size(); ++j)
+            EXPECT_FALSE(::IntersectRect(&common, &placed[i], &placed[j]))
+                << "controls " << controls[i].id << " and " << controls[j].id << " overlap";
+    }
 }
 
 // A list whose stored index has no entry shows no selection; an Apply that
@@ -243,6 +300,28 @@ TEST_F(SettingsPage, ClickingTheAdapterBoxAloneMakesThePageDirty) {
     EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid}));
 }
 
+TEST_F(SettingsPage, TheFastExchangeBoxShowsTheFlagAndAClickThenApplyStoresIt) {
+    component.Set({5, 0, 0});
+    component.SetFast(1);
+    Open();
+    EXPECT_TRUE(Ticked(IDC_FAST_EXCHANGE));
+    Click(IDC_FAST_EXCHANGE);
+    EXPECT_FALSE(Ticked(IDC_FAST_EXCHANGE));
+    EXPECT_EQ(component.page->IsPageDirty(), S_OK);
+    EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid}));
+    EXPECT_EQ(component.Fast(), 1) << "nothing is stored before Apply";
+
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Fast(), 0);
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort) << "the port was reopened";
+
+    Click(IDC_FAST_EXCHANGE);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Fast(), 1);
+}
+
 TEST_F(SettingsPage, TypingIntoAListsEditFieldLeavesThePageClean) {
     Open();
     for (int list : {IDC_PORT_LIST, IDC_SPEED_LIST}) {
@@ -266,6 +345,7 @@ TEST_F(SettingsPage, ApplyStoresTheChoiceMarksCleanAndReopensThePort) {
     EXPECT_EQ(component.page->Apply(), S_OK);
 
     EXPECT_EQ(component.Current(), (Settings{13, 4, 1}));
+    EXPECT_EQ(component.Fast(), 0) << "the fast box was left clear";
     EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
     EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid, 0}));
     EXPECT_EQ(component.Result(), kCannotOpenPort) << "the port was reopened though no script attached";
@@ -428,19 +508,59 @@ TEST_F(SettingsPage, PageInfoGivesTheTitleAndTheTemplatesSizeInItsFont) {
 TEST_F(SettingsPage, AnotherComponentAsTheObjectLendsItsSettingsAndReceivesTheChoice) {
     Component other;
     other.Set({7, 2, 1});
+    other.SetFast(1);
     Open(other.Unknown());
     EXPECT_EQ(Selected(IDC_PORT_LIST), 7);
     EXPECT_EQ(Selected(IDC_SPEED_LIST), 2);
     EXPECT_TRUE(Ticked());
+    EXPECT_TRUE(Ticked(IDC_FAST_EXCHANGE));
     EXPECT_EQ(component.Current(), (Settings{7, 2, 1})) << "copied into the page's component";
+    EXPECT_EQ(component.Fast(), 1) << "the pace too";
 
     Choose(IDC_PORT_LIST, 9);
+    Click(IDC_FAST_EXCHANGE);
     EXPECT_EQ(component.page->Apply(), S_OK);
     EXPECT_EQ(other.Current(), (Settings{9, 2, 1}));
+    EXPECT_EQ(other.Fast(), 0);
     EXPECT_EQ(component.Current(), (Settings{7, 2, 1}));
+    EXPECT_EQ(component.Fast(), 1);
     EXPECT_EQ(component.Result(), kCannotOpenPort) << "the page's component reopens its port";
     EXPECT_EQ(other.Result(), 1) << "the other component's port is left alone";
     component.page->SetObjects(0, nullptr);
+}
+
+// A component made before the fast exchange flag: connection settings only.
+class OlderComponent final : public FakeObject<IConnectionSettings> {
+public:
+    explicit OlderComponent(HostLog& log) : FakeObject("older component", log) {}
+    Settings stored{4, 1, 0};
+
+    STDMETHODIMP GetSettings(LONG* port, LONG* speed, LONG* irda) override {
+        *port = stored.port;
+        *speed = stored.speed;
+        *irda = stored.irda;
+        return S_OK;
+    }
+    STDMETHODIMP SetSettings(LONG port, LONG speed, LONG irda) override {
+        stored = {port, speed, irda};
+        return S_OK;
+    }
+};
+
+TEST_F(SettingsPage, AnOlderComponentAsTheObjectLendsAndTakesWhatItHasAndThePaceStaysThisComponents) {
+    OlderComponent older(log);
+    component.SetFast(1);
+    Open(&older);
+    EXPECT_EQ(Selected(IDC_PORT_LIST), 4);
+    EXPECT_TRUE(Ticked(IDC_FAST_EXCHANGE)) << "the page's own component's pace";
+
+    Choose(IDC_PORT_LIST, 6);
+    Click(IDC_FAST_EXCHANGE);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(older.stored, (Settings{6, 1, 0}));
+    EXPECT_EQ(component.Fast(), 1) << "the choice went to the object, which has no pace to take";
+    component.page->SetObjects(0, nullptr);
+    EXPECT_EQ(older.references(), 0);
 }
 
 TEST_F(SettingsPage, WithoutObjectsThePageShowsItsOwnSettingsAndApplyStoresNothing) {
@@ -484,6 +604,7 @@ TEST_F(SettingsPage, AComponentLetGoWhileItsPageIsOpenDestroysTheWindowAndLetsGo
 
     component.page.reset();
     component.settings.reset();
+    component.pace.reset();
     component.extender.reset();
     component.object->Done();
     component.object.reset();
