@@ -72,6 +72,7 @@ private:
 
 int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     line_.Close();
+    pace_ = PaceFor(settings);
     if (!line_.Open(PortName(settings.Port))) {
         state_.result = code::kCannotOpenPort;
         return 0;

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "core/component_state.h"
-#include "link/serial_line.h"
 #include "core/connection_settings.h"
+#include "link/pace.h"
+#include "link/serial_line.h"
 
 namespace quill {
 
@@ -18,10 +19,12 @@ public:
     TerminalLink(SerialLine& line, Clock& clock, const LocalTimeSource& localTime,
                  ComponentState& state);
 
-    // Port (opening, closing, the infrared adapter).
+    // Port (opening, closing, the infrared adapter). Each open also takes
+    // the pace of the exchange from the settings.
     int32_t OpenPort(const ConnectionSettings& settings);  // 1 open, 0 not
     void ClosePort();                                      // leaves result 0
     bool IsOpen() const;
+    Pace pace() const { return pace_; }
 
     // One command line out, one reply line back into state.data.
     int32_t ExchangeCommand(const std::string& commandLine);  // 1 reply, 0 none
@@ -49,6 +52,7 @@ private:
     Clock& clock_;
     const LocalTimeSource& localTime_;
     ComponentState& state_;
+    Pace pace_ = Pace::Standard;
 };
 
 }  // namespace quill

@@ -29,6 +29,24 @@ TEST(OpenPort, OpensTheChosenPortAtTheChosenSpeedWithRtsRaised) {
     EXPECT_TRUE(bench.line.Reconfigures().empty());
 }
 
+TEST(OpenPort, EachOpenTakesThePaceFromTheFastExchangeFlag) {
+    const struct {
+        const char* sentence;
+        int32_t flag;
+        Pace pace;
+    } cases[] = {
+        {"0 keeps the standard pace", 0, Pace::Standard},
+        {"1 is the fast pace", 1, Pace::Fast},
+        {"any other value keeps the standard pace", 2, Pace::Standard},
+    };
+    LinkBench bench(false);
+    EXPECT_EQ(bench.link.pace(), Pace::Standard) << "before any open";
+    for (const auto& c : cases) {
+        EXPECT_EQ(bench.link.OpenPort(ConnectionSettings{0, 0, 0, c.flag}), 1) << c.sentence;
+        EXPECT_EQ(bench.link.pace(), c.pace) << c.sentence;
+    }
+}
+
 struct PortCase {
     int32_t port;
     const char* name;
@@ -117,10 +135,15 @@ std::vector<uint32_t> ProbedRates(const fake::FakeLine& line) {
     return rates;
 }
 
-TEST(InfraredAdapter, AnswerAtTheFirstRateTakesEightHundredMillisecondsInThisOrder) {
+// The adapter's set-up keeps its timings at either pace.
+class AdapterAtEitherPace : public ::testing::TestWithParam<int32_t> {};
+INSTANTIATE_TEST_SUITE_P(InfraredAdapter, AdapterAtEitherPace, ::testing::Values(0, 1),
+                         [](const auto& info) { return info.param == 1 ? "Fast" : "Standard"; });
+
+TEST_P(AdapterAtEitherPace, AnswerAtTheFirstRateTakesEightHundredMillisecondsInThisOrder) {
     LinkBench bench(false);
     bench.line.AttachAdapter(AdapterModel{9600});
-    EXPECT_EQ(bench.link.OpenPort(WithAdapter()), 1);
+    EXPECT_EQ(bench.link.OpenPort(ConnectionSettings{0, 0, 1, GetParam()}), 1);
     EXPECT_EQ(bench.state.result, code::kSuccess);
     EXPECT_EQ(bench.clock.NowMs(), 800u);
 
