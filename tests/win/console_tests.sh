@@ -31,7 +31,7 @@ expect() {
 # --help prints the usage: every option with its value, every job with its arguments.
 expect 0 'Usage: quill-console [OPTIONS] [JOB [ARGS...]]...' --help
 usage=$("$wine_run" --prefix "$prefix" "$console" --help 2>&1)
-for line in '--module PATH' '--port N' '--speed N' '--irda 0|1' '--progress' '--help' \
+for line in '--module PATH' '--port N' '--speed N' '--irda 0|1' '--fast' '--progress' '--help' \
             'call NAME [ARGS...]' 'get NAME' 'set NAME VALUE' 'pull-document N FILE' \
             'load-database N FILE' 'Exit status:'; do
   grep -qF -- "$line" <<<"$usage" || { echo "FAIL  the usage does not show: $line"; failures=$((failures + 1)); }
@@ -47,7 +47,9 @@ expect 2 'cannot load' --module 'C:\nowhere\Quillomat.dll' list
 
 # An unknown job is named after the jobs before it ran.
 expect 1 "unknown job \"frobnicate\"; $help_hint" list frobnicate
+# --fast is a switch: a word after it is a job.
+expect 1 "unknown job \"1\"" list --fast 1
 # Good options in any place, and the module's table.
-expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --progress
+expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --fast --progress
 
 exit $((failures > 0))

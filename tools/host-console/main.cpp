@@ -20,6 +20,7 @@
 
 #include "core/connection_settings.h"
 #include "core/win/text.h"
+#include "tools/host-console/bench.h"
 #include "tools/host-console/command_line.h"
 #include "tools/host-console/console_host.h"
 #include "tools/host-console/csv.h"
@@ -166,11 +167,16 @@ private:
 
     // The connection settings as the component holds them.
     std::wstring ConnectionSettingsShown() const {
-        const auto settings = win::com_ptr<IUnknown>::copy_from(object_.Component()).query<IConnectionSettings>();
+        const auto component = win::com_ptr<IUnknown>::copy_from(object_.Component());
+        const auto settings = component.query<IConnectionSettings>();
         LONG port = 0, speed = 0, adapter = 0;
         if (!settings || FAILED(settings->GetSettings(&port, &speed, &adapter))) return L"(not shown)";
+        const auto pace = component.query<IExchangeSettings>();
+        LONG fast = 0;
+        if (pace) pace->GetFastExchange(&fast);
         return WideFromUtf8(PortName(port)) + L", " + std::to_wstring(BaudRate(speed)) + L" baud, " +
-               (adapter != 0 ? L"infrared adapter" : L"cable");
+               (adapter != 0 ? L"infrared adapter" : L"cable") +
+               (fast == kFastExchangeOn ? L", fast exchange" : L"");
     }
 
     bool Settings() {
@@ -272,93 +278,11 @@ private:
         return CallByName(L"Finish").value_or(0) == 1;
     }
 
-    // Wall and CPU time of this process, in milliseconds.
-    struct Stopwatch {
-        double wall = 0, cpu = 0;
-        static double CpuNow() {
-            FILETIME created, exited, kernel, user;
-            ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-            const auto ms = [](const FILETIME& t) {
-                return ((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
-            };
-            return ms(kernel) + ms(user);
-        }
-        static double WallNow() {
-            LARGE_INTEGER now, frequency;
-            ::QueryPerformanceCounter(&now);
-            ::QueryPerformanceFrequency(&frequency);
-            return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-        }
-        void Start() {
-            wall = WallNow();
-            cpu = CpuNow();
-        }
-        std::pair<double, double> Stop() const { return {WallNow() - wall, CpuNow() - cpu}; }
-    };
-
-    // One row: calls, wall and CPU time per call, and the time the line itself
-    // needs for the bytes of one call at 115200 baud, 10 bits a byte.
-    static void BenchRow(const std::wstring& what, LONG calls, std::pair<double, double> spent, double lineBytes,
-                         const wchar_t* pace) {
-        constexpr double kBitsPerByte = 10, kBaud = 115200;
-        wchar_t row[256];
-        std::swprintf(row, 256, L"%-24ls %6ld %10.1f %8.2f %5.1f%% %10.2f   %ls", what.c_str(), calls,
-                      spent.first / calls, spent.second / calls, 100.0 * spent.second / spent.first,
-                      1000.0 * lineBytes * kBitsPerByte / kBaud, pace);
-        Print(row);
-    }
-
     bool Bench(LONG count) {
-        if (CallByName(L"Attach", {}, true).value_or(0) != 1) {
-            Fail(L"bench: no terminal (" + Outcome() + L")");
-            return false;
-        }
-        Print(L"operation                 calls  wall ms/call  cpu ms/call (of wall)  line ms/call   protocol pace");
-        constexpr LONG kQueryCalls = 20;
-        const struct {
-            const wchar_t* method;
-            LONG number;  // -1: none
-            double lineBytes;  // command and a typical reply, CRs included
-        } queries[] = {{L"Ping", -1, 4 + 4},        {L"GetFreeMem", -1, 4 + 6}, {L"GetSN", -1, 4 + 14},
-                       {L"GetTime", -1, 4 + 15},    {L"CurrentState", -1, 4 + 6}, {L"UpdateTime", -1, 18 + 3},
-                       {L"GetDataCount", 1, 5 + 4}, {L"GetRecordsCount", 3, 5 + 4}};
-        Stopwatch watch;
-        for (const auto& query : queries) {
-            std::vector<ScriptValue> args;
-            if (query.number >= 0) args.push_back(ScriptValue::Number(query.number));
-            watch.Start();
-            for (LONG i = 0; i < kQueryCalls; ++i) CallByName(query.method, args, true);
-            BenchRow(query.method, kQueryCalls, watch.Stop(), query.lineBytes, L"one wait + 50 ms, about 100 ms");
-        }
-
-        double downloadBytes = 0;
-        LONG pulled = 0;
-        watch.Start();
-        for (; pulled < count; ++pulled) {
-            if (CallByName(L"GetData", {ScriptValue::Number(1)}, true).value_or(-1) != 1) break;
-            downloadBytes += 5 + object_.Text(L"Data").size() + 4;
-        }
-        if (pulled > 0)
-            BenchRow(L"GetData, per record", pulled, watch.Stop(), downloadBytes / pulled,
-                     L"one wait + 50 ms, about 100 ms");
-
-        double uploadBytes = 0;
-        LONG loaded = 0;
-        const auto fieldProperty = object_.FindProperty(L"Field1");
-        watch.Start();
-        for (; loaded < count; ++loaded) {
-            const std::wstring text = L"4600000" + std::to_wstring(100000 + loaded) + L"\tBench goods";
-            object_.Set(fieldProperty->number, ScriptValue::Text(text));
-            if (CallByName(L"PutRecord", {ScriptValue::Number(3)}, true).value_or(0) != 1) break;
-            uploadBytes += 5 + 4 + text.size() + 1 + 3 + 4;
-        }
-        if (loaded > 0)
-            BenchRow(L"PutRecord, per record", loaded, watch.Stop(), uploadBytes / loaded,
-                     L"two exchanges, about 200 ms");
-        CallByName(L"Finish", {}, true);
-        Print(L"(a silent terminal is given up after about 200 ms; records: " + std::to_wstring(pulled) +
-              L" pulled, " + std::to_wstring(loaded) + L" loaded)");
-        return pulled == count && loaded == count;
+        std::wstring error;
+        if (RunBench(object_, count, [](const std::wstring& line) { Print(line); }, error)) return true;
+        Fail(error);
+        return false;
     }
 
     ScriptObject& object_;
