@@ -47,6 +47,8 @@ expect 2 'cannot load' --module 'C:\nowhere\Quillomat.dll' list
 
 # An unknown job is named after the jobs before it ran.
 expect 1 "unknown job \"frobnicate\"; $help_hint" list frobnicate
+# A Russian name typed on the command line reaches the component whole.
+expect 0 'Ping / ПроверитьНаличие() -> 0' call ПроверитьНаличие
 # Good options in any place, and the module's table.
 expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --progress
 
