@@ -747,6 +747,43 @@ TEST_F(ComponentTest, DeattachOnAClosedPortSucceeds) {
     ASSERT_EQ(S_OK, component->Done());
 }
 
+// --- Threads --------------------------------------------------------------------------
+
+TEST_F(ComponentTest, ReferenceCountsStayExactWhenTwoThreadsCountAtOnce) {
+    constexpr int kPairsPerThread = 100000;
+    win::com_ptr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, Module::Get().GetClassObject(__uuidof(AddIn), IID_IClassFactory, factory.put_void()));
+    HostLog log;
+    FakeOuter outer(log);
+    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, outer.inner.put_void()));
+
+    struct CountCase {
+        const char* object;
+        IUnknown* unknown;
+    };
+    const CountCase cases[] = {
+        {"the component object, through IInitDone", component.get()},
+        {"the component object, through IConnectionSettings", settings.get()},
+        {"the inner unknown of an aggregated object", outer.inner.get()},
+        {"the class factory", factory.get()},
+    };
+    for (const CountCase& row : cases) {
+        SCOPED_TRACE(row.object);
+        const ULONG before = row.unknown->AddRef();
+        row.unknown->Release();
+        OnTwoMtaThreads([&](int) {
+            for (int i = 0; i < kPairsPerThread; ++i) {
+                row.unknown->AddRef();
+                row.unknown->Release();
+            }
+        });
+        const ULONG after = row.unknown->AddRef();
+        row.unknown->Release();
+        EXPECT_EQ(before, after) << "100,000 AddRef and Release pairs on each of two threads";
+    }
+    outer.inner.reset();
+}
+
 // --- Null out pointers ---------------------------------------------------------------
 
 TEST_F(ComponentTest, EveryNullOutPointerIsRefusedWithEPointer) {
