@@ -941,35 +941,33 @@ TEST_F(ModuleTest, TheModuleCanBeUnloadedOnlyWhenNothingHoldsIt) {
     EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a component object";
     object.reset();
     EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "all let go";
-
-    factory = Factory();
-    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a server lock";
-    factory = Factory();
-    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
-    factory.reset();
-    EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "the lock given back";
 }
 
-TEST_F(ModuleTest, AServerUnlockWithoutALockGivesNothingBack) {
-    win::com_ptr<IClassFactory> factory = Factory();
-    ASSERT_TRUE(factory);
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "the factory reference still holds the module";
+TEST_F(ModuleTest, ServerLocksHoldTheModuleAndUnlocksGiveBackOnlyWhatWasTaken) {
+    struct LockCase {
+        const char* sentence;
+        std::vector<BOOL> calls;  // LockServer arguments, in order
+        HRESULT canUnload;        // once the factory is let go
+    };
+    const LockCase cases[] = {
+        {"a lock holds the module", {TRUE}, S_FALSE},
+        {"a lock given back holds nothing", {TRUE, FALSE}, S_OK},
+        {"an unlock without a lock gives nothing back", {FALSE}, S_OK},
+        {"unlocks beyond the locks give nothing back", {TRUE, FALSE, FALSE}, S_OK},
+        {"a lock after unlocks without locks still holds", {FALSE, FALSE, TRUE}, S_FALSE},
+    };
+    for (const LockCase& row : cases) {
+        SCOPED_TRACE(row.sentence);
+        win::com_ptr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        for (BOOL lock : row.calls) EXPECT_EQ(S_OK, factory->LockServer(lock));
+        factory.reset();
+        EXPECT_EQ(row.canUnload, Module::Get().CanUnloadNow());
 
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    factory.reset();
-    EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "unlocks beyond the locks count for nothing";
-
-    factory = Factory();
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a lock taken after them still holds";
-    factory = Factory();
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+        factory = Factory();
+        for (BOOL lock : row.calls)
+            if (lock) factory->LockServer(FALSE);
+    }
 }
 
 TEST_F(ModuleTest, AnAggregatedObjectSharesTheOuterIdentity) {
