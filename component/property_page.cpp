@@ -188,6 +188,8 @@ STDMETHODIMP AddInObject::Move(LPCRECT pRect) {
 STDMETHODIMP AddInObject::IsPageDirty() { return page_.IsPageDirty(); }
 
 STDMETHODIMP AddInObject::Apply() {
+    // Apply stores the settings and reopens the port: one call at a time.
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&] { return page_.Apply(); });
 }
 

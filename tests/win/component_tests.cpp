@@ -8,9 +8,12 @@
 #include <climits>
 #include <functional>
 #include <initializer_list>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "component/table_answers.h"
 #include "tests/result_message_table.h"
 #include "tests/win/test_host.h"
 
@@ -790,6 +793,43 @@ TEST_F(ComponentTest, DeattachOnAClosedPortSucceeds) {
     ASSERT_EQ(S_OK, component->Done());
 }
 
+// --- Threads --------------------------------------------------------------------------
+
+TEST_F(ComponentTest, ReferenceCountsStayExactWhenTwoThreadsCountAtOnce) {
+    constexpr int kPairsPerThread = 100000;
+    win::com_ptr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, Module::Get().GetClassObject(__uuidof(AddIn), IID_IClassFactory, factory.put_void()));
+    HostLog log;
+    FakeOuter outer(log);
+    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, outer.inner.put_void()));
+
+    struct CountCase {
+        const char* object;
+        IUnknown* unknown;
+    };
+    const CountCase cases[] = {
+        {"the component object, through IInitDone", component.get()},
+        {"the component object, through IConnectionSettings", settings.get()},
+        {"the inner unknown of an aggregated object", outer.inner.get()},
+        {"the class factory", factory.get()},
+    };
+    for (const CountCase& row : cases) {
+        SCOPED_TRACE(row.object);
+        const ULONG before = row.unknown->AddRef();
+        row.unknown->Release();
+        OnTwoMtaThreads([&](int) {
+            for (int i = 0; i < kPairsPerThread; ++i) {
+                row.unknown->AddRef();
+                row.unknown->Release();
+            }
+        });
+        const ULONG after = row.unknown->AddRef();
+        row.unknown->Release();
+        EXPECT_EQ(before, after) << "100,000 AddRef and Release pairs on each of two threads";
+    }
+    outer.inner.reset();
+}
+
 // --- Null out pointers ---------------------------------------------------------------
 
 TEST_F(ComponentTest, EveryNullOutPointerIsRefusedWithEPointer) {
@@ -826,6 +866,13 @@ TEST_F(ComponentTest, EveryNullOutPointerIsRefusedWithEPointer) {
         EXPECT_EQ(E_POINTER, row.run());
     }
     EXPECT_EQ(17, ReadInt(kResult)) << "CallAsFunc with nowhere to put the value runs nothing";
+}
+
+TEST(NameAnswer, MemoryRunningOutLeavesANullNameNotWhatTheHostLeftThere) {
+    BSTR name = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0xdeadbeef));
+    const auto noMemory = []() -> std::optional<std::string> { throw std::bad_alloc(); };
+    EXPECT_EQ(E_OUTOFMEMORY, answer::Name(&name, noMemory));
+    EXPECT_EQ(nullptr, name);
 }
 
 // --- Identity, factory, aggregation, unloading -----------------------------------------
@@ -934,15 +981,33 @@ TEST_F(ModuleTest, TheModuleCanBeUnloadedOnlyWhenNothingHoldsIt) {
     EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a component object";
     object.reset();
     EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "all let go";
+}
 
-    factory = Factory();
-    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a server lock";
-    factory = Factory();
-    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
-    factory.reset();
-    EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "the lock given back";
+TEST_F(ModuleTest, ServerLocksHoldTheModuleAndUnlocksGiveBackOnlyWhatWasTaken) {
+    struct LockCase {
+        const char* sentence;
+        std::vector<BOOL> calls;  // LockServer arguments, in order
+        HRESULT canUnload;        // once the factory is let go
+    };
+    const LockCase cases[] = {
+        {"a lock holds the module", {TRUE}, S_FALSE},
+        {"a lock given back holds nothing", {TRUE, FALSE}, S_OK},
+        {"an unlock without a lock gives nothing back", {FALSE}, S_OK},
+        {"unlocks beyond the locks give nothing back", {TRUE, FALSE, FALSE}, S_OK},
+        {"a lock after unlocks without locks still holds", {FALSE, FALSE, TRUE}, S_FALSE},
+    };
+    for (const LockCase& row : cases) {
+        SCOPED_TRACE(row.sentence);
+        win::com_ptr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        for (BOOL lock : row.calls) EXPECT_EQ(S_OK, factory->LockServer(lock));
+        factory.reset();
+        EXPECT_EQ(row.canUnload, Module::Get().CanUnloadNow());
+
+        factory = Factory();
+        for (BOOL lock : row.calls)
+            if (lock) factory->LockServer(FALSE);
+    }
 }
 
 TEST_F(ModuleTest, AnAggregatedObjectSharesTheOuterIdentity) {

@@ -49,6 +49,8 @@ expect 2 'cannot load' --module 'C:\nowhere\Quillomat.dll' list
 expect 1 "unknown job \"frobnicate\"; $help_hint" list frobnicate
 # --fast is a switch: a word after it is a job.
 expect 1 "unknown job \"1\"" list --fast 1
+# A Russian name typed on the command line reaches the component whole.
+expect 0 'Ping / ПроверитьНаличие() -> 0' call ПроверитьНаличие
 # Good options in any place, and the module's table.
 expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --fast --progress
 
