@@ -1,7 +1,9 @@
 // The module against simulated terminals: every call goes through the
 // component's ILanguageExtender, as a host script's would, to a simulator on
 // a pty linked as a COM port (see run-e2e.sh and scenarios/). What reached
-// the wire is read back from each simulator's traffic log.
+// the wire is read back from each simulator's traffic log. The program runs
+// twice: with QUILL_E2E_FAST=1 every component has the fast exchange in its
+// profile, and each scenario must end as it does at the standard pace.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -18,9 +20,17 @@ namespace quill::test {
 namespace {
 
 // The ports of the scenarios in run-e2e.sh.
-constexpr int kTerminal = 2, kOddTerminal = 3, kLongClock = 4, kSilent = 5, kMissing = 6, kIrda = 7,
-              kNoAdapter = 8, kDownloadFaults = 9, kPortTen = 10, kFull = 11, kRefusesLoad = 12,
-              kSilentLoad = 13, kUntouched = 15, kLastPort = 16;
+constexpr int kBusy = 1, kTerminal = 2, kOddTerminal = 3, kLongClock = 4, kSilent = 5, kMissing = 6,
+              kIrda = 7, kNoAdapter = 8, kDownloadFaults = 9, kPortTen = 10, kFull = 11, kRefusesLoad = 12,
+              kSilentLoad = 13, kSlow = 14, kUntouched = 15, kLastPort = 16;
+
+// The pace a component asks for in its profile.
+enum class Pace { OfTheRun, Standard, Fast };
+
+bool FastRun() {
+    const char* fast = std::getenv("QUILL_E2E_FAST");
+    return fast != nullptr && std::string(fast) == "1";
+}
 
 std::string WorkFile(const std::string& name) {
     const char* work = std::getenv("QUILL_E2E_WORK");
@@ -38,6 +48,26 @@ std::string TrafficLog(int com) {
     return text.str();
 }
 
+// What went over the wire in a traffic log, without the times: the bytes of
+// each direction in turn ("RX 50 4E 47 0D", then "TX 41 43 4B 0D", ...), the
+// bytes of one direction run together until the other speaks.
+std::vector<std::string> Wire(const std::string& log) {
+    std::vector<std::string> turns;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        // <ms> baud=<baud> RTS=<r> DTR=<d> RX|TX <hex bytes> |<printable>|
+        std::istringstream words(line);
+        std::string time, baud, rts, dtr, direction;
+        words >> time >> baud >> rts >> dtr >> direction;
+        if (direction != "RX" && direction != "TX") continue;
+        std::string bytes;
+        for (std::string word; words >> word && word[0] != '|';) bytes += " " + word;
+        if (turns.empty() || turns.back().compare(0, 2, direction) != 0) turns.push_back(direction);
+        turns.back() += bytes;
+    }
+    return turns;
+}
+
 int Occurrences(const std::string& text, const std::string& part) {
     int count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -45,13 +75,15 @@ int Occurrences(const std::string& text, const std::string& part) {
 }
 
 // A component as a host script holds it, initialised with a profile that
-// chooses the given port (and adapter), Done when it goes.
+// chooses the given port (and adapter, and pace), Done when it goes.
 class Script {
 public:
-    explicit Script(int com, bool irda = false) {
+    explicit Script(int com, bool irda = false, Pace pace = Pace::OfTheRun) {
+        const bool fast = pace == Pace::Fast || (pace == Pace::OfTheRun && FastRun());
         connection_.profile.Store("Port", com - 1);
         connection_.profile.Store("Speed", 0);
         connection_.profile.Store("IsIrDA", irda ? 1 : 0);
+        connection_.profile.Store("FastExchange", fast ? 1 : 0);
         component_ = Module::Get().CreateComponent();
         extender_ = component_.query<ILanguageExtender>();
         EXPECT_EQ(component_->Init(&connection_), S_OK);
@@ -377,35 +409,63 @@ TEST(Download, FaultsOnTheLine) {
     EXPECT_GE(Occurrences(TrafficLog(kDownloadFaults), "RX 4E 41 4B 0D"), 1) << "NAK CR on the wire";
 }
 
+// Every record of a store, pulled until the terminal has no more.
+std::vector<std::string> PullAll(Script& script, const char* method, LONG store) {
+    constexpr size_t kMoreThanAnyStore = 1000;
+    std::vector<std::string> records;
+    while (records.size() < kMoreThanAnyStore) {
+        const LONG got = script.Call(method, store);
+        if (got != 1) {
+            EXPECT_EQ(got, 0) << method << " after " << records.size() << " records, code " << script.Result();
+            break;
+        }
+        records.push_back(script.Data());
+    }
+    return records;
+}
+
 // Record i of the load: Cyrillic text crosses as Windows-1251.
 std::vector<std::string> LoadedFields(int i) {
     return {"G" + std::to_string(i), "Товар №" + std::to_string(i), std::to_string(100 + i) + ".50", "", "",
             "шт"};
 }
 
+// Record i of a load as the terminal stores it: the fields, each with its TAB.
+std::string LoadedText(int i) {
+    std::string text;
+    for (const auto& field : LoadedFields(i))
+        if (!field.empty()) text += field + "\t";
+    return text;
+}
+
+// Loads records 0 ... count - 1; how many the terminal took before the
+// first refusal.
+int LoadRecords(Script& script, LONG database, int count) {
+    for (int i = 0; i < count; ++i) {
+        const auto fields = LoadedFields(i);
+        for (int n = 1; n <= 6; ++n) script.SetField(n, fields[n - 1]);
+        if (script.Call("PutRecord", database) != 1) {
+            ADD_FAILURE() << "record " << i << " refused, code " << script.Result();
+            return i;
+        }
+    }
+    return count;
+}
+
 TEST(Upload, ALoadOf200RecordsIsStoredAsSent) {
     {
         Script script(kTerminal);
         ASSERT_EQ(script.Call("Attach"), 1);
-        for (int i = 0; i < 200; ++i) {
-            const auto fields = LoadedFields(i);
-            for (int n = 1; n <= 6; ++n) script.SetField(n, fields[n - 1]);
-            ASSERT_EQ(script.Call("PutRecord", 2), 1) << "record " << i << " code " << script.Result();
-        }
+        ASSERT_EQ(LoadRecords(script, 2, 200), 200);
         EXPECT_EQ(script.Call("Finish"), 1);
         EXPECT_EQ(script.Result(), 0);
         EXPECT_EQ(script.Call("GetRecordsCount", 2), 200);
     }
     Script script(kTerminal);  // read the database back through a new component
     ASSERT_EQ(script.Call("Attach"), 1);
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(script.Call("GetRecord", 2), 1) << "record " << i;
-        std::string expected;
-        for (const auto& field : LoadedFields(i))
-            if (!field.empty()) expected += field + "\t";
-        ASSERT_EQ(script.Data(), expected);
-    }
-    EXPECT_EQ(script.Call("GetRecord", 2), 0);
+    const std::vector<std::string> stored = PullAll(script, "GetRecord", 2);
+    ASSERT_EQ(stored.size(), 200u);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(stored[i], LoadedText(i)) << "record " << i;
 }
 
 TEST(Upload, TerminalFaults) {
@@ -442,6 +502,87 @@ TEST(Upload, AnEmptyRecordTouchesNothing) {
     EXPECT_EQ(script.Call("PutRecord", 1), 0);
     EXPECT_EQ(script.Result(), 26);
     EXPECT_EQ(Occurrences(TrafficLog(kUntouched), " RX "), 0);
+}
+
+// ---- The pace of the exchange: replies that come late or in pieces, a
+// terminal that needs a moment after each reply, and the bytes on the wire.
+
+TEST(SlowTerminal, LateAndTrickledRepliesReachTheCallsTheyAnswer) {
+    Script script(kSlow);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    struct Case {
+        const char* sentence;
+        const char* method;
+        LONG number;  // -100: no parameter
+        std::string data;
+    };
+    const Case cases[] = {
+        {"a serial number that comes byte by byte", "GetSN", -100, "SN-SLOW"},
+        {"a state that comes after the command went out again", "CurrentState", -100, "SLOW-BUT-THERE"},
+        {"the late answer to that second copy is no answer to the next call", "GetSN", -100, "SN-SLOW"},
+        {"a record that comes after the command went out again", "GetData", 1, "late,record,one"},
+        {"the answer to the second copy is the next record", "GetData", 1, "late,record,two"},
+        {"a record that comes byte by byte", "GetData", 2, GeneratedRecord("DOC", 2, 0)},
+        {"and the next", "GetData", 2, GeneratedRecord("DOC", 2, 1)},
+    };
+    for (const auto& c : cases) {
+        const LONG value = c.number == -100 ? script.Call(c.method) : script.Call(c.method, c.number);
+        EXPECT_EQ(value, 1) << c.sentence;
+        EXPECT_EQ(script.Result(), 0) << c.sentence;
+        EXPECT_EQ(script.Data(), c.data) << c.sentence;
+    }
+
+    // Each record of a load is acknowledged 120 ms after it arrived.
+    EXPECT_EQ(LoadRecords(script, 1, 3), 3);
+    EXPECT_EQ(script.Call("Finish"), 1);
+    EXPECT_EQ(Occurrences(TrafficLog(kSlow), "EV stored database 1 record "), 3) << "each stored once";
+}
+
+TEST(BusyTerminal, AFastPullAndLoadLoseNoRecordAndStoreNoneTwice) {
+    constexpr size_t kPulled = 40;
+    constexpr int kLoaded = 15;
+    {
+        Script script(kBusy, false, Pace::Fast);
+        ASSERT_EQ(script.Call("Attach"), 1);
+        const std::vector<std::string> pulled = PullAll(script, "GetData", 1);
+        ASSERT_EQ(pulled.size(), kPulled);
+        for (size_t i = 0; i < pulled.size(); ++i) EXPECT_EQ(pulled[i], GeneratedRecord("DOC", 1, i)) << i;
+        EXPECT_EQ(LoadRecords(script, 2, kLoaded), kLoaded);
+        EXPECT_EQ(script.Call("Finish"), 1);
+    }
+    Script script(kBusy, false, Pace::Fast);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    EXPECT_EQ(script.Call("GetRecordsCount", 2), kLoaded);
+    const std::vector<std::string> stored = PullAll(script, "GetRecord", 2);
+    ASSERT_EQ(stored.size(), static_cast<size_t>(kLoaded));
+    for (int i = 0; i < kLoaded; ++i) EXPECT_EQ(stored[i], LoadedText(i)) << i;
+    EXPECT_GT(Occurrences(TrafficLog(kBusy), "busy: dropped"), 0) << "the terminal did miss commands";
+}
+
+// Two terminals that hold the same, one pulled and loaded at the standard
+// pace and one at the fast pace: the same bytes cross the wire in the same
+// turns.
+TEST(FastExchange, AFaultFreePullAndLoadPutTheSameBytesOnTheWireAtEitherPace) {
+    constexpr DWORD kLogSettleMs = 200;  // the simulator logs its last reply as it sends it
+    const struct {
+        int com;
+        Pace pace;
+    } runs[] = {{kPortTen, Pace::Standard}, {kLastPort, Pace::Fast}};
+    std::vector<std::string> wires[2];
+    for (size_t run = 0; run < 2; ++run) {
+        const size_t mark = TrafficLog(runs[run].com).size();
+        {
+            Script script(runs[run].com, false, runs[run].pace);
+            ASSERT_EQ(script.Call("Attach"), 1);
+            EXPECT_EQ(PullAll(script, "GetData", 1).size(), 20u);
+            EXPECT_EQ(LoadRecords(script, 1, 10), 10);
+            EXPECT_EQ(script.Call("Finish"), 1);
+        }
+        ::Sleep(kLogSettleMs);
+        wires[run] = Wire(TrafficLog(runs[run].com).substr(mark));
+    }
+    EXPECT_EQ(wires[0].size(), 2u * (21 + 2 * 10 + 1)) << "a command and its reply for each exchange";
+    EXPECT_EQ(wires[0], wires[1]);
 }
 
 }  // namespace
