@@ -72,6 +72,7 @@ private:
 
 int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     line_.Close();
+    ledger_.Reset();
     if (!line_.Open(PortName(settings.Port))) {
         state_.result = code::kCannotOpenPort;
         return 0;
@@ -93,6 +94,7 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
 
 void TerminalLink::ClosePort() {
     line_.Close();
+    ledger_.Reset();
     state_.result = code::kSuccess;
 }
 
