@@ -8,38 +8,18 @@
 
 #include "core/result_codes.h"
 #include "fake_line.h"
+#include "record_lines.h"
 
 namespace quill {
 namespace {
 
 using fake::ForcedWait;
+using fake::ReceivedLine;
+using fake::SentLine;
 using fake::LinkBench;
 using fake::ScriptedReply;
 
 using Fields = std::array<std::string, kFieldCount>;
-
-uint8_t NotCr(unsigned value) { return value == 0x0D ? 0x0E : static_cast<uint8_t>(value); }
-
-unsigned Sum(const std::string& bytes) {
-    unsigned sum = 0;
-    for (char c : bytes) sum += static_cast<uint8_t>(c);
-    return sum & 0xFFFF;
-}
-
-// A record line as the terminal sends it: leading byte, text, checksum low
-// byte, high byte, CR.
-std::string ReceivedLine(const std::string& text, char lead = '#') {
-    const std::string summed = lead + text;
-    const unsigned sum = Sum(summed);
-    return summed + static_cast<char>(NotCr(sum & 0xFF)) + static_cast<char>(NotCr(sum >> 8)) + "\r";
-}
-
-// A record line as the component sends it: text, checksum high byte, low
-// byte, CR.
-std::string SentLine(const std::string& text) {
-    const unsigned sum = Sum(text);
-    return text + static_cast<char>(NotCr(sum >> 8)) + static_cast<char>(NotCr(sum & 0xFF)) + "\r";
-}
 
 // ---- Downloads.
 
