@@ -65,7 +65,10 @@ public:
     // Gives up every reply still owed and the line being collected; the held
     // records stay.
     void ForgetOwed();
-    // A port closed or opened anew: nothing owed, nothing held.
+    // The port was closed: the bytes of a line being collected went with it.
+    // What the terminal owes is still on its way, and still expires in time.
+    void LineClosed() { partial_.Clear(); }
+    // Another port: nothing there is owed or held.
     void Reset();
 
     std::optional<std::string> TakeHeld(Store store);

@@ -53,6 +53,7 @@ private:
     const LocalTimeSource& localTime_;
     ComponentState& state_;
     ReplyLedger ledger_;
+    std::string lastPortName_;  // of the last open, for the ledger
 };
 
 }  // namespace quill

@@ -189,14 +189,27 @@ TEST(OwedRecords, ClearingADocumentDropsTheRecordsHeldForIt) {
     EXPECT_EQ(GetData(bench, 1), (Pull{0, ""}));
 }
 
-TEST(OwedRecords, OpeningThePortAnewForgetsWhatTheOldLineOwed) {
+TEST(OwedRecords, AttachingAnewToTheSamePortKeepsHeldRecordsAndAnotherPortDropsThem) {
+    for (const int32_t port : {0, 1}) {
+        LinkBench bench;
+        bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R0"), 120, 0, 1});
+        bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R1"), 20, 0, 2});
+        bench.line.Reply(ScriptedReply{kGdf1, "OVER\r", 20, 0, 3});
+        EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
+        bench.link.ClosePort();
+        bench.link.OpenPort(ConnectionSettings{port, 0, 0});
+        EXPECT_EQ(GetData(bench, 1), (port == 0 ? Pull{1, "R1"} : Pull{0, ""})) << "port index " << port;
+    }
+}
+
+TEST(LateReplies, AReplyStillOwedWhenThePortIsOpenedAnewDoesNotAnswerTheNextCommand) {
     LinkBench bench;
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R0"), 120, 0, 1});
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R1"), 20, 0, 2});
-    bench.line.Reply(ScriptedReply{kGdf1, "OVER\r", 20, 0, 3});
-    EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
+    bench.line.Reply("GSN\r", "SN42\r", 250);
+    bench.line.Reply("GCS\r", "READY\r", 60);
+    EXPECT_EQ(bench.link.GetSerialNumber(), 0);
     bench.link.OpenPort(ConnectionSettings{});
-    EXPECT_EQ(GetData(bench, 1), (Pull{0, ""}));
+    EXPECT_EQ(bench.link.GetCurrentState(), 1);
+    EXPECT_EQ(bench.state.data, "READY");
 }
 
 // ---- Uploads store each record once.
