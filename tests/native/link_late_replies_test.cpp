@@ -35,6 +35,15 @@ void ScriptStore(FakeLine& line, const std::string& command, const std::string& 
     }
 }
 
+// Document 1 answers its first command 120 ms late, after the command went
+// out again, so both answers arrive in one read; a third command finds the
+// end of the document.
+void ScriptTwoAnswersInOneRead(FakeLine& line, const std::string& first, const std::string& second) {
+    line.Reply(ScriptedReply{kGdf1, ReceivedLine(first), 120, 0, 1});
+    line.Reply(ScriptedReply{kGdf1, ReceivedLine(second), 20, 0, 2});
+    line.Reply(ScriptedReply{kGdf1, "OVER\r", 20, 0, 3});
+}
+
 struct Pull {
     int32_t returned;
     std::string data;
@@ -47,6 +56,11 @@ std::ostream& operator<<(std::ostream& out, const Pull& pull) {
 
 Pull GetData(LinkBench& bench, int32_t document) {
     const int32_t returned = bench.link.GetDocumentRecord(document);
+    return {returned, bench.state.data};
+}
+
+Pull GetRecord(LinkBench& bench, int32_t database) {
+    const int32_t returned = bench.link.GetDatabaseRecord(database);
     return {returned, bench.state.data};
 }
 
@@ -154,9 +168,7 @@ TEST(OwedRecords, ATerminalAnsweringEveryCommand120MsLateYieldsEveryRecordOnceIn
 
 TEST(OwedRecords, ASecondRecordInTheSameReadIsTheNextDownloadWithoutACommand) {
     LinkBench bench;
-    // Both answers to a command written twice arrive together.
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R0"), 120, 0, 1});
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R1"), 20, 0, 2});
+    ScriptTwoAnswersInOneRead(bench.line, "R0", "R1");
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
     EXPECT_EQ(bench.line.WritesOf(kGdf1), 2);
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "R1"}));
@@ -196,29 +208,24 @@ TEST(OwedRecords, ARecordComingInWhenALostCommandIsGivenUpIsHeldWhole) {
     bench.line.Reply("GDB1\r", ReceivedLine("B1-0"));
     EXPECT_EQ(GetData(bench, 1), (Pull{-1, ""}));
     bench.clock.Sleep(205);  // the next call starts at 405 ms
-    EXPECT_EQ(bench.link.GetDatabaseRecord(1), 1);
-    EXPECT_EQ(bench.state.data, "B1-0");
+    EXPECT_EQ(GetRecord(bench, 1), (Pull{1, "B1-0"}));
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
 }
 
 TEST(OwedRecords, HeldRecordsGoOnlyToTheirOwnStore) {
     LinkBench bench;
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("D1-0"), 120, 0, 1});
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("D1-1"), 120, 0, 2});
+    ScriptTwoAnswersInOneRead(bench.line, "D1-0", "D1-1");
     bench.line.Reply(kGdf2, ReceivedLine("D2-0"));
     bench.line.Reply("GDB1\r", ReceivedLine("B1-0"));
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "D1-0"}));
     EXPECT_EQ(GetData(bench, 2), (Pull{1, "D2-0"}));
-    EXPECT_EQ(bench.link.GetDatabaseRecord(1), 1);
-    EXPECT_EQ(bench.state.data, "B1-0");
+    EXPECT_EQ(GetRecord(bench, 1), (Pull{1, "B1-0"}));
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "D1-1"}));
 }
 
 TEST(OwedRecords, ClearingADocumentDropsTheRecordsHeldForIt) {
     LinkBench bench;
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R0"), 120, 0, 1});
-    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R1"), 20, 0, 2});
-    bench.line.Reply(ScriptedReply{kGdf1, "OVER\r", 20, 0, 3});
+    ScriptTwoAnswersInOneRead(bench.line, "R0", "R1");
     bench.line.Reply("CDC1\r", "OK\r");
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
     EXPECT_EQ(bench.link.ClearDocument(1), 1);
@@ -228,9 +235,7 @@ TEST(OwedRecords, ClearingADocumentDropsTheRecordsHeldForIt) {
 TEST(OwedRecords, AttachingAnewToTheSamePortKeepsHeldRecordsAndAnotherPortDropsThem) {
     for (const int32_t port : {0, 1}) {
         LinkBench bench;
-        bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R0"), 120, 0, 1});
-        bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R1"), 20, 0, 2});
-        bench.line.Reply(ScriptedReply{kGdf1, "OVER\r", 20, 0, 3});
+        ScriptTwoAnswersInOneRead(bench.line, "R0", "R1");
         EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
         bench.link.ClosePort();
         bench.link.OpenPort(ConnectionSettings{port, 0, 0});
