@@ -1,15 +1,18 @@
 // The terminal link: opening the port (with the infrared adapter of the
 // cradle when asked), the command exchange, the short queries and the record
 // transfers. Written once against SerialLine and Clock; every operation
-// leaves its outcome in the ComponentState it was given.
+// leaves its outcome in the ComponentState it was given. Between calls the
+// link keeps only the replies the terminal still owes and the records they
+// brought for later downloads (ReplyLedger).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "core/component_state.h"
-#include "link/serial_line.h"
 #include "core/connection_settings.h"
+#include "link/reply_ledger.h"
+#include "link/serial_line.h"
 
 namespace quill {
 
@@ -49,6 +52,8 @@ private:
     Clock& clock_;
     const LocalTimeSource& localTime_;
     ComponentState& state_;
+    ReplyLedger ledger_;
+    std::string lastPortName_;  // of the last open, for the ledger
 };
 
 }  // namespace quill
