@@ -31,10 +31,12 @@ HRESULT FoundNumber(BSTR name, LONG* out, Lookup lookup) {
 }
 
 // Writes a new BSTR with the name, or an empty one when there is no entry:
-// S_OK for an entry, S_FALSE for none.
+// S_OK for an entry, S_FALSE for none. When memory runs out the host gets
+// E_OUTOFMEMORY and a null BSTR, never what it left in `out`.
 template <typename NameOf>
 HRESULT Name(BSTR* out, NameOf nameOf) {
     if (out == nullptr) return E_POINTER;
+    *out = nullptr;
     return win::GuardedCall([&]() -> HRESULT {
         const std::optional<std::string> name = nameOf();
         *out = win::BstrFromText(name.value_or(std::string())).release();

@@ -10,6 +10,25 @@ namespace {
 // The count at which the factory has one reference beyond the module's own.
 constexpr LONG kFirstExtraReference = 2;
 
+// Module locks taken with LockServer(TRUE) and not yet given back. An unlock
+// without a lock before it gives nothing back, so it cannot release a lock
+// that an object or a factory reference holds.
+volatile LONG serverLocks = 0;
+
+void TakeServerLock() {
+    ::InterlockedIncrement(&serverLocks);
+    win::LockModule();
+}
+
+void GiveBackServerLock() {
+    for (;;) {
+        const LONG held = ::InterlockedCompareExchange(&serverLocks, 0, 0);
+        if (held <= 0) return;
+        if (::InterlockedCompareExchange(&serverLocks, held - 1, held) == held) break;
+    }
+    win::UnlockModule();
+}
+
 }  // namespace
 
 HRESULT ClassFactory::Create(InstanceCreator creator, REFIID iid, void** object) noexcept {
@@ -60,9 +79,9 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** ob
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
     if (lock)
-        win::LockModule();
+        TakeServerLock();
     else
-        win::UnlockModule();
+        GiveBackServerLock();
     return S_OK;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/win/handles.h"
+#include "core/win/text.h"
 #include "ui/progress_text.h"
 
 namespace quill {
@@ -13,11 +14,10 @@ namespace {
 constexpr COLORREF kBoxColour = 0x00FFFF00;  // cyan
 constexpr UINT kTextFormat = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
 
-// The text's width in the context's current font; the text is Windows-1251,
-// the ANSI code page the component runs under.
-int32_t TextWidth(HDC dc, const std::string& text) {
+// The text's width in the context's current font.
+int32_t TextWidth(HDC dc, const std::wstring& text) {
     SIZE extent{};
-    ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &extent);
+    ::GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &extent);
     return extent.cx;
 }
 
@@ -26,7 +26,9 @@ int32_t TextWidth(HDC dc, const std::string& text) {
 // Painting is best effort: the GDI calls' results are not checked, since a
 // box that could not be painted changes nothing for the script.
 void GdiProgressPainter::DrawProgressBox(int32_t mode, int32_t count) {
-    const std::string text = ProgressText(mode, count);
+    // Painted from UTF-16, so the Windows-1251 text reads the same whatever
+    // the machine's ANSI code page is.
+    const std::wstring text = win::WideFromNarrow(win::kComponentCodePage, ProgressText(mode, count));
     win::unique_window_dc dc(pageWindow_);
     if (!dc) return;
 
@@ -38,7 +40,7 @@ void GdiProgressPainter::DrawProgressBox(int32_t mode, int32_t count) {
 
     ::Rectangle(dc.get(), box.left, box.top, box.right, box.bottom);
     RECT textArea{box.left, box.top, box.right, box.bottom};
-    ::DrawTextA(dc.get(), text.data(), static_cast<int>(text.size()), &textArea, kTextFormat);
+    ::DrawTextW(dc.get(), text.data(), static_cast<int>(text.size()), &textArea, kTextFormat);
 }
 
 }  // namespace quill

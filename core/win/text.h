@@ -1,5 +1,5 @@
-// Texts at the host boundary: the component keeps 8-bit texts in the ANSI
-// code page (Windows-1251 on the machines it serves), the host speaks BSTR.
+// Texts at the host boundary: the component keeps 8-bit texts in
+// Windows-1251 whatever the machine's ANSI code page is, the host speaks BSTR.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,10 @@
 #include "core/win/com.h"
 
 namespace quill::win {
+
+// The code page of every text the component keeps: names, messages, the
+// Data and Field texts, the terminal's records.
+constexpr UINT kComponentCodePage = 1251;
 
 // UTF-16 to 8-bit text in `codePage`; a character the code page lacks becomes
 // its default character.
@@ -38,21 +42,21 @@ inline std::wstring WideFromNarrow(UINT codePage, std::string_view text) {
 inline std::string Utf8FromWide(std::wstring_view wide) { return NarrowFromWide(CP_UTF8, wide); }
 inline std::wstring WideFromUtf8(std::string_view utf8) { return WideFromNarrow(CP_UTF8, utf8); }
 
-// BSTR to 8-bit text through the ANSI code page; a null BSTR gives the empty
-// text, a character the code page lacks becomes its default character.
+// BSTR to the component's 8-bit text; a null BSTR gives the empty text, a
+// character Windows-1251 lacks becomes its default character.
 inline std::string TextFromBstr(BSTR value) {
-    return NarrowFromWide(CP_ACP, std::wstring_view(value, ::SysStringLen(value)));
+    return NarrowFromWide(kComponentCodePage, std::wstring_view(value, ::SysStringLen(value)));
 }
 
-// 8-bit text to a new BSTR through the ANSI code page; null only when memory
-// runs out. The empty text gives an empty (not null) BSTR.
+// The component's 8-bit text to a new BSTR; null only when memory runs out.
+// The empty text gives an empty (not null) BSTR.
 inline unique_bstr BstrFromText(std::string_view text) {
     const int length = static_cast<int>(text.size());
     const int wideLength =
-        length == 0 ? 0 : ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+        length == 0 ? 0 : ::MultiByteToWideChar(kComponentCodePage, 0, text.data(), length, nullptr, 0);
     unique_bstr result(::SysAllocStringLen(nullptr, static_cast<UINT>(wideLength > 0 ? wideLength : 0)));
     if (result && wideLength > 0)
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, result.get(), wideLength);
+        ::MultiByteToWideChar(kComponentCodePage, 0, text.data(), length, result.get(), wideLength);
     return result;
 }
 

@@ -8,9 +8,12 @@
 #include <climits>
 #include <functional>
 #include <initializer_list>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "component/table_answers.h"
 #include "tests/result_message_table.h"
 #include "tests/win/test_host.h"
 
@@ -782,6 +785,13 @@ TEST_F(ComponentTest, EveryNullOutPointerIsRefusedWithEPointer) {
     EXPECT_EQ(17, ReadInt(kResult)) << "CallAsFunc with nowhere to put the value runs nothing";
 }
 
+TEST(NameAnswer, MemoryRunningOutLeavesANullNameNotWhatTheHostLeftThere) {
+    BSTR name = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0xdeadbeef));
+    const auto noMemory = []() -> std::optional<std::string> { throw std::bad_alloc(); };
+    EXPECT_EQ(E_OUTOFMEMORY, answer::Name(&name, noMemory));
+    EXPECT_EQ(nullptr, name);
+}
+
 // --- Identity, factory, aggregation, unloading -----------------------------------------
 
 template <typename T>
@@ -903,6 +913,26 @@ TEST_F(ModuleTest, TheModuleCanBeUnloadedOnlyWhenNothingHoldsIt) {
     ASSERT_EQ(S_OK, factory->LockServer(FALSE));
     factory.reset();
     EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "the lock given back";
+}
+
+TEST_F(ModuleTest, AServerUnlockWithoutALockGivesNothingBack) {
+    win::com_ptr<IClassFactory> factory = Factory();
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "the factory reference still holds the module";
+
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    factory.reset();
+    EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "unlocks beyond the locks count for nothing";
+
+    factory = Factory();
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    factory.reset();
+    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a lock taken after them still holds";
+    factory = Factory();
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
 }
 
 TEST_F(ModuleTest, AnAggregatedObjectSharesTheOuterIdentity) {

@@ -31,3 +31,4 @@ add_test(NAME serial_line_tests
 add_executable(progress_box_tests ${WINLINK_TESTS_DIR}/progress_box_tests.cpp)
 target_link_libraries(progress_box_tests PRIVATE quill_ui_win32 gtest_main gdi32 user32)
 add_test(NAME progress_box_tests COMMAND progress_box_tests)
+quill_test_on_a_western_machine(progress_box_tests)
