@@ -170,6 +170,7 @@ private:
 
     void LoadOne() {
         const auto fields = LoadedFields(loaded_);
+        transcript_.Line("record " + std::to_string(loaded_) + " " + Escaped(StoredText(fields)));
         for (int attempt = 1; attempt <= kAttemptsPerRecord; ++attempt) {
             for (int n = 1; n <= 6; ++n) script_.SetField(n, fields[n - 1]);
             DWORD ms = 0;
@@ -177,7 +178,7 @@ private:
                 watchdog_.Time("load", [this] { return script_.Call("PutRecord", kDatabase); }, ms);
             transcript_.Line("load " + std::to_string(loaded_) + " " + std::to_string(attempt) + " " +
                              std::to_string(value) + " " + std::to_string(script_.Result()) + " " +
-                             std::to_string(ms) + " " + Escaped(StoredText(fields)));
+                             std::to_string(ms));
             if (value == 1) break;
         }
         ++loaded_;

@@ -15,8 +15,9 @@ and exits with 1 when the run shows a fault of the module:
   heard the command that asked for that store with a flipped bit (the
   protocol carries no check on commands);
 - a record stored twice, unless the terminal's acknowledgement of the copy
-  before had a bit flipped on its way back (so the module rightly sent the
-  record again);
+  before was corrupted on its way back: the line in which the computer read
+  it held a flipped bit (in the ACK, or in the CR that should have ended the
+  reply before it), so the module rightly took the record for not stored;
 - a corrupted record accepted (pulled, or stored by the terminal), unless
   the line carried flipped bits that cancel in its 16-bit sum;
 - a pulled record given twice or out of order;
@@ -97,7 +98,8 @@ class Direction:
         self.meant = {}
 
     def lines(self):
-        """(bytes as received, bytes as meant, flipped?) of each complete line."""
+        """Each complete line as the other side got it: (offset of its first
+        byte, offset of its CR, bytes as received, bytes as meant, flipped?)."""
         start = 0
         for end, byte in enumerate(self.data):
             if byte != CR:
@@ -105,7 +107,7 @@ class Direction:
             got = bytes(self.data[start:end])
             meant = bytes(self.meant.get(o, self.data[o]) for o in range(start, end))
             flipped = any(o in self.meant for o in range(start, end + 1))
-            yield got, meant, flipped
+            yield start, end, got, meant, flipped
             start = end + 1
 
 
@@ -115,7 +117,7 @@ class TrafficLog:
         self.flips = {"RX": 0, "TX": 0}
         self.noise_at = []                   # event numbers of every flip
         self.flipped_lines = set()           # lines the terminal heard with flipped bytes
-        self.flipped_replies = set()         # lines whose reply had a byte flipped
+        self.reply_start = {}                # line -> offset of its reply among the bytes sent
         self.first_send = {}                 # (store, n, i) -> (event number, line)
         self.stored = {}                     # (database, index) -> line
         self.load_mode_line = {}             # line of a store -> line that opened its load mode
@@ -130,6 +132,8 @@ class TrafficLog:
                 kind, rest = match.group(2), match.group(3)
                 if kind in ("RX", "TX"):
                     hex_part = HEX_BYTES.match(rest)
+                    if kind == "TX" and line not in self.reply_start:
+                        self.reply_start[line] = len(self.tx.data)
                     if hex_part:
                         (self.rx if kind == "RX" else self.tx).data += bytes.fromhex(hex_part.group(1))
                     continue
@@ -142,8 +146,6 @@ class TrafficLog:
             direction.meant[int(m.group(4))] = int(m.group(2), 16)
             self.flips[m.group(1)] += 1
             self.noise_at.append(number)
-            if m.group(5):
-                self.flipped_replies.add(int(m.group(5)))
         elif m := HEARD.match(text):
             line = int(m.group(1))
             if m.group(2):
@@ -162,12 +164,22 @@ class TrafficLog:
             self.load_mode_line[line] = opened_by.get(database)
         return line
 
+    def reply_received_corrupted(self, line):
+        """Whether the line the computer read the reply to `line` in (up to
+        the CR it took for the reply's end) held a flipped byte. The
+        terminal answers at once, so a reply follows the line it answers
+        in the log."""
+        at = self.reply_start.get(line)
+        if at is None:
+            return False
+        return any(start <= at <= end and flipped for start, end, _, _, flipped in self.tx.lines())
+
     def noise_between(self, start, end):
         return any(start <= n < end for n in self.noise_at)
 
 
 def read_transcript(path):
-    calls = {"pull": [], "load": [], "finish": [], "hang": []}
+    calls = {"record": [], "pull": [], "load": [], "finish": [], "hang": []}
     bound, ended = None, False
     if not os.path.exists(path):
         return calls, bound, ended
@@ -220,7 +232,7 @@ class Soak:
         self.dump = read_dump(logs[0][:-len(".log")] + ".dump")
         self.calls, self.bound, self.ended = read_transcript(os.path.join(work, "soak-transcript.txt"))
         self.sent_by_text = {}  # the text of each load record -> its number
-        for record, _, _, _, _, text in self.calls["load"]:
+        for record, text in self.calls["record"]:
             self.sent_by_text[unescape(text[1:])] = int(record)
         self.findings = defaultdict(Tally)
         self.figures = {}
@@ -246,7 +258,7 @@ class Soak:
 
     def pull(self):
         received_lines = list(self.log.tx.lines())
-        corrupted_passing = {got[1:-2]: meant for got, meant, flipped in received_lines
+        corrupted_passing = {got[1:-2]: meant for _, _, got, meant, flipped in received_lines
                              if flipped and download_line_passes(got)}
         taken = []
         for call, value, result, ms, data in self.calls["pull"]:
@@ -298,7 +310,7 @@ class Soak:
         copies = defaultdict(list)  # record -> [line that stored it in the database loaded]
         kept = set()                # records the terminal holds in any form
         record_of_line = {upload_line(text): record for text, record in self.sent_by_text.items()}
-        heard = {n: (got, meant, flipped) for n, (got, meant, flipped) in enumerate(self.log.rx.lines(), 1)}
+        heard = {n: (got, meant, flipped) for n, (_, _, got, meant, flipped) in enumerate(self.log.rx.lines(), 1)}
         for database, entries in sorted(self.dump.items()):
             for index, text in entries:
                 line = self.log.stored.get((database, index))
@@ -323,11 +335,11 @@ class Soak:
         for record, lines in sorted(copies.items()):
             for earlier, line in zip(lines, lines[1:]):
                 self.findings["load duplicate"].add(
-                    earlier in self.log.flipped_replies,
+                    self.log.reply_received_corrupted(earlier),
                     "record %d stored again by line %d after line %d" % (record, line, earlier))
         # The terminal acknowledges a record only once it has stored it, so
         # a load reported stored that it never stored took someone else's ACK.
-        reported = {int(r) for r, _, value, _, _, _ in self.calls["load"] if value == "1"}
+        reported = {int(r) for r, _, value, _, _ in self.calls["load"] if value == "1"}
         for record in sorted(reported - kept):
             self.findings["load lost"].add(False, "record %d reported stored, never stored" % record)
         attempted = set(self.sent_by_text.values())
