@@ -138,9 +138,11 @@ private:
         return kDownloadFailed;
     }
 
+    // The last message goes out again: a command asks for the next record,
+    // a NAK for the same one again.
     void CountTimeout() {
         if (kind_.timeoutSetsCode) state_.result = code::kTimeout;
-        if (++failedAttempts_ == protocol::kTimeoutsBeforeResend) Send(lastSent_);
+        if (++failedAttempts_ == protocol::kTimeoutsBeforeResend) Send(lastSent_, lastSentAsksAgainFor_);
     }
 
     // True when the line ends the download.
@@ -150,14 +152,11 @@ private:
             return false;
         }
         const RecordVerdict verdict = JudgeRecordLine(line.bytes, line.tooLong);
-        switch (verdict.kind) {
-            case RecordVerdict::Kind::End: return Finish(kNoMoreRecords);
-            case RecordVerdict::Kind::Record:
-                Accept(verdict.text);
-                return Finish(kRecordReceived);
-            case RecordVerdict::Kind::Refused: break;
-        }
-        return Refuse();
+        if (verdict.kind == RecordVerdict::Kind::Refused) return Refuse(line.owed.answerId);
+        ledger_.AnswerTaken(line.owed.answerId);
+        if (verdict.kind == RecordVerdict::Kind::End) return Finish(kNoMoreRecords);
+        Accept(verdict.text);
+        return Finish(kRecordReceived);
     }
 
     void Accept(std::string_view text) {
@@ -169,8 +168,8 @@ private:
     // A corrupted line: asked for again, never kept. While the terminal still
     // owes another record, its "send that again" would be ambiguous, so the
     // refusal is only counted.
-    bool Refuse() {
-        if (!ledger_.Owes()) Send(protocol::kRefuseRecord);
+    bool Refuse(uint64_t refusedAnswer) {
+        if (!ledger_.Owes()) Send(protocol::kRefuseRecord, refusedAnswer);
         ++failedAttempts_;
         state_.result = code::kTransferError;
         return false;
@@ -182,9 +181,10 @@ private:
         return true;
     }
 
-    void Send(std::string message) {
+    void Send(std::string message, std::optional<uint64_t> askingAgainFor = {}) {
         lastSent_ = std::move(message);
-        SendOwing(line_, clock_, ledger_, lastSent_, ReplyKind::Record, store_);
+        SendOwing(line_, clock_, ledger_, lastSent_, ReplyKind::Record, store_, false, askingAgainFor);
+        lastSentAsksAgainFor_ = askingAgainFor;
     }
 
     SerialLine& line_;
@@ -194,6 +194,7 @@ private:
     const DownloadKind& kind_;
     Store store_;
     std::string lastSent_;
+    std::optional<uint64_t> lastSentAsksAgainFor_;  // a NAK: the answer it asks for again
     int failedAttempts_ = 0;
     int32_t outcome_ = kDownloadFailed;
 };
@@ -242,6 +243,13 @@ public:
         auto take = [this](const uint8_t* bytes, size_t count) {
             return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeReply(line); });
         };
+        // An announcement written twice is answered twice: that second
+        // answer is waited for before the record goes out, never taken for
+        // the record's.
+        if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+            state_.result = *ending;
+            return kNotStored;
+        }
         SendCopy();
         while (!GivingUp()) {
             const PassResult pass = receiver.RunPass(take);

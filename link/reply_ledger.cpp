@@ -29,6 +29,11 @@ void ReplyLedger::DropExpired(uint64_t nowMs) {
     if (dropped) partial_.Clear();
 }
 
+void ReplyLedger::AnswerTaken(uint64_t answerId) {
+    for (OwedReply& owed : owed_)
+        if (owed.answerId == answerId) owed.answerTaken = true;
+}
+
 void ReplyLedger::ForgetOwed() {
     owed_.clear();
     partial_.Clear();
@@ -75,17 +80,19 @@ ReplyLine ReplyLedger::CompleteLine(const std::string& line) {
 void ReplyLedger::File(const ReplyLine& line) {
     if (line.leadIn || line.owed.kind != ReplyKind::Record) return;
     const RecordVerdict verdict = JudgeRecordLine(line.bytes, line.tooLong);
+    if (verdict.kind == RecordVerdict::Kind::Refused) return;
+    AnswerTaken(line.owed.answerId);
     if (verdict.kind == RecordVerdict::Kind::Record) Hold(line.owed.store, verdict.text);
 }
 
-void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
-               Store store, bool drain) {
+uint64_t SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
+                   Store store, bool drain, std::optional<uint64_t> sameAnswerAs) {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     if (drain)
         line.WriteAndDrain(data, bytes.size());
     else
         line.Write(data, bytes.size());
-    ledger.Owe(kind, store, clock.NowMs());
+    return ledger.Owe(kind, store, clock.NowMs(), sameAnswerAs);
 }
 
 std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, ReplyLedger& ledger) {

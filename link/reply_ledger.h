@@ -41,6 +41,10 @@ struct OwedReply {
     ReplyKind kind;
     Store store;  // for Record replies: whose record it brings
     uint64_t expiresAtMs;
+    // Replies with the same id bring the same record: the answers to a
+    // command and to each NAK that asked for that record again.
+    uint64_t answerId;
+    bool answerTaken;  // that record has been taken: this copy is dropped
 };
 
 // A complete line and the reply it answers.
@@ -53,9 +57,15 @@ struct ReplyLine {
 
 class ReplyLedger {
 public:
-    void Owe(ReplyKind kind, Store store, uint64_t writtenAtMs) {
-        owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs});
+    // Notes a reply owed for a line written now; `sameAnswerAs` for a line
+    // that asks for an answer again. Returns the answer's id.
+    uint64_t Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs = {}) {
+        const uint64_t answerId = sameAnswerAs ? *sameAnswerAs : ++lastAnswerId_;
+        owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, answerId, false});
+        return answerId;
     }
+    // The answer has been taken: further copies of it are dropped as they come.
+    void AnswerTaken(uint64_t answerId);
     bool Owes() const { return !owed_.empty(); }
     // True when replies are owed and all of them are records of `store`.
     bool OwesOnlyRecordsOf(Store store) const;
@@ -91,6 +101,7 @@ public:
             }
             const std::string line(partial_.Bytes());
             const ReplyLine reply = CompleteLine(line);
+            if (reply.owed.answerTaken && !reply.leadIn) continue;
             if (answered)
                 File(reply);
             else
@@ -110,12 +121,14 @@ private:
     std::deque<OwedReply> owed_;
     BoundedLine partial_{protocol::kMaxReplyLength};
     std::deque<std::pair<Store, std::string>> held_;  // in the order they arrived
+    uint64_t lastAnswerId_ = 0;
 };
 
 // Writes a line the terminal answers and notes the reply as owed; with
 // `drain`, waits until the bytes have gone out.
-void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
-               Store store = {}, bool drain = false);
+// Returns the answer's id (see ReplyLedger::Owe).
+uint64_t SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
+                   Store store = {}, bool drain = false, std::optional<uint64_t> sameAnswerAs = {});
 
 // Before a command goes out: takes what is queued, waits for each reply still
 // owed until it comes or its time is over, and puts it where it belongs (a

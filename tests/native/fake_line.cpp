@@ -70,6 +70,7 @@ void FakeLine::Record(const uint8_t* bytes, size_t count, bool drained) {
         if (occurrence <= reply.silentFor) continue;
         Arrive(now + reply.delayMs, reply.bytes, reply.byteGapMs);
     }
+    if (onWrite) onWrite(text);
 }
 
 void FakeLine::Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs) {

@@ -126,6 +126,16 @@ TEST(LateReplies, TheAnnouncementOfALoadIsNeverAnsweredByTheLateAckOfTheLastReco
     EXPECT_EQ(bench.state.data, "NAK");
 }
 
+TEST(LateReplies, TheSecondAckToAnAnnouncementWrittenTwiceIsNotTheRecordsAcknowledgement) {
+    LinkBench bench;
+    bench.line.Reply("PDB2\r", "ACK\r", 120);  // written again at 100, answered at 220
+    bench.state.fields = {"A", "", "", "", "", ""};
+    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0) << "the record itself is never answered";
+    EXPECT_EQ(bench.state.result, code::kTimeout);
+    ASSERT_EQ(bench.line.WritesOf(SentLine("A\t")), 2);
+    EXPECT_GE(bench.line.Writes()[2].atMs, 220u) << "the record goes out after the second ACK";
+}
+
 // ---- Records handed out twice by the terminal are each handed out once.
 
 TEST(OwedRecords, ATerminalAnsweringEveryCommand120MsLateYieldsEveryRecordOnceInOrder) {
@@ -163,6 +173,18 @@ TEST(OwedRecords, AnotherCommandFirstWaitsForTheRecordStillOwedAndHoldsIt) {
     EXPECT_EQ(bench.state.data, "ACK");
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "R1"}));
     EXPECT_EQ(bench.line.WritesOf(kGdf1), 2);
+}
+
+TEST(OwedRecords, ARecordAskedForAgainTwiceIsHandedOutOnce) {
+    LinkBench bench;
+    // A refused line, then silence: the NAK goes out again at the second
+    // time-out, and the terminal answers both NAKs with the same record.
+    bench.line.Reply(kGdf1, "#bad\x01\x02\r");
+    bench.line.Reply("NAK\r", ReceivedLine("R0"), 120);
+    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R1"), 20, 0, 2});
+    EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
+    EXPECT_EQ(bench.line.WritesOf("NAK\r"), 2);
+    EXPECT_EQ(GetData(bench, 1), (Pull{1, "R1"}));
 }
 
 TEST(OwedRecords, HeldRecordsGoOnlyToTheirOwnStore) {
