@@ -1,12 +1,15 @@
-// The serial line on Windows. One auto-reset event and one OVERLAPPED record
-// serve every write, read and wait on the port, so at most one of them is
-// outstanding at a time: a write still in progress is finished, and a wait
-// still armed is ended, before the record is used again. Otherwise the two
-// operations would overwrite each other's status in the record, and a write
-// completing would signal the shared event as if a byte had arrived.
+// The serial line on Windows. The wait for input, the read and the write
+// each have an OVERLAPPED record and a manual-reset event of their own, and
+// no wait blocks without a time limit: an operation that does not complete
+// in its time is ended (the way that fits it, then CancelIo), and when even
+// that fails the port is closed, so the caller sees a failed wait or read
+// and never a call that does not return. A wait that times out is ended
+// rather than left armed, so the next wait starts afresh, from whichever
+// thread calls next, and nothing completes into its record unseen.
 #include "link/win32_serial_line.h"
 
 #include <algorithm>
+#include <new>
 
 namespace quill {
 namespace {
@@ -35,6 +38,15 @@ constexpr DWORD kClearQueues = PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 // "COM10" and above open only through the device namespace.
 constexpr char kDeviceNamespace[] = "\\\\.\\";
+
+// How long an operation is given to complete beyond its own time: a read of
+// queued bytes returns at once, a write within its write time-outs.
+constexpr DWORD kReadLimitMs = 500;
+constexpr DWORD kCompletionSlackMs = 500;
+// How long an operation is given to end once asked to.
+constexpr DWORD kEndingLimitMs = 200;
+// After an early signal, how often completion is looked at.
+constexpr DWORD kRecheckMs = 5;
 
 DWORD RtsControl(bool rtsHigh) { return rtsHigh ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE; }
 
@@ -68,6 +80,16 @@ void ApplyLineTable(DCB& dcb, const LineSettings& settings) {
     dcb.EvtChar = 0;
 }
 
+DWORD WriteLimitMs(size_t count) {
+    return static_cast<DWORD>(count) * kWriteMsPerByte + kWriteMsExtra + kCompletionSlackMs;
+}
+
+// The first way to end each kind of operation: changing the event mask ends
+// a wait (on Windows and under Wine, where CancelIo does not reach it).
+void EndWait(HANDLE port) { ::SetCommMask(port, kReceivedCharacter); }  // unchecked: completion tells
+void EndRead(HANDLE port) { ::PurgeComm(port, PURGE_RXABORT); }         // unchecked: completion tells
+void EndWrite(HANDLE port) { ::PurgeComm(port, PURGE_TXABORT); }        // unchecked: completion tells
+
 COMMTIMEOUTS LineTimeouts() {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = kReadInterval;
@@ -80,21 +102,74 @@ COMMTIMEOUTS LineTimeouts() {
 
 }  // namespace
 
+// --- One overlapped operation ------------------------------------------------
+
+OVERLAPPED* Win32SerialLine::PendingIo::Begin() {
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event.get();
+    event.ResetEvent();
+    pending = true;
+    return &overlapped;
+}
+
+bool Win32SerialLine::PendingIo::AwaitCompletion(DWORD milliseconds) {
+    const DWORD start = ::GetTickCount();
+    const auto left = [&]() -> DWORD {
+        const DWORD elapsed = ::GetTickCount() - start;
+        return elapsed < milliseconds ? milliseconds - elapsed : 0;
+    };
+    DWORD slice = milliseconds;
+    bool signalDropped = false;
+    for (;;) {
+        const DWORD outcome = ::WaitForSingleObject(event.get(), std::min(left(), slice));
+        const bool completed = HasOverlappedIoCompleted(&overlapped);
+        if (outcome == WAIT_OBJECT_0 && completed) return true;
+        if (outcome == WAIT_OBJECT_0) {
+            // Signalled while still in progress (seen under Wine): the signal
+            // says nothing. Completion is looked at every few milliseconds
+            // from now on, since its own signal may be the one dropped here.
+            event.ResetEvent();
+            signalDropped = true;
+            slice = kRecheckMs;
+        } else if (outcome != WAIT_TIMEOUT) {
+            return completed;  // nothing to wait on
+        } else if (completed && signalDropped) {
+            return true;
+        }
+        if (left() == 0) {
+            // Completed just now: its signal follows at once.
+            if (completed) ::WaitForSingleObject(event.get(), kRecheckMs);  // unchecked: completed either way
+            return completed;
+        }
+    }
+}
+
+bool Win32SerialLine::PendingIo::Collect(HANDLE port, DWORD& transferred) {
+    transferred = 0;
+    pending = false;
+    return ::GetOverlappedResult(port, &overlapped, &transferred, FALSE) != FALSE;
+}
+
+// --- The line ----------------------------------------------------------------
+
+Win32SerialLine::Win32SerialLine() = default;
+
 Win32SerialLine::~Win32SerialLine() { Close(); }
 
 bool Win32SerialLine::Open(const std::string& portName) {
     Close();
-    overlapped_ = OVERLAPPED{};
-    ioEvent_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    if (!ioEvent_) return false;
-    overlapped_.hEvent = ioEvent_.get();
-
+    for (std::unique_ptr<PendingIo>* io : {&wait_, &read_, &write_}) {
+        io->reset(new (std::nothrow) PendingIo);
+        if (!*io || !(*io)->event.create(win::unique_event::Reset::Manual)) {
+            ClosePortHandle();
+            return false;
+        }
+    }
     const std::string deviceName = kDeviceNamespace + portName;
     port_.reset(::CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!port_) {
-        ioEvent_.reset();
-        overlapped_.hEvent = nullptr;
+        ClosePortHandle();
         return false;
     }
     lineSettings_ = DCB{};
@@ -106,13 +181,14 @@ bool Win32SerialLine::Open(const std::string& portName) {
     return true;
 }
 
+// Each operation still in progress is ended before the handle goes; one that
+// cannot be ended has closed the port already.
 void Win32SerialLine::Close() {
-    if (port_) FreeOverlapped();
-    port_.reset();
-    ioEvent_.reset();
-    overlapped_.hEvent = nullptr;
-    pending_ = Pending::Nothing;
-    writeBuffer_.clear();
+    if (IsOpen() && (!EndOperation(*wait_, EndWait) || !EndOperation(*read_, EndRead) ||
+                     !EndOperation(*write_, EndWrite))) {
+        return;
+    }
+    ClosePortHandle();
 }
 
 bool Win32SerialLine::IsOpen() const { return port_.is_valid(); }
@@ -139,46 +215,67 @@ void Win32SerialLine::Reconfigure(const LineSettings& settings) {
 void Win32SerialLine::Write(const uint8_t* bytes, size_t count) { StartWrite(bytes, count); }
 
 void Win32SerialLine::WriteAndDrain(const uint8_t* bytes, size_t count) {
-    if (StartWrite(bytes, count)) FinishPendingWrite();
+    if (StartWrite(bytes, count)) FinishWrite();
 }
 
 WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
     if (!IsOpen()) return WaitOutcome::Failed;
-    FinishPendingWrite();
-    // A wait that timed out earlier is still armed: keep waiting on it. (A
-    // second WaitCommEvent would fail at once, and Wine would signal the
-    // event for it all the same.)
-    if (pending_ == Pending::Wait) return AwaitPendingWait(milliseconds);
-    // Bytes left queued by an earlier read, or whose arrival signalled a
-    // wait that was ended for a write, are input already received.
-    if (QueuedInputBytes() > 0) return WaitOutcome::Received;
+    // A port that cannot tell its queue has gone (an unplugged adapter).
+    const std::optional<DWORD> queued = QueuedInputBytes();
+    if (!queued) return WaitOutcome::Failed;
+    // Bytes left queued by an earlier read are input already received.
+    if (*queued > 0) return WaitOutcome::Received;
 
-    ioEvent_.ResetEvent();
-    if (::WaitCommEvent(port_.get(), &eventMask_, &overlapped_)) return WaitOutcome::Received;
-    if (::GetLastError() != ERROR_IO_PENDING) return WaitOutcome::Failed;
-    pending_ = Pending::Wait;
-    return AwaitPendingWait(milliseconds);
+    PendingIo& wait = *wait_;
+    DWORD ignored = 0;
+    if (::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin()))
+        return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
+    if (::GetLastError() != ERROR_IO_PENDING) {
+        wait.Forget();
+        return WaitOutcome::Failed;
+    }
+    if (!wait.AwaitCompletion(milliseconds)) return EndWaitAfterTimeOut();
+    // A wait that completed with an error is a failed wait, whatever its mask.
+    return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
 }
 
+WaitOutcome Win32SerialLine::EndWaitAfterTimeOut() {
+    if (!EndOperation(*wait_, EndWait)) return WaitOutcome::Failed;
+    const std::optional<DWORD> queued = QueuedInputBytes();
+    if (!queued) return WaitOutcome::Failed;
+    // A character may have come just as the time ran out.
+    return *queued > 0 ? WaitOutcome::Received : WaitOutcome::TimedOut;
+}
+
+// Reads into a buffer of the line's own, so that a read that outlives the
+// call can never write into the caller's.
 size_t Win32SerialLine::ReadQueued(uint8_t* buffer, size_t capacity) {
     if (!IsOpen() || buffer == nullptr || capacity == 0) return 0;
-    FreeOverlapped();
-    const size_t wanted = std::min<size_t>(QueuedInputBytes(), capacity);
+    const size_t wanted = std::min<size_t>(QueuedInputBytes().value_or(0), capacity);
     if (wanted == 0) return 0;
 
-    if (!::ReadFile(port_.get(), buffer, static_cast<DWORD>(wanted), nullptr, &overlapped_) &&
+    PendingIo& read = *read_;
+    read.bytes.resize(wanted);
+    if (!::ReadFile(port_.get(), read.bytes.data(), static_cast<DWORD>(wanted), nullptr, read.Begin()) &&
         ::GetLastError() != ERROR_IO_PENDING) {
+        read.Forget();
         return 0;
     }
-    DWORD read = 0;
-    if (!::GetOverlappedResult(port_.get(), &overlapped_, &read, TRUE)) return 0;
-    return std::min<size_t>(read, wanted);
+    if (!read.AwaitCompletion(kReadLimitMs)) {
+        EndOperation(read, EndRead);
+        return 0;
+    }
+    DWORD count = 0;
+    if (!read.Collect(port_.get(), count)) return 0;
+    const size_t taken = std::min<size_t>(count, wanted);
+    std::copy_n(read.bytes.data(), taken, buffer);
+    return taken;
 }
 
 void Win32SerialLine::AbortPending() {
     if (!IsOpen()) return;
     ::PurgeComm(port_.get(), kAbortTransfers);  // unchecked: nothing may be pending
-    FinishPendingWrite();
+    FinishWrite();
 }
 
 void Win32SerialLine::DiscardQueues() {
@@ -186,70 +283,70 @@ void Win32SerialLine::DiscardQueues() {
     ::PurgeComm(port_.get(), kClearQueues);  // unchecked: empty queues stay empty
 }
 
-// Starts an overlapped write of a copy of the bytes; true when it is still
-// in progress.
+HANDLE Win32SerialLine::WaitEventForTests() const { return wait_ ? wait_->event.get() : nullptr; }
+
+// Starts an overlapped write of a copy of the bytes, once the write before
+// it has finished; true when it started.
 bool Win32SerialLine::StartWrite(const uint8_t* bytes, size_t count) {
-    if (!IsOpen() || bytes == nullptr || count == 0) return false;
-    FreeOverlapped();
-    writeBuffer_.assign(bytes, bytes + count);
-    if (::WriteFile(port_.get(), writeBuffer_.data(), static_cast<DWORD>(writeBuffer_.size()),
-                    nullptr, &overlapped_)) {
+    if (!IsOpen() || bytes == nullptr || count == 0 || !FinishWrite()) return false;
+    PendingIo& write = *write_;
+    write.bytes.assign(bytes, bytes + count);
+    writeLimitMs_ = WriteLimitMs(count);
+    if (!::WriteFile(port_.get(), write.bytes.data(), static_cast<DWORD>(count), nullptr, write.Begin()) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+        write.Forget();
         return false;
     }
-    if (::GetLastError() != ERROR_IO_PENDING) return false;
-    pending_ = Pending::Write;
     return true;
 }
 
-// Bounded by the write time-outs of the line.
-void Win32SerialLine::FinishPendingWrite() {
-    if (pending_ == Pending::Write) CollectPendingResult(true);
-}
-
-// Setting the event mask again ends an armed wait at once (CancelIo does
-// not reach it under Wine). A byte that completed the wait meanwhile stays
-// queued and is found by the next wait.
-void Win32SerialLine::EndPendingWait() {
-    if (pending_ != Pending::Wait) return;
-    if (!PendingOperationDone()) ::SetCommMask(port_.get(), kReceivedCharacter);
-    CollectPendingResult(true);
-}
-
-void Win32SerialLine::FreeOverlapped() {
-    FinishPendingWrite();
-    EndPendingWait();
-}
-
-WaitOutcome Win32SerialLine::AwaitPendingWait(uint32_t milliseconds) {
-    if (PendingOperationDone()) {
-        CollectPendingResult(false);
-        return WaitOutcome::Received;
+// Waits, within the write's time, until the write in progress (if any) is
+// done; false when it had to be ended.
+bool Win32SerialLine::FinishWrite() {
+    PendingIo& write = *write_;
+    if (!write.pending) return true;
+    if (!write.AwaitCompletion(writeLimitMs_)) {
+        EndOperation(write, EndWrite);
+        return false;
     }
-    const DWORD outcome = ::WaitForSingleObject(ioEvent_.get(), milliseconds);
-    if (outcome != WAIT_OBJECT_0 && outcome != WAIT_TIMEOUT) return WaitOutcome::Failed;
-    if (PendingOperationDone()) {
-        CollectPendingResult(false);
-        return WaitOutcome::Received;
+    DWORD written = 0;
+    write.Collect(port_.get(), written);  // unchecked: a failed write shows as a missing answer
+    return true;
+}
+
+// Ends an operation still in progress: first the way that fits it, then
+// CancelIo; when even that does not end it, the port is closed. True when
+// nothing is in progress any more and the port is still open.
+bool Win32SerialLine::EndOperation(PendingIo& io, FirstEnding firstEnding) {
+    if (!io.pending) return true;
+    firstEnding(port_.get());
+    if (!io.AwaitCompletion(kEndingLimitMs)) {
+        ::CancelIo(port_.get());  // unchecked: completion tells
+        if (!io.AwaitCompletion(kEndingLimitMs)) {
+            ClosePortHandle();
+            return false;
+        }
     }
-    if (outcome == WAIT_OBJECT_0) return WaitOutcome::Received;
-    ioEvent_.ResetEvent();
-    return WaitOutcome::TimedOut;
+    io.Forget();
+    return true;
 }
 
-bool Win32SerialLine::PendingOperationDone() const { return HasOverlappedIoCompleted(&overlapped_); }
-
-void Win32SerialLine::CollectPendingResult(bool wait) {
-    DWORD transferred = 0;
-    // Unchecked: the outcome of a write or a wait is read from the queues.
-    ::GetOverlappedResult(port_.get(), &overlapped_, &transferred, wait ? TRUE : FALSE);
-    pending_ = Pending::Nothing;
+// Closing the handle ends what was still in progress on it. A record whose
+// operation does not end even then is let go without being freed, so that a
+// late completion writes into memory of its own and signals an open event.
+void Win32SerialLine::ClosePortHandle() {
+    port_.reset();
+    for (std::unique_ptr<PendingIo>* io : {&wait_, &read_, &write_}) {
+        if (*io && (*io)->pending && !(*io)->AwaitCompletion(kEndingLimitMs)) (void)io->release();
+        io->reset();
+    }
 }
 
-DWORD Win32SerialLine::QueuedInputBytes() {
+std::optional<DWORD> Win32SerialLine::QueuedInputBytes() {
     DWORD errors = 0;
-    queueStatus_ = COMSTAT{};
-    if (!::ClearCommError(port_.get(), &errors, &queueStatus_)) return 0;
-    return queueStatus_.cbInQue;
+    COMSTAT status{};
+    if (!::ClearCommError(port_.get(), &errors, &status)) return std::nullopt;
+    return status.cbInQue;
 }
 
 }  // namespace quill

@@ -1,9 +1,13 @@
-// The serial line on Windows: one overlapped port handle, one auto-reset
-// event and one OVERLAPPED record for every read, write and wait.
+// The serial line on Windows: one overlapped port handle, and for each kind
+// of operation (the wait for input, the read, the write) an OVERLAPPED record
+// with an event of its own, so that one operation never reads another's
+// status or signal. Every completion is awaited with a time limit.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/win/handles.h"
@@ -13,7 +17,7 @@ namespace quill {
 
 class Win32SerialLine final : public SerialLine {
 public:
-    Win32SerialLine() = default;
+    Win32SerialLine();
     ~Win32SerialLine() override;
     Win32SerialLine(const Win32SerialLine&) = delete;
     Win32SerialLine& operator=(const Win32SerialLine&) = delete;
@@ -30,30 +34,51 @@ public:
     void AbortPending() override;
     void DiscardQueues() override;
 
-private:
-    // The one operation that may be outstanding on the shared OVERLAPPED.
-    enum class Pending { Nothing, Write, Wait };
+    // The event that the wait for input signals (null while the port is
+    // closed). The tests signal it early, as a driver may.
+    HANDLE WaitEventForTests() const;
 
+private:
+    // One overlapped operation in progress, or none: its record, its own
+    // manual-reset event, and what the system writes when it completes (the
+    // event mask of a wait, the bytes of a read or write), which must stay
+    // in place until then.
+    struct PendingIo {
+        OVERLAPPED overlapped{};
+        win::unique_event event;
+        DWORD eventMask = 0;
+        std::vector<uint8_t> bytes;
+        bool pending = false;
+
+        // A fresh record for the next operation, which counts as pending
+        // until it is collected or forgotten.
+        OVERLAPPED* Begin();
+        // True once the operation has completed and signalled its event,
+        // within `milliseconds`; a signal before completion is not taken.
+        bool AwaitCompletion(DWORD milliseconds);
+        // The outcome of a completed operation; the record is free again.
+        bool Collect(HANDLE port, DWORD& transferred);
+        // Frees a record whose operation did not start or was ended.
+        void Forget() { pending = false; }
+    };
+
+    // How an operation in progress is asked to end before CancelIo.
+    using FirstEnding = void (*)(HANDLE port);
+
+    WaitOutcome AwaitStartedWait(uint32_t milliseconds);
+    WaitOutcome EndWaitAfterTimeOut();
     bool StartWrite(const uint8_t* bytes, size_t count);
-    void FinishPendingWrite();
-    void EndPendingWait();
-    void FreeOverlapped();
-    WaitOutcome AwaitPendingWait(uint32_t milliseconds);
-    bool PendingOperationDone() const;
-    void CollectPendingResult(bool wait);
-    DWORD QueuedInputBytes();
+    bool FinishWrite();
+    bool EndOperation(PendingIo& io, FirstEnding firstEnding);
+    void ClosePortHandle();
+    std::optional<DWORD> QueuedInputBytes();
 
     win::unique_hfile port_;
-    win::unique_event ioEvent_;
-    OVERLAPPED overlapped_{};
+    std::unique_ptr<PendingIo> wait_;
+    std::unique_ptr<PendingIo> read_;
+    std::unique_ptr<PendingIo> write_;
+    DWORD writeLimitMs_ = 0;
     DCB lineSettings_{};
-    COMSTAT queueStatus_{};
-    // Written by the system when a pending wait completes, so it lives here.
-    DWORD eventMask_ = 0;
-    // The bytes of the write in progress; the caller's buffer may be gone
-    // before the port has sent them.
-    std::vector<uint8_t> writeBuffer_;
-    Pending pending_ = Pending::Nothing;
 };
 
 class Win32Clock final : public Clock {

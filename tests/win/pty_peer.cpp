@@ -6,9 +6,11 @@
 //   "ECHO text" replies with text, then CR
 //   "SEND n"    sends n bytes 0, 1, 2, ... (modulo 256), n at most 4096
 //   "LATER ms text"  replies with text, then CR, after ms milliseconds
+//   "UNPLUG"    closes its pseudo-terminal and ends, like an adapter pulled out
 // Anything else is ignored; nothing is sent unasked. The peer holds the slave
-// side open itself for as long as it runs, and ends on SIGTERM or SIGINT, or
-// after a time limit (seconds, the optional first argument; 120 by default).
+// side open itself for as long as it runs, and ends on SIGTERM or SIGINT, on
+// "UNPLUG", or after a time limit (seconds, the optional first argument; 120
+// by default).
 //   pty-peer [SECONDS]
 #include <fcntl.h>
 #include <poll.h>
@@ -103,6 +105,8 @@ void Answer(int master, const std::string& line, std::vector<DelayedReply>& dela
     } else if (StartsWith(line, "SEND ")) {
         const unsigned long count = std::strtoul(line.c_str() + 5, nullptr, 10);
         if (count <= kMaxSend) SendCounting(master, count);
+    } else if (line == "UNPLUG") {
+        stopRequested = 1;
     } else if (StartsWith(line, "LATER ")) {
         char* rest = nullptr;
         const unsigned long delayMs = std::strtoul(line.c_str() + 6, &rest, 10);
@@ -175,7 +179,7 @@ int main(int argc, char** argv) {
         char chunk[256];
         const ssize_t got = read(master, chunk, sizeof chunk);
         if (got <= 0) continue;
-        for (ssize_t i = 0; i < got; ++i) {
+        for (ssize_t i = 0; i < got && !stopRequested; ++i) {
             if (chunk[i] == kLineEnd) {
                 Answer(master, line, delayed);
                 line.clear();

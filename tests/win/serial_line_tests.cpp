@@ -1,16 +1,20 @@
 // The Win32 serial line on a real port handle: under Wine, a pseudo-terminal
 // linked as COM10 whose far end is the pty peer (tests/win/pty_peer.cpp), started by
 // serial_line_tests.sh. The peer answers "BAUD", "ECHO text", "SEND n" and
-// "LATER ms text" lines and is otherwise silent. COM6 is kept unlinked.
-// Timing under Wine is asserted only within loose bounds.
+// "LATER ms text" lines and is otherwise silent. A second peer on COM11 goes
+// away on "UNPLUG". COM6 is kept unlinked. Wine runs with the modem-line
+// shim, so waits for a received character really wait. Timing under Wine is
+// asserted only within loose bounds.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/component_state.h"
+#include "core/result_codes.h"
+#include "link/terminal_link.h"
 #include "link/win32_serial_line.h"
 
 namespace quill {
@@ -18,18 +22,13 @@ namespace {
 
 constexpr char kPeerPort[] = "COM10";
 constexpr char kMissingPort[] = "COM6";
+constexpr char kUnpluggedPort[] = "COM11";
 constexpr uint32_t kWaitMs = 50;
 constexpr uint32_t kReplyLimitMs = 2000;
 constexpr uint32_t kArrivalMs = 300;
 constexpr size_t kReadCapacity = 256;
 constexpr uint8_t kUntouched = 0xAA;
-
-// Set by the wrapper when Wine runs with the modem-line shim, under which a
-// wait for a received character really waits.
-bool WaitsReallyWait() {
-    const char* flag = std::getenv("QUILL_WAITS_BLOCK");
-    return flag != nullptr && std::strcmp(flag, "1") == 0;
-}
+constexpr uint32_t kPromptlyMs = 1000;
 
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -174,13 +173,8 @@ TEST_F(SerialLineTest, WaitAgainstASilentPeerEndsWithoutHanging) {
         uint8_t buffer[kReadCapacity];
         const size_t queued = line_.ReadQueued(buffer, sizeof buffer);
         EXPECT_EQ(queued, 0u);
-        if (WaitsReallyWait()) {
-            EXPECT_EQ(outcome, WaitOutcome::TimedOut);
-            EXPECT_GE(elapsed, 40u);
-        } else {
-            // Without modem lines Wine completes every wait at once.
-            EXPECT_NE(outcome, WaitOutcome::Failed);
-        }
+        EXPECT_EQ(outcome, WaitOutcome::TimedOut);
+        EXPECT_GE(elapsed, 40u);
     }
 }
 
@@ -217,6 +211,85 @@ TEST_F(SerialLineTest, WritingAfterATimedOutWaitStillGetsTheAnswer) {
     EXPECT_EQ(ReceiveLine(), "after a time-out");
     Send("ECHO and once more\r");
     EXPECT_EQ(ReceiveLine(), "and once more");
+}
+
+TEST_F(SerialLineTest, AWaitSignalledBeforeItCompletedGoesOnWaiting) {
+    struct EarlySignalCase {
+        const char* description;
+        const char* request;  // what the peer is asked before the wait
+        WaitOutcome outcome;
+        size_t queuedAfterwards;
+    };
+    const EarlySignalCase cases[] = {
+        {"a silent peer: the wait times out", "", WaitOutcome::TimedOut, 0},
+        {"a peer that answers later: the wait ends with its answer", "LATER 300 late\r", WaitOutcome::Received,
+         5},
+    };
+    constexpr uint32_t kSignalAfterMs = 50;
+    constexpr uint32_t kLongWaitMs = 600;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        OpenPeer();
+        const HANDLE event = line_.WaitEventForTests();
+        ASSERT_NE(event, nullptr);
+        Send(c.request);
+        // What a driver may do: signal the wait's event while the wait is
+        // still in progress.
+        std::thread signaller([event] {
+            ::Sleep(kSignalAfterMs);
+            ::SetEvent(event);
+        });
+        const uint64_t start = clock_.NowMs();
+        const WaitOutcome outcome = line_.WaitForInput(kLongWaitMs);
+        const uint64_t elapsed = clock_.NowMs() - start;
+        signaller.join();
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_GE(elapsed, 200u) << "the early signal ended the wait";
+        EXPECT_LT(elapsed, kLongWaitMs + kPromptlyMs);
+        clock_.Sleep(kWaitMs);
+        uint8_t buffer[kReadCapacity];
+        EXPECT_EQ(line_.ReadQueued(buffer, sizeof buffer), c.queuedAfterwards);
+        line_.Close();
+    }
+}
+
+TEST_F(SerialLineTest, AWaitThatTimedOutLeavesNothingBehindForTheNextOne) {
+    OpenPeer();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_NE(line_.WaitForInput(kWaitMs), WaitOutcome::Received);
+        Send("ECHO round\r");
+        EXPECT_EQ(ReceiveLine(), "round");
+    }
+}
+
+// The adapter pulled out while the port is open: the wait fails at once,
+// and a terminal operation ends with a port error, not a time-out.
+TEST(UnpluggedSerialLine, EndsWaitsAsFailedAndOperationsWithAPortError) {
+    Win32SerialLine line;
+    Win32Clock clock;
+    Win32LocalTime localTime;
+    ComponentState state;
+    TerminalLink link(line, clock, localTime, state);
+    ASSERT_TRUE(line.Open(kUnpluggedPort));
+    ASSERT_TRUE(line.Configure({115200, true}));
+
+    const std::vector<uint8_t> unplug = Bytes("UNPLUG\r");
+    line.Write(unplug.data(), unplug.size());
+    uint64_t start = clock.NowMs();
+    EXPECT_EQ(line.WaitForInput(kArrivalMs), WaitOutcome::Failed) << "a wait in progress as it goes";
+    EXPECT_LT(clock.NowMs() - start, kArrivalMs + kPromptlyMs);
+    EXPECT_EQ(line.WaitForInput(kWaitMs), WaitOutcome::Failed) << "a wait started after it went";
+
+    start = clock.NowMs();
+    EXPECT_EQ(link.PingTerminal(), 0);
+    EXPECT_EQ(state.result, code::kPortError);
+    EXPECT_LT(clock.NowMs() - start, kPromptlyMs);
+
+    start = clock.NowMs();
+    line.Close();
+    EXPECT_FALSE(line.IsOpen());
+    EXPECT_LT(clock.NowMs() - start, kPromptlyMs);
 }
 
 TEST(ClosedSerialLine, DoesNothingAndReportsFailure) {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs the serial line tests against the pty peer: the peer's pseudo-terminal
-# is linked as COM10 in the Wine prefix, COM6 is kept unlinked, and the peer
-# (which holds the slave side open) is stopped only after the test program
-# has ended. When the modem-line shim is built, it is preloaded into Wine so
-# that waits for a received character really wait, and the tests expect
-# time-outs; without it they accept waits that end at once.
+# Runs the serial line tests against pty peers: the main peer's
+# pseudo-terminal is linked as COM10, a second one (which the tests unplug)
+# as COM11, COM6 is kept unlinked, and the peers (which hold their slave
+# sides open) are stopped only after the test program has ended. The
+# modem-line shim of the native build is preloaded into Wine so that waits
+# for a received character really wait (without it Wine ends every wait on a
+# pty at once, as failed).
 #   serial_line_tests.sh PEER TEST_PROGRAM NATIVE_BUILD [GTEST_ARGS...]
 # NATIVE_BUILD is the native build that holds the shim.
 set -uo pipefail
@@ -18,52 +19,59 @@ source "$here/../../tools/terminal-ports"
 shim=$QUILL_SHIM
 wine_run=$here/../../tools/wine-run
 devices=$WINEPREFIX/dosdevices
-peer_port=$devices/com10
 missing_port=$devices/com6
 
 work=$(mktemp -d)
-peer_pid=
+peer_pids=()
+peer_links=()
 finish() {
-  rm -f "$peer_port"
-  if [ -n "$peer_pid" ]; then
-    kill "$peer_pid" 2>/dev/null
-    wait "$peer_pid" 2>/dev/null
-  fi
+  rm -f "${peer_links[@]}"
+  local pid
+  for pid in "${peer_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${peer_pids[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap finish EXIT
 
-"$peer" >"$work/peer.out" 2>"$work/peer.log" &
-peer_pid=$!
-slave=
-for _ in $(seq 100); do
-  slave=$(head -n 1 "$work/peer.out" 2>/dev/null)
-  [ -n "$slave" ] && break
-  sleep 0.05
-done
-if [ -z "$slave" ]; then
-  echo "serial_line_tests.sh: the pty peer did not start" >&2
+# start_peer NAME: starts a peer; its slave's path in $slave.
+start_peer() {
+  "$peer" >"$work/$1.out" 2>"$work/$1.log" &
+  peer_pids+=($!)
+  slave=
+  for _ in $(seq 100); do
+    slave=$(head -n 1 "$work/$1.out" 2>/dev/null)
+    [ -n "$slave" ] && return 0
+    sleep 0.05
+  done
+  echo "serial_line_tests.sh: the pty peer $1 did not start" >&2
   exit 1
-fi
+}
+
+start_peer main
+main_slave=$slave
+start_peer unplugged
+unplugged_slave=$slave
 
 # The first Wine program of a session starts the device manager, which links
 # the COM names to the machine's serial devices again, over ours: start it
 # before linking.
 "$wine_run" "$program" --gtest_list_tests >/dev/null 2>&1
 mkdir -p "$devices"
-ln -sfn "$slave" "$peer_port"
+peer_links=("$devices/com10" "$devices/com11")
+ln -sfn "$main_slave" "$devices/com10"
+ln -sfn "$unplugged_slave" "$devices/com11"
 rm -f "$missing_port"
 
-preload=()
-if [ -f "${shim//\$LIB/lib/i386-linux-gnu}" ]; then
-  preload=(env "LD_PRELOAD=$shim" QUILL_WAITS_BLOCK=1)
-else
-  echo "serial_line_tests.sh: no modem-line shim at $shim; waits end at once" >&2
+if [ ! -f "${shim//\$LIB/lib/i386-linux-gnu}" ]; then
+  echo "serial_line_tests.sh: no modem-line shim at $shim (build the native half first)" >&2
+  exit 1
 fi
-"${preload[@]}" "$wine_run" "$program" "$@"
+LD_PRELOAD=$shim "$wine_run" "$program" "$@"
 status=$?
 if [ $status -ne 0 ]; then
-  echo "--- pty peer log" >&2
-  cat "$work/peer.log" >&2
+  for name in main unplugged; do
+    echo "--- pty peer log: $name" >&2
+    cat "$work/$name.log" >&2
+  done
 fi
 exit $status
