@@ -17,7 +17,8 @@ namespace {
 
 // The ports of the scenarios in late-replies/.
 constexpr int kAnswers300msLate = 1, kAnswersTheLastNakLate = 2, kAnswersEveryCommandLate = 3,
-              kAcks70msLate = 4, kAcks150msLate = 5, kNeverAnswersALoad = 7;
+              kAcks70msLate = 4, kAcks150msLate = 5, kNeverAnswersALoad = 7, kAnswersErr = 8,
+              kAnswersNaksWithErr = 9;
 
 // A silent terminal costs a few 50 ms waits; under Wine only a loose bound.
 constexpr DWORD kGivenUpWithinMs = 3000;
@@ -58,6 +59,7 @@ TEST(StaleReplies, ADownloadThatGaveUpNeverAnswersTheNextDocument) {
     const Case cases[] = {
         {"document 1 is answered 300 ms after each command", kAnswers300msLate},
         {"the NAK with which document 1's download gave up is answered 20 ms later", kAnswersTheLastNakLate},
+        {"document 1 and every NAK after it are answered ERR", kAnswersErr},
     };
     for (const auto& c : cases) {
         Script script(c.com);
@@ -78,6 +80,18 @@ TEST(StaleReplies, ATerminalThatAnswersEveryCommand120msLateYieldsEachRecordOnce
     const Pulled document3 = PullDocument(script, 3, 30);
     EXPECT_EQ(document3.records, GeneratedDocument(3, 10)) << "GetData(3) " << document3.calls;
     EXPECT_TRUE(document3.ended) << "GetData(3) " << document3.calls;
+}
+
+TEST(StaleReplies, TheDownloadAfterOneThatGaveUpAsksTheTerminalAnew) {
+    Script script(kAnswersNaksWithErr);
+    ASSERT_EQ(script.Call("Attach"), 1);
+    EXPECT_EQ(script.Call("GetData", 1), -1) << "every NAK for the corrupted record is answered ERR";
+    // The terminal moves past record 0 at the next command; the ERR to the
+    // last NAK is no reply to that command.
+    const Pulled rest = PullDocument(script, 1, 6);
+    EXPECT_EQ(rest.records, (std::vector<std::string>{GeneratedRecord("DOC", 1, 1), GeneratedRecord("DOC", 1, 2)}))
+        << "GetData(1) " << rest.calls;
+    EXPECT_TRUE(rest.ended) << "GetData(1) " << rest.calls;
 }
 
 // Record i of a load, and the line the simulator's dump shows for it.

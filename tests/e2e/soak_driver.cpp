@@ -150,9 +150,11 @@ public:
         ASSERT_EQ(script_.Call("Attach"), 1) << "code " << script_.Result();
         while (pulling_ || loaded_ < kRecordsToLoad) {
             if (pulling_) PullOne();
-            if (loaded_ < kRecordsToLoad) LoadOne();
+            if (loaded_ == kRecordsToLoad) continue;
+            LoadOne();
+            // The load ends before any other command: one leaves load mode.
+            if (loaded_ == kRecordsToLoad) FinishLoad();
         }
-        FinishLoad();
         transcript_.Line("end");
     }
 

@@ -115,7 +115,7 @@ class TrafficLog:
     def __init__(self, path):
         self.rx, self.tx = Direction(), Direction()
         self.flips = {"RX": 0, "TX": 0}
-        self.noise_at = []                   # event numbers of every flip
+        self.noise = []                      # (event number, line) of every flip
         self.flipped_lines = set()           # lines the terminal heard with flipped bytes
         self.reply_start = {}                # line -> offset of its reply among the bytes sent
         self.first_send = {}                 # (store, n, i) -> (event number, line)
@@ -143,9 +143,13 @@ class TrafficLog:
         """Takes one event; returns the line the events that follow belong to."""
         if m := NOISE.match(text):
             direction = self.rx if m.group(1) == "RX" else self.tx
-            direction.meant[int(m.group(4))] = int(m.group(2), 16)
+            offset = int(m.group(4))
+            direction.meant[offset] = int(m.group(2), 16)
             self.flips[m.group(1)] += 1
-            self.noise_at.append(number)
+            # A flip on the way in belongs to the line it is part of, one on
+            # the way out to the line the reply answers.
+            struck = int(m.group(5)) if m.group(5) else self.rx.data.count(CR) + 1
+            self.noise.append((number, struck))
         elif m := HEARD.match(text):
             line = int(m.group(1))
             if m.group(2):
@@ -174,8 +178,9 @@ class TrafficLog:
             return False
         return any(start <= at <= end and flipped for start, end, _, _, flipped in self.tx.lines())
 
-    def noise_between(self, start, end):
-        return any(start <= n < end for n in self.noise_at)
+    def noise_between(self, start, end, lines):
+        """Whether a flip between two events struck one of `lines`."""
+        return any(start <= n < end and line in lines for n, line in self.noise)
 
 
 def read_transcript(path):
@@ -234,6 +239,8 @@ class Soak:
         self.sent_by_text = {}  # the text of each load record -> its number
         for record, text in self.calls["record"]:
             self.sent_by_text[unescape(text[1:])] = int(record)
+        self.download_lines = {n for n, (_, _, _, meant, _) in enumerate(self.log.rx.lines(), 1)
+                               if meant.startswith(b"GDF") or meant == b"NAK"}
         self.findings = defaultdict(Tally)
         self.figures = {}
 
@@ -288,21 +295,26 @@ class Soak:
             highest = max(highest, i)
         total = len([1 for k in self.log.first_send if k[0] == "document" and k[1] == DOCUMENT])
         for i in range(total):
-            if i not in seen:
-                self.findings["pull lost"].add(self.noise_near(i), "record %d never given" % i)
+            if i in seen:
+                continue
+            struck = [j for j in (i, i - 1) if self.noise_during(j)]
+            self.findings["pull lost"].add(bool(struck), "record %d never given%s" % (
+                i, "" if not struck else " (noise struck the exchange of record %d)" % struck[0]))
         if DOCUMENT not in self.log.ended:
             self.findings["pull incomplete"].add(False, "the terminal never reached the end of document %d" % DOCUMENT)
         self.figures["pull"] = (len(self.calls["pull"]), len(seen), total,
                                 sum(1 for c in self.calls["pull"] if c[1] == "-1"))
 
-    def noise_near(self, i):
-        """Noise from the first send of record i-1 to the first send of i+1."""
+    def noise_during(self, i):
+        """Noise on a download's command, NAK or reply from the first send of
+        record i to the first send of i+1."""
         def first(j):
             sent = self.log.first_send.get(("document", DOCUMENT, j))
             return sent[0] if sent else None
-        start = first(i - 1) if first(i - 1) is not None else first(i)
-        end = first(i + 1) if first(i + 1) is not None else float("inf")
-        return self.log.noise_between(start, end)
+        start, end = first(i), first(i + 1)
+        if start is None:
+            return False
+        return self.log.noise_between(start, float("inf") if end is None else end, self.download_lines)
 
     # ---- the load
 
