@@ -20,6 +20,12 @@ constexpr int kAnswers300msLate = 1, kAnswersTheLastNakLate = 2, kAnswersEveryCo
               kAcks70msLate = 4, kAcks150msLate = 5, kNeverAnswersALoad = 7, kAnswersErr = 8,
               kAnswersNaksWithErr = 9;
 
+// A terminal of late-replies/, told as a sentence.
+struct TerminalCase {
+    const char* sentence;
+    int com;
+};
+
 // A silent terminal costs a few 50 ms waits; under Wine only a loose bound.
 constexpr DWORD kGivenUpWithinMs = 3000;
 
@@ -52,11 +58,7 @@ std::vector<std::string> GeneratedDocument(int document, int count) {
 }
 
 TEST(StaleReplies, ADownloadThatGaveUpNeverAnswersTheNextDocument) {
-    struct Case {
-        const char* sentence;
-        int com;
-    };
-    const Case cases[] = {
+    const TerminalCase cases[] = {
         {"document 1 is answered 300 ms after each command", kAnswers300msLate},
         {"the NAK with which document 1's download gave up is answered 20 ms later", kAnswersTheLastNakLate},
         {"document 1 and every NAK after it are answered ERR", kAnswersErr},
@@ -110,11 +112,7 @@ std::vector<std::string> DumpLines(const std::string& dump, const std::string& l
 }
 
 TEST(LateAcknowledgements, EachLoadedRecordIsStoredExactlyOnce) {
-    struct Case {
-        const char* sentence;
-        int com;
-    };
-    const Case cases[] = {
+    const TerminalCase cases[] = {
         {"the terminal acknowledges each record 70 ms late", kAcks70msLate},
         {"the terminal acknowledges each record 150 ms late", kAcks150msLate},
     };

@@ -34,8 +34,8 @@ import sys
 from collections import defaultdict
 
 CR = 0x0D
-DOCUMENT = 1  # the document pulled and the database loaded
-DATABASE = 1
+DOCUMENT = 1  # the document pulled (soak_driver.cpp)
+DATABASE = 1  # the database loaded
 
 LOG_LINE = re.compile(r"^(\d+) baud=\d+ RTS=\d DTR=\d (RX|TX|EV) (.*)$")
 HEX_BYTES = re.compile(r"^((?:[0-9A-F]{2} )*[0-9A-F]{2}) \|")
@@ -397,6 +397,9 @@ class Soak:
             load_calls, load_failed, stored, load_total, DATABASE, given_up))
         for name in ("wrong store", "corrupted", "duplicate", "lost"):
             print("           %-13s %s" % (name, f["load " + name]))
+        finished = [words[0] for words in self.calls["finish"] if words[1] == "1"]
+        print("  finish   %s after %d calls" % ("confirmed" if finished else "not confirmed",
+                                             len(self.calls["finish"])))
         faults = 0
         for name, tally in sorted(f.items()):
             for story in tally.explained:
