@@ -20,13 +20,12 @@ bool ReplyLedger::OwesOnlyRecordsOf(Store store) const {
     });
 }
 
+// A line still coming in when a reply's time is over is not that reply (it
+// would have ended in time) but a later one's; with nothing owed any more it
+// is nobody's.
 void ReplyLedger::DropExpired(uint64_t nowMs) {
-    bool dropped = false;
-    while (!owed_.empty() && owed_.front().expiresAtMs <= nowMs) {
-        owed_.pop_front();
-        dropped = true;
-    }
-    if (dropped) partial_.Clear();
+    while (!owed_.empty() && owed_.front().expiresAtMs <= nowMs) owed_.pop_front();
+    if (owed_.empty()) partial_.Clear();
 }
 
 void ReplyLedger::AnswerTaken(uint64_t answerId) {

@@ -69,8 +69,7 @@ public:
     bool Owes() const { return !owed_.empty(); }
     // True when replies are owed and all of them are records of `store`.
     bool OwesOnlyRecordsOf(Store store) const;
-    // Gives up the replies whose time is over, and the line being collected
-    // with them.
+    // Gives up the replies whose time is over.
     void DropExpired(uint64_t nowMs);
     // Gives up every reply still owed and the line being collected; the held
     // records stay.

@@ -187,6 +187,20 @@ TEST(OwedRecords, ARecordAskedForAgainTwiceIsHandedOutOnce) {
     EXPECT_EQ(GetData(bench, 1), (Pull{1, "R1"}));
 }
 
+TEST(OwedRecords, ARecordComingInWhenALostCommandIsGivenUpIsHeldWhole) {
+    LinkBench bench;
+    // The first command is lost; the second, written at 100, is answered from
+    // 380 on, a byte every 10 ms: the record is coming in when the first
+    // command's 400 ms are over.
+    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("R0"), 280, 10, 0, 1});
+    bench.line.Reply("GDB1\r", ReceivedLine("B1-0"));
+    EXPECT_EQ(GetData(bench, 1), (Pull{-1, ""}));
+    bench.clock.Sleep(205);  // the next call starts at 405 ms
+    EXPECT_EQ(bench.link.GetDatabaseRecord(1), 1);
+    EXPECT_EQ(bench.state.data, "B1-0");
+    EXPECT_EQ(GetData(bench, 1), (Pull{1, "R0"}));
+}
+
 TEST(OwedRecords, HeldRecordsGoOnlyToTheirOwnStore) {
     LinkBench bench;
     bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("D1-0"), 120, 0, 1});
