@@ -109,12 +109,14 @@ STDMETHODIMP AddInObject::InnerUnknown::QueryInterface(REFIID iid, void** object
     return owner_.QueryOwnInterface(iid, object);
 }
 
-STDMETHODIMP_(ULONG) AddInObject::InnerUnknown::AddRef() { return ++owner_.references_; }
+STDMETHODIMP_(ULONG) AddInObject::InnerUnknown::AddRef() {
+    return static_cast<ULONG>(::InterlockedIncrement(&owner_.references_));
+}
 
 STDMETHODIMP_(ULONG) AddInObject::InnerUnknown::Release() {
-    const ULONG remaining = --owner_.references_;
+    const LONG remaining = ::InterlockedDecrement(&owner_.references_);
     if (remaining == 0) delete &owner_;
-    return remaining;
+    return static_cast<ULONG>(remaining);
 }
 
 STDMETHODIMP AddInObject::QueryInterface(REFIID iid, void** object) {
@@ -134,6 +136,7 @@ STDMETHODIMP_(ULONG) AddInObject::Release() { return ControllingUnknown()->Relea
 // --- IInitDone -------------------------------------------------------------
 
 STDMETHODIMP AddInObject::Init(IDispatch* pConnection) {
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
         ObtainHostInterfaces(pConnection);
         if (profile_) {
@@ -163,6 +166,7 @@ void AddInObject::RegisterProfile() {
 }
 
 STDMETHODIMP AddInObject::Done() {
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
         link_.ClosePort();
         if (profile_) {
@@ -195,6 +199,7 @@ STDMETHODIMP AddInObject::GetInfo(SAFEARRAY** pInfo) {
 
 STDMETHODIMP AddInObject::GetSettings(LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) {
     if (plPort == nullptr || plSpeed == nullptr || plIsIrDA == nullptr) return E_POINTER;
+    const auto guard = callGuard_.lock();
     *plPort = settings_.Port;
     *plSpeed = settings_.Speed;
     *plIsIrDA = settings_.IsIrDA;
@@ -202,6 +207,7 @@ STDMETHODIMP AddInObject::GetSettings(LONG* plPort, LONG* plSpeed, LONG* plIsIrD
 }
 
 STDMETHODIMP AddInObject::SetSettings(LONG lPort, LONG lSpeed, LONG lIsIrDA) {
+    const auto guard = callGuard_.lock();
     settings_.Port = lPort;
     settings_.Speed = lSpeed;
     settings_.IsIrDA = lIsIrDA;

@@ -1,7 +1,11 @@
 // The component object the host creates: IInitDone (life from Init to Done),
 // ILanguageExtender (the script's properties and methods), the private
 // IConnectionSettings, and IPropertyPage (the settings page). One reference
-// count for all of them; it can be aggregated.
+// count for all of them; it can be aggregated. The class is registered for
+// both apartment kinds, so threads of the multi-threaded apartment may call
+// one object at once: the count is interlocked, and every call that reads or
+// changes the object's state or talks to the terminal holds its call lock,
+// so one such call at a time reaches the link.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +14,7 @@
 #include "component/method_calls.h"
 #include "core/component_state.h"
 #include "core/win/com.h"
+#include "core/win/handles.h"
 #include "core/win/module_lock.h"
 #include "host/addin.h"
 #include "link/terminal_link.h"
@@ -116,7 +121,9 @@ private:
     win::module_lock moduleLock_;  // first: held for the object's whole life
     InnerUnknown inner_;
     IUnknown* const outer_;  // null unless aggregated
-    ULONG references_ = 1;   // plain counter: one thread at a time
+    volatile LONG references_ = 1;  // interlocked
+    // Held by every call that touches the state, the settings or the link.
+    win::critical_section callGuard_;
 
     ComponentState state_;
     ConnectionSettings settings_;

@@ -75,6 +75,7 @@ STDMETHODIMP AddInObject::HasRetVal(LONG lMethodNum, LONG* pboolRetValue) {
 }
 
 STDMETHODIMP AddInObject::CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) {
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
         const VariantParameters parameters(paParams);
         return calls_.CallAsProc(lMethodNum, parameters) ? S_OK : S_FALSE;
@@ -83,6 +84,7 @@ STDMETHODIMP AddInObject::CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) {
 
 STDMETHODIMP AddInObject::CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue, SAFEARRAY** paParams) {
     if (pvarRetValue == nullptr) return E_POINTER;
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
         const VariantParameters parameters(paParams);
         const std::optional<int32_t> value = calls_.CallAsFunc(lMethodNum, parameters);

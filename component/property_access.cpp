@@ -72,11 +72,13 @@ STDMETHODIMP AddInObject::IsPropWritable(LONG lPropNum, LONG* pboolPropWrite) {
 STDMETHODIMP AddInObject::GetPropVal(LONG lPropNum, VARIANT* pvarPropVal) {
     if (pvarPropVal == nullptr) return E_POINTER;
     ::VariantInit(pvarPropVal);  // what the host left there is not ours to clear
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&] { return ReadProperty(lPropNum, *pvarPropVal); });
 }
 
 STDMETHODIMP AddInObject::SetPropVal(LONG lPropNum, VARIANT* varPropVal) {
     if (varPropVal == nullptr) return E_POINTER;
+    const auto guard = callGuard_.lock();
     return win::GuardedCall([&] { return WriteProperty(lPropNum, *varPropVal); });
 }
 

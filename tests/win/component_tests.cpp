@@ -747,6 +747,43 @@ TEST_F(ComponentTest, DeattachOnAClosedPortSucceeds) {
     ASSERT_EQ(S_OK, component->Done());
 }
 
+// --- Threads --------------------------------------------------------------------------
+
+TEST_F(ComponentTest, ReferenceCountsStayExactWhenTwoThreadsCountAtOnce) {
+    constexpr int kPairsPerThread = 100000;
+    win::com_ptr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, Module::Get().GetClassObject(__uuidof(AddIn), IID_IClassFactory, factory.put_void()));
+    HostLog log;
+    FakeOuter outer(log);
+    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, outer.inner.put_void()));
+
+    struct CountCase {
+        const char* object;
+        IUnknown* unknown;
+    };
+    const CountCase cases[] = {
+        {"the component object, through IInitDone", component.get()},
+        {"the component object, through IConnectionSettings", settings.get()},
+        {"the inner unknown of an aggregated object", outer.inner.get()},
+        {"the class factory", factory.get()},
+    };
+    for (const CountCase& row : cases) {
+        SCOPED_TRACE(row.object);
+        const ULONG before = row.unknown->AddRef();
+        row.unknown->Release();
+        OnTwoMtaThreads([&](int) {
+            for (int i = 0; i < kPairsPerThread; ++i) {
+                row.unknown->AddRef();
+                row.unknown->Release();
+            }
+        });
+        const ULONG after = row.unknown->AddRef();
+        row.unknown->Release();
+        EXPECT_EQ(before, after) << "100,000 AddRef and Release pairs on each of two threads";
+    }
+    outer.inner.reset();
+}
+
 // --- Null out pointers ---------------------------------------------------------------
 
 TEST_F(ComponentTest, EveryNullOutPointerIsRefusedWithEPointer) {
@@ -904,35 +941,33 @@ TEST_F(ModuleTest, TheModuleCanBeUnloadedOnlyWhenNothingHoldsIt) {
     EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a component object";
     object.reset();
     EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "all let go";
-
-    factory = Factory();
-    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a server lock";
-    factory = Factory();
-    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
-    factory.reset();
-    EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "the lock given back";
 }
 
-TEST_F(ModuleTest, AServerUnlockWithoutALockGivesNothingBack) {
-    win::com_ptr<IClassFactory> factory = Factory();
-    ASSERT_TRUE(factory);
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "the factory reference still holds the module";
+TEST_F(ModuleTest, ServerLocksHoldTheModuleAndUnlocksGiveBackOnlyWhatWasTaken) {
+    struct LockCase {
+        const char* sentence;
+        std::vector<BOOL> calls;  // LockServer arguments, in order
+        HRESULT canUnload;        // once the factory is let go
+    };
+    const LockCase cases[] = {
+        {"a lock holds the module", {TRUE}, S_FALSE},
+        {"a lock given back holds nothing", {TRUE, FALSE}, S_OK},
+        {"an unlock without a lock gives nothing back", {FALSE}, S_OK},
+        {"unlocks beyond the locks give nothing back", {TRUE, FALSE, FALSE}, S_OK},
+        {"a lock after unlocks without locks still holds", {FALSE, FALSE, TRUE}, S_FALSE},
+    };
+    for (const LockCase& row : cases) {
+        SCOPED_TRACE(row.sentence);
+        win::com_ptr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        for (BOOL lock : row.calls) EXPECT_EQ(S_OK, factory->LockServer(lock));
+        factory.reset();
+        EXPECT_EQ(row.canUnload, Module::Get().CanUnloadNow());
 
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    factory.reset();
-    EXPECT_EQ(S_OK, Module::Get().CanUnloadNow()) << "unlocks beyond the locks count for nothing";
-
-    factory = Factory();
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, Module::Get().CanUnloadNow()) << "a lock taken after them still holds";
-    factory = Factory();
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+        factory = Factory();
+        for (BOOL lock : row.calls)
+            if (lock) factory->LockServer(FALSE);
+    }
 }
 
 TEST_F(ModuleTest, AnAggregatedObjectSharesTheOuterIdentity) {

@@ -1,6 +1,8 @@
 #include "tests/win/test_host.h"
 
+#include <atomic>
 #include <cwchar>
+#include <thread>
 
 namespace quill::test {
 namespace {
@@ -41,6 +43,23 @@ std::string Utf8(BSTR text) { return Utf8(text, ::SysStringLen(text)); }
 win::unique_bstr Bstr(const std::string& utf8) {
     const std::wstring wide = Wide(utf8);
     return win::unique_bstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+}
+
+void OnTwoMtaThreads(const std::function<void(int thread)>& work) {
+    // Neither starts its work before the other is ready for it, so the two
+    // really run at once.
+    std::atomic<int> ready{0};
+    const auto inTheMta = [&](int thread) {
+        const HRESULT joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ++ready;
+        while (ready.load() < 2) std::this_thread::yield();
+        work(thread);
+        if (SUCCEEDED(joined)) ::CoUninitialize();
+    };
+    std::thread first(inTheMta, 0);
+    std::thread second(inTheMta, 1);
+    first.join();
+    second.join();
 }
 
 std::vector<std::string> HostLog::Since(size_t index) const {

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -217,6 +218,10 @@ public:
 private:
     win::unique_safearray array_;
 };
+
+// Runs `work` on two threads of the multi-threaded apartment at once (each
+// given its number, 0 or 1) and returns when both have ended.
+void OnTwoMtaThreads(const std::function<void(int thread)>& work);
 
 // VARIANT values for tests.
 win::unique_variant IntValue(LONG value);
