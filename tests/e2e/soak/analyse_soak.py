@@ -19,7 +19,9 @@ and exits with 1 when the run shows a fault of the module:
   it held a flipped bit (in the ACK, or in the CR that should have ended the
   reply before it), so the module rightly took the record for not stored;
 - a corrupted record accepted (pulled, or stored by the terminal), unless
-  the line carried flipped bits that cancel in its 16-bit sum;
+  the line carried flipped bits its checksum cannot see: flips that cancel
+  in the 16-bit sum, or a sum changed only between two values the checksum
+  sends alike (a checksum byte 0x0D goes as 0x0E, so 0x0E stands for both);
 - a pulled record given twice or out of order;
 - a record of the document never pulled, unless noise struck that record's
   exchange or the one before it (a garbled NAK or command makes the terminal
@@ -79,14 +81,22 @@ def checksum(summed, low_first):
     return bytes([low, high]) if low_first else bytes([high, low])
 
 
-def download_line_passes(line):
-    """Terminal to computer: lead byte and text, checksum low, high."""
-    return len(line) >= 3 and line[-2:] == checksum(line[:-2], low_first=True)
-
-
 def upload_line(text):
     """Computer to terminal: text, checksum high, low."""
     return text + checksum(text, low_first=False)
+
+
+def unseen_corruption(got, meant, low_first):
+    """Why the checksum passed a line that came off the line as `got` but was
+    sent as `meant` (both without the CR), or None when it did not pass or
+    nothing changed."""
+    if got == meant or len(got) < 3 or got[-2:] != checksum(got[:-2], low_first):
+        return None
+    if meant[-2:] != checksum(meant[:-2], low_first):
+        return None  # not a line the other side sent whole
+    if sum(got[:-2]) & 0xFFFF == sum(meant[:-2]) & 0xFFFF:
+        return "the flips cancel in the 16-bit sum"
+    return "the sum changed, but its checksum bytes read the same (0x0E also stands for 0x0D)"
 
 
 class Direction:
@@ -265,8 +275,11 @@ class Soak:
 
     def pull(self):
         received_lines = list(self.log.tx.lines())
-        corrupted_passing = {got[1:-2]: meant for _, _, got, meant, flipped in received_lines
-                             if flipped and download_line_passes(got)}
+        corrupted_passing = {}  # text as received -> (line as meant, why it passed)
+        for _, _, got, meant, flipped in received_lines:
+            why = unseen_corruption(got, meant, low_first=True) if flipped else None
+            if why:
+                corrupted_passing[got[1:-2]] = (meant, why)
         taken = []
         for call, value, result, ms, data in self.calls["pull"]:
             if value != "1":
@@ -280,8 +293,9 @@ class Soak:
                     self.asked_with_flipped_command(key),
                     "call %s gave %s %d record %d" % (call, *key))
             else:
-                meant = corrupted_passing.get(text)
-                self.findings["pull corrupted"].add(meant is not None, "call %s gave %r" % (call, text))
+                meant, why = corrupted_passing.get(text, (None, None))
+                self.findings["pull corrupted"].add(meant is not None, "call %s gave %r%s" % (
+                    call, text, ": " + why if why else ""))
                 original = self.store_of(meant[1:-2]) if meant is not None else None
                 if original is not None and original[:2] == ("document", DOCUMENT):
                     taken.append(original[2])  # given, though corrupted
@@ -330,11 +344,11 @@ class Soak:
                     continue  # a record the scenario held, not a load
                 record = self.sent_by_text.get(text)
                 if record is None:
-                    got, meant, flipped = heard.get(line, (b"", b"", False))
-                    explained = flipped and got != meant and meant in record_of_line
-                    self.findings["load corrupted"].add(
-                        explained, "database %d record %d %r (line %d)" % (database, index, text, line))
-                    if explained:
+                    got, meant, _ = heard.get(line, (b"", b"", False))
+                    why = unseen_corruption(got, meant, low_first=False) if meant in record_of_line else None
+                    self.findings["load corrupted"].add(why is not None, "database %d record %d %r (line %d)%s" % (
+                        database, index, text, line, ": " + why if why else ""))
+                    if why:
                         kept.add(record_of_line[meant])
                 elif database != DATABASE:
                     self.findings["load wrong store"].add(
