@@ -82,8 +82,10 @@ public:
         bench_.line.onWrite = [this](const std::string& bytes) { Answer(bytes); };
     }
 
-    // Set once a reply came later than the link promises to place it.
+    // Set once a reply came later than the link promises to place it, or
+    // was cut by closing the port while it came in.
     bool beyondPromise = false;
+    bool ReplyComingIn() const { return lastReplyEndMs_ > bench_.clock.NowMs(); }
     // Set once an acknowledgement came late enough to meet a second copy.
     bool lateAcknowledgement = false;
     std::map<std::string, int> stored;  // copies of each uploaded record, by its first field
@@ -212,13 +214,15 @@ private:
         int32_t value = 0;
         switch (op) {
             case Operation::Open: {
+                if (terminal_ && terminal_->ReplyComingIn()) terminal_->beyondPromise = true;
                 // Another port is another terminal, which the model is not.
                 const int32_t port = terminal_ ? 0 : fuzz_.ConsumeIntegralInRange(0, 1);
                 value = link.OpenPort(ConnectionSettings{port, 0, 0});
-                mayHaveLost_ = true;  // a line cut in two by closing the port
+                mayHaveLost_ = true;  // what was queued went with the closed port
                 break;
             }
             case Operation::Close:
+                if (terminal_ && terminal_->ReplyComingIn()) terminal_->beyondPromise = true;
                 link.ClosePort();
                 mayHaveLost_ = true;
                 break;

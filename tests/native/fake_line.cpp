@@ -32,10 +32,12 @@ bool FakeLine::Open(const std::string& portName) {
     return true;
 }
 
+// As on Windows, the closed handle takes what was queued with it.
 void FakeLine::Close() {
     if (!open_) return;
     open_ = false;
     ++closes_;
+    DropArrived();
 }
 
 bool FakeLine::Configure(const LineSettings& settings) {
@@ -118,6 +120,10 @@ size_t FakeLine::ReadQueued(uint8_t* buffer, size_t capacity) {
 
 void FakeLine::DiscardQueues() {
     ++discards_;
+    DropArrived();
+}
+
+void FakeLine::DropArrived() {
     while (!incoming_.empty() && Arrived(incoming_.front())) incoming_.pop_front();
 }
 

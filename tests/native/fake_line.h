@@ -131,6 +131,7 @@ private:
 
     void Record(const uint8_t* bytes, size_t count, bool drained);
     void Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs);
+    void DropArrived();
     bool Arrived(const Arrival& arrival) const { return arrival.atMs <= clock_.NowMs(); }
 
     VirtualClock& clock_;
