@@ -130,8 +130,9 @@ public:
     void SetEvent() const noexcept { ::SetEvent(handle_.get()); }
     void ResetEvent() const noexcept { ::ResetEvent(handle_.get()); }
 
-    // True when the event is signalled within `milliseconds`.
-    bool wait(DWORD milliseconds = INFINITE) const noexcept {
+    // True when the event is signalled within `milliseconds` (no wait of the
+    // module is without a limit).
+    bool wait(DWORD milliseconds) const noexcept {
         return ::WaitForSingleObject(handle_.get(), milliseconds) == WAIT_OBJECT_0;
     }
 
