@@ -6,13 +6,10 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/win/test_host.h"
+#include "tests/e2e/script.h"
 
 namespace quill::test {
 namespace {
@@ -21,109 +18,6 @@ namespace {
 constexpr int kTerminal = 2, kOddTerminal = 3, kLongClock = 4, kSilent = 5, kMissing = 6, kIrda = 7,
               kNoAdapter = 8, kDownloadFaults = 9, kPortTen = 10, kFull = 11, kRefusesLoad = 12,
               kSilentLoad = 13, kUntouched = 15, kLastPort = 16;
-
-std::string WorkFile(const std::string& name) {
-    const char* work = std::getenv("QUILL_E2E_WORK");
-    std::string path = std::string("Z:") + (work != nullptr ? work : "") + "/" + name;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-// The traffic log of the simulator on a port.
-std::string TrafficLog(int com) {
-    std::ifstream file(WorkFile("terminal-" + std::to_string(com) + ".log"), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-int Occurrences(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
-// A component as a host script holds it, initialised with a profile that
-// chooses the given port (and adapter), Done when it goes.
-class Script {
-public:
-    explicit Script(int com, bool irda = false) {
-        connection_.profile.Store("Port", com - 1);
-        connection_.profile.Store("Speed", 0);
-        connection_.profile.Store("IsIrDA", irda ? 1 : 0);
-        component_ = Module::Get().CreateComponent();
-        extender_ = component_.query<ILanguageExtender>();
-        EXPECT_EQ(component_->Init(&connection_), S_OK);
-    }
-    ~Script() { component_->Done(); }
-
-    // Calls a method by name as CallAsFunc with integer or text parameters.
-    LONG Call(const std::string& name, std::vector<win::unique_variant> args = {}) {
-        VariantArray params(static_cast<ULONG>(args.size()));
-        for (size_t i = 0; i < args.size(); ++i) params.Set(static_cast<LONG>(i), *args[i].get());
-        win::unique_variant value;
-        SAFEARRAY* array = params.get();
-        EXPECT_EQ(extender_->CallAsFunc(Method(name), value.get(), &array), S_OK) << name;
-        EXPECT_EQ(value.type(), VT_I4) << name;
-        return value->lVal;
-    }
-    LONG Call(const std::string& name, LONG number) {
-        std::vector<win::unique_variant> args;
-        args.push_back(IntValue(number));
-        return Call(name, std::move(args));
-    }
-    void Proc(const std::string& name) {
-        VariantArray params(0);
-        SAFEARRAY* array = params.get();
-        EXPECT_EQ(extender_->CallAsProc(Method(name), &array), S_OK) << name;
-    }
-
-    LONG Result() { return Get("Result")->lVal; }
-    std::string Description() { return Utf8(Get("ResultDescription")->bstrVal); }
-    std::string Data() { return Utf8(Get("Data")->bstrVal); }
-    LONG Enabled() { return Get("Enabled")->lVal; }
-    std::string Field(int n) { return Utf8(Get("Field" + std::to_string(n))->bstrVal); }
-    void SetField(int n, const std::string& utf8) { Set("Field" + std::to_string(n), TextValue(utf8)); }
-    void Set(const std::string& name, win::unique_variant value) {
-        EXPECT_EQ(extender_->SetPropVal(Property(name), value.get()), S_OK) << name;
-    }
-
-private:
-    LONG Method(const std::string& name) {
-        LONG number = -1;
-        extender_->FindMethod(Bstr(name).get(), &number);
-        EXPECT_GE(number, 0) << name;
-        return number;
-    }
-    LONG Property(const std::string& name) {
-        LONG number = -1;
-        extender_->FindProp(Bstr(name).get(), &number);
-        EXPECT_GE(number, 0) << name;
-        return number;
-    }
-    win::unique_variant Get(const std::string& name) {
-        win::unique_variant value;
-        EXPECT_EQ(extender_->GetPropVal(Property(name), value.get()), S_OK) << name;
-        return value;
-    }
-
-    FakeConnection connection_;
-    win::com_ptr<IInitDone> component_;
-    win::com_ptr<ILanguageExtender> extender_;
-};
-
-std::string Digits(int value, int width) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*d", width, value);
-    return text;
-}
-
-// The simulator's generated record i of a document or database.
-std::string GeneratedRecord(const std::string& kind, int store, int i) {
-    return kind + std::to_string(store) + "," + std::to_string(i + 1) + ",46000" +
-           Digits(((i + 1) * 7919 + store) % 10000000, 7) + "," + std::to_string((i * 37 + store) % 100 + 1);
-}
 
 TEST(Queries, APromptTerminalAnswersEveryQuery) {
     Script script(kTerminal);
@@ -372,7 +266,9 @@ TEST(Download, FaultsOnTheLine) {
     for (const auto& c : cases) {
         EXPECT_EQ(script.Call(c.method, c.number), c.value) << c.sentence;
         EXPECT_EQ(script.Result(), c.result) << c.sentence;
-        if (c.data != nullptr) EXPECT_EQ(script.Data(), c.data) << c.sentence;
+        if (c.data != nullptr) {
+            EXPECT_EQ(script.Data(), c.data) << c.sentence;
+        }
     }
     EXPECT_GE(Occurrences(TrafficLog(kDownloadFaults), "RX 4E 41 4B 0D"), 1) << "NAK CR on the wire";
 }
