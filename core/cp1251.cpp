@@ -84,7 +84,7 @@ std::string Utf8FromCp1251(std::string_view cp1251) {
     out.reserve(cp1251.size() * 2);
     for (char c : cp1251) {
         const uint32_t codePoint = CodePointOf(static_cast<uint8_t>(c));
-        AppendUtf8(out, codePoint == 0 ? 0xFFFD : codePoint);
+        AppendUtf8(out, codePoint == 0 && c != '\0' ? 0xFFFD : codePoint);
     }
     return out;
 }

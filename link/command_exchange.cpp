@@ -1,8 +1,5 @@
 // One command line out, one reply line back.
 
-#include <optional>
-
-#include "link/bounded_line.h"
 #include "link/receive_pass.h"
 #include "link/reply_class.h"
 #include "link/terminal_link.h"
@@ -23,34 +20,35 @@ int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
 
     state_.data.clear();
     state_.result = code::kTimeout;
+    if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+        state_.result = *ending;
+        return 0;
+    }
     line_.AbortPending();
-    WriteText(line_, command);
+    SendOwing(line_, clock_, ledger_, command, ReplyKind::Command);
 
-    // The reply line collects across reads up to its CR; what follows the CR
-    // in the same read is dropped.
-    BoundedLine reply(protocol::kMaxReplyLength);
-    bool replyFits = false;
-    auto takeReplyBytes = [&](const uint8_t* bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (bytes[i] == protocol::kCarriageReturn) {
-                replyFits = !reply.Overflowed();
-                return true;
-            }
-            reply.Append(bytes[i]);
-        }
-        return false;
+    // The first line owed is the reply; later lines of the same read answer
+    // the command's second copy, if any, or nothing.
+    std::string reply;
+    bool replyTooLong = false;
+    auto takeReply = [&](const uint8_t* bytes, size_t count) {
+        return ledger_.Take(bytes, count, [&](const ReplyLine& line) {
+            reply = UpToNul(line.bytes);
+            replyTooLong = line.tooLong;
+            return true;
+        });
     };
 
     Receiver receiver(line_, clock_);
     int timeouts = 0;
     while (timeouts < protocol::kTimeoutsBeforeGivingUp) {
-        const PassResult pass = receiver.RunPass(takeReplyBytes);
+        const PassResult pass = receiver.RunPass(takeReply);
         if (pass == PassResult::Answered) {
-            if (!replyFits) {
+            if (replyTooLong) {
                 state_.result = code::kTransferError;
                 return 0;
             }
-            state_.data = std::string(UpToNul(reply.Bytes()));
+            state_.data = reply;
             state_.result = code::kSuccess;
             return 1;
         }
@@ -60,7 +58,7 @@ int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
         }
         if (pass == PassResult::BytesTaken) timeouts = 0;
         if (pass == PassResult::TimedOut && ++timeouts == protocol::kTimeoutsBeforeResend)
-            WriteText(line_, command);
+            SendOwing(line_, clock_, ledger_, command, ReplyKind::Command);
     }
     state_.result = code::kTimeout;
     return 0;

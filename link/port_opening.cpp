@@ -73,7 +73,13 @@ private:
 int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     line_.Close();
     pace_ = PaceFor(settings);
-    if (!line_.Open(PortName(settings.Port))) {
+    // Attaching anew to the same terminal keeps what it still owes and the
+    // records held for later downloads; another port starts afresh.
+    const std::string portName = PortName(settings.Port);
+    ledger_.LineClosed();
+    if (portName != lastPortName_) ledger_.Reset();
+    lastPortName_ = portName;
+    if (!line_.Open(portName)) {
         state_.result = code::kCannotOpenPort;
         return 0;
     }
@@ -94,6 +100,7 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
 
 void TerminalLink::ClosePort() {
     line_.Close();
+    ledger_.LineClosed();
     state_.result = code::kSuccess;
 }
 

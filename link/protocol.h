@@ -77,6 +77,25 @@ constexpr int kTimeoutsBeforeResend = 2;
 constexpr int kFailedAttemptsBeforeGivingUp = 4;
 // A line that keeps signalling received characters with nothing queued.
 constexpr int kEmptyPassesBeforeGivingUp = 4;
+// Whatever the line sends (bytes without a CR, ACK after ACK), one receive
+// loop ends this long after it began: time for the longest reply line at the
+// slowest speed (1024 bytes at 2400 baud, about 4.3 s) and some to spare.
+constexpr uint64_t kReceiveLimitMs = 5000;
+
+// Replies still owed. The terminal answers every line written to it with one
+// line, in turn, sometimes late: a reply is still waited for, and taken for
+// the line it answers, up to this long after that line was written. Before a
+// new command goes out, the replies still owed are waited for within this
+// time and put where they belong; whatever else is queued is dropped.
+constexpr uint64_t kLateReplyLimitMs = 400;
+
+// Upload of a record: a copy goes on the wire again at once when the terminal
+// refuses it, and after this many silent waits in a row (longer than the
+// terminal may take to acknowledge a copy it received).
+constexpr int kSilentWaitsBeforeNextCopy = 4;
+// A refused copy is one failed attempt, a copy left unanswered two; the
+// upload ends at kFailedAttemptsBeforeGivingUp.
+constexpr int kFailedAttemptsOfAnUnansweredCopy = 2;
 
 // The infrared adapter of the cradle.
 constexpr uint8_t kAdapterProbe = 0x0F;

@@ -25,25 +25,28 @@ enum class PassResult {
     TimedOut,       // nothing arrived within the wait
     LineFailed,     // the wait itself failed
     LineStuck,      // the line kept signalling with nothing to read
+    OutOfTime,      // the receive loop has had all the time it may take
 };
 
 // The result code of a pass that ends its operation before any count runs
 // out; nothing for the passes the operation counts itself.
 inline std::optional<int32_t> EndingCode(PassResult pass) {
     if (pass == PassResult::LineFailed) return code::kPortError;
-    if (pass == PassResult::LineStuck) return code::kTimeout;
+    if (pass == PassResult::LineStuck || pass == PassResult::OutOfTime) return code::kTimeout;
     return std::nullopt;
 }
 
 class Receiver {
 public:
-    Receiver(SerialLine& line, Clock& clock) : line_(line), clock_(clock) {}
+    Receiver(SerialLine& line, Clock& clock)
+        : line_(line), clock_(clock), deadlineMs_(clock.NowMs() + protocol::kReceiveLimitMs) {}
 
     // `take(bytes, count)` consumes one read in order and returns true once
     // the operation has its answer. A read that fills a whole chunk is
     // followed at once by the next: more queued bytes would not signal again.
     template <class TakeBytes>
     PassResult RunPass(TakeBytes&& take) {
+        if (clock_.NowMs() >= deadlineMs_) return PassResult::OutOfTime;
         switch (line_.WaitForInput(protocol::kInputWaitMs)) {
             case WaitOutcome::TimedOut: return PassResult::TimedOut;
             case WaitOutcome::Failed: return PassResult::LineFailed;
@@ -51,18 +54,30 @@ public:
         }
         clock_.Sleep(protocol::kSettleBeforeReadMs);
         bool anyBytes = false;
-        uint8_t chunk[protocol::kReadChunkSize];
-        for (;;) {
-            const size_t count = line_.ReadQueued(chunk, sizeof chunk);
-            if (count == 0) break;
-            anyBytes = true;
-            if (take(chunk, count)) return PassResult::Answered;
-            if (count < sizeof chunk) break;
-        }
+        if (ReadQueued(take, anyBytes)) return PassResult::Answered;
         return anyBytes ? BytesArrived() : NothingArrived();
     }
 
+    // Takes what is queued now, without waiting; true once answered.
+    template <class TakeBytes>
+    bool Drain(TakeBytes&& take) {
+        bool anyBytes = false;
+        return ReadQueued(take, anyBytes);
+    }
+
 private:
+    template <class TakeBytes>
+    bool ReadQueued(TakeBytes& take, bool& anyBytes) {
+        uint8_t chunk[protocol::kReadChunkSize];
+        for (;;) {
+            const size_t count = line_.ReadQueued(chunk, sizeof chunk);
+            if (count == 0) return false;
+            anyBytes = true;
+            if (take(chunk, count)) return true;
+            if (count < sizeof chunk) return false;
+        }
+    }
+
     PassResult BytesArrived() {
         emptyPassesInARow_ = 0;
         return PassResult::BytesTaken;
@@ -74,6 +89,7 @@ private:
 
     SerialLine& line_;
     Clock& clock_;
+    const uint64_t deadlineMs_;
     int emptyPassesInARow_ = 0;
 };
 

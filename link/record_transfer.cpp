@@ -10,12 +10,13 @@
 
 #include "core/numbers.h"
 #include "core/result_codes.h"
-#include "link/bounded_line.h"
 #include "link/checksum.h"
 #include "link/command_line.h"
 #include "link/protocol.h"
 #include "link/receive_pass.h"
+#include "link/received_record.h"
 #include "link/reply_class.h"
+#include "link/reply_ledger.h"
 #include "link/terminal_link.h"
 
 namespace quill {
@@ -35,19 +36,6 @@ std::optional<int32_t> RangeCode(int32_t number, Range range) {
     return std::nullopt;
 }
 
-// ---- Received record lines: leading byte, text, checksum low, checksum high.
-
-bool ReceivedChecksumMatches(std::string_view line) {
-    const size_t summed = line.size() - 2;
-    const ChecksumBytes expected = LineChecksum(line.substr(0, summed));
-    return static_cast<uint8_t>(line[summed]) == expected.low &&
-           static_cast<uint8_t>(line[summed + 1]) == expected.high;
-}
-
-std::string_view ReceivedRecordText(std::string_view line) {
-    return UpToNul(line.substr(1, line.size() - protocol::kReceivedFramingLength));
-}
-
 // Commas separate the fields; the walk stops after the last field's comma,
 // so text beyond it reaches no field.
 void SplitIntoFields(std::string_view text, std::array<std::string, kFieldCount>& fields) {
@@ -63,19 +51,23 @@ void SplitIntoFields(std::string_view text, std::array<std::string, kFieldCount>
 
 struct DownloadKind {
     const char* command;
+    Store::Kind store;
     Range numbers;
     bool emptiesDataFirst;
     bool timeoutSetsCode;
     bool givingUpLeavesTimeout;  // rather than whichever code was set last
 };
 
-constexpr DownloadKind kDocumentDownload{protocol::kGetDocumentRecord, protocol::kDocumentRange, true, true, false};
-constexpr DownloadKind kDatabaseDownload{protocol::kGetDatabaseRecord, protocol::kDatabaseRange, false, false, true};
+constexpr DownloadKind kDocumentDownload{protocol::kGetDocumentRecord, Store::Kind::Document,
+                                         protocol::kDocumentRange, true, true, false};
+constexpr DownloadKind kDatabaseDownload{protocol::kGetDatabaseRecord, Store::Kind::Database,
+                                         protocol::kDatabaseRange, false, false, true};
 
 class RecordDownload {
 public:
-    RecordDownload(SerialLine& line, Clock& clock, ComponentState& state, const DownloadKind& kind)
-        : line_(line), clock_(clock), state_(state), kind_(kind) {}
+    RecordDownload(SerialLine& line, Clock& clock, ReplyLedger& ledger, ComponentState& state,
+                   const DownloadKind& kind)
+        : line_(line), clock_(clock), ledger_(ledger), state_(state), kind_(kind) {}
 
     int32_t Run(int32_t number) {
         if (const auto outside = RangeCode(number, kind_.numbers)) {
@@ -88,17 +80,53 @@ public:
         }
         if (kind_.emptiesDataFirst) state_.data.clear();
         state_.result = code::kTimeout;
-        line_.AbortPending();
-        Send(NumberedCommand(kind_.command, number));
-        return Receive();
+        store_ = Store{kind_.store, number};
+        lastSent_ = NumberedCommand(kind_.command, number);
+        if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
+        if (ledger_.OwesOnlyRecordsOf(store_)) return ReceiveOwedRecord();
+        return AskForRecord();
     }
 
 private:
-    int32_t Receive() {
+    // Takes one read: lines to TakeLine until the download has its answer.
+    auto Taker() {
+        return [this](const uint8_t* bytes, size_t count) {
+            return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeLine(line); });
+        };
+    }
+
+    // A record an earlier download received beyond its own.
+    int32_t HandOut(std::string_view text) {
+        Accept(text);
+        state_.result = code::kSuccess;
+        return kRecordReceived;
+    }
+
+    // The terminal still owes records of this store, for commands an earlier
+    // download wrote: the first of them is this download's record.
+    int32_t ReceiveOwedRecord() {
         Receiver receiver(line_, clock_);
-        auto take = [this](const uint8_t* bytes, size_t count) { return TakeBytes(bytes, count); };
+        if (receiver.Drain(Taker())) return outcome_;
+        ledger_.DropExpired(clock_.NowMs());
+        if (!ledger_.OwesOnlyRecordsOf(store_)) return AskForRecord();
+        return Receive(receiver);
+    }
+
+    int32_t AskForRecord() {
+        if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+            state_.result = *ending;
+            return kDownloadFailed;
+        }
+        if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
+        line_.AbortPending();
+        Send(lastSent_);
+        Receiver receiver(line_, clock_);
+        return Receive(receiver);
+    }
+
+    int32_t Receive(Receiver& receiver) {
         while (failedAttempts_ < protocol::kFailedAttemptsBeforeGivingUp) {
-            const PassResult pass = receiver.RunPass(take);
+            const PassResult pass = receiver.RunPass(Taker());
             if (pass == PassResult::Answered) return outcome_;
             if (const auto ending = EndingCode(pass)) {
                 state_.result = *ending;
@@ -110,56 +138,40 @@ private:
         return kDownloadFailed;
     }
 
+    // The last message goes out again: a command asks for the next record,
+    // a NAK for the same one again.
     void CountTimeout() {
         if (kind_.timeoutSetsCode) state_.result = code::kTimeout;
-        if (++failedAttempts_ == protocol::kTimeoutsBeforeResend) WriteText(line_, lastSent_);
-    }
-
-    bool TakeBytes(const uint8_t* bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (bytes[i] != protocol::kCarriageReturn)
-                record_.Append(bytes[i]);
-            else if (TakeCompleteLine())
-                return true;
-        }
-        return false;
+        if (++failedAttempts_ == protocol::kTimeoutsBeforeResend) Send(lastSent_, lastSentAsksAgainFor_);
     }
 
     // True when the line ends the download.
-    bool TakeCompleteLine() {
-        const std::string_view line = record_.Bytes();
-        if (record_.Overflowed()) return Refuse();
-        if (BeginsWith(line, protocol::kAck)) return TakeAcknowledgement(line);
-        if (BeginsWith(line, protocol::kOver)) return Finish(kNoMoreRecords);
-        state_.result = code::kSuccess;
-        if (line.size() < protocol::kReceivedFramingLength || !ReceivedChecksumMatches(line)) return Refuse();
-        Accept(line);
+    bool TakeLine(const ReplyLine& line) {
+        if (line.leadIn) {
+            failedAttempts_ = 0;
+            return false;
+        }
+        const RecordVerdict verdict = JudgeRecordLine(line.bytes, line.tooLong);
+        if (verdict.kind == RecordVerdict::Kind::Refused) return Refuse(line.owed.answerId);
+        ledger_.AnswerTaken(line.owed.answerId);
+        if (verdict.kind == RecordVerdict::Kind::End) return Finish(kNoMoreRecords);
+        Accept(verdict.text);
         return Finish(kRecordReceived);
     }
 
-    // The terminal's ACK is dropped; what followed it on the line starts the
-    // next line.
-    bool TakeAcknowledgement(std::string_view line) {
-        failedAttempts_ = 0;
-        const std::string rest(UpToNul(line.substr(std::string_view(protocol::kAck).size())));
-        record_.Assign(rest);
-        if (BeginsWith(rest, protocol::kOver)) return Finish(kNoMoreRecords);
-        return false;
-    }
-
-    void Accept(std::string_view line) {
+    void Accept(std::string_view text) {
         state_.ClearTexts();
-        const std::string_view text = ReceivedRecordText(line);
         state_.data.assign(text);
         SplitIntoFields(text, state_.fields);
     }
 
-    // A corrupted line: asked for again, never kept.
-    bool Refuse() {
-        Send(protocol::kRefuseRecord);
+    // A corrupted line: asked for again, never kept. While the terminal still
+    // owes another record, its "send that again" would be ambiguous, so the
+    // refusal is only counted.
+    bool Refuse(uint64_t refusedAnswer) {
+        if (!ledger_.Owes()) Send(protocol::kRefuseRecord, refusedAnswer);
         ++failedAttempts_;
         state_.result = code::kTransferError;
-        record_.Clear();
         return false;
     }
 
@@ -169,17 +181,20 @@ private:
         return true;
     }
 
-    void Send(std::string message) {
+    void Send(std::string message, std::optional<uint64_t> askingAgainFor = {}) {
         lastSent_ = std::move(message);
-        WriteText(line_, lastSent_);
+        SendOwing(line_, clock_, ledger_, lastSent_, ReplyKind::Record, store_, false, askingAgainFor);
+        lastSentAsksAgainFor_ = askingAgainFor;
     }
 
     SerialLine& line_;
     Clock& clock_;
+    ReplyLedger& ledger_;
     ComponentState& state_;
     const DownloadKind& kind_;
-    BoundedLine record_{protocol::kMaxRecordLineLength};
+    Store store_;
     std::string lastSent_;
+    std::optional<uint64_t> lastSentAsksAgainFor_;  // a NAK: the answer it asks for again
     int failedAttempts_ = 0;
     int32_t outcome_ = kDownloadFailed;
 };
@@ -215,55 +230,65 @@ std::string SentRecordLine(std::string text) {
 
 class RecordUpload {
 public:
-    RecordUpload(SerialLine& line, Clock& clock, ComponentState& state, std::string recordLine)
-        : line_(line), clock_(clock), state_(state), recordLine_(std::move(recordLine)) {}
+    RecordUpload(SerialLine& line, Clock& clock, ReplyLedger& ledger, ComponentState& state,
+                 std::string recordLine)
+        : line_(line), clock_(clock), ledger_(ledger), state_(state), recordLine_(std::move(recordLine)) {}
 
     // Sends the record until the terminal takes it, refuses it as full, or
-    // the attempts run out.
+    // the attempts run out. A copy goes out again only when the terminal
+    // refused the last one or stayed silent long enough that it cannot have
+    // received it, so a late acknowledgement never leaves two copies stored.
     int32_t Run() {
         Receiver receiver(line_, clock_);
-        auto take = [this](const uint8_t* bytes, size_t count) { return TakeBytes(bytes, count); };
-        while (failedAttempts_ < protocol::kFailedAttemptsBeforeGivingUp) {
-            line_.WriteAndDrain(Bytes(recordLine_), recordLine_.size());
-            reply_.Clear();
+        auto take = [this](const uint8_t* bytes, size_t count) {
+            return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeReply(line); });
+        };
+        // An announcement written twice is answered twice: that second
+        // answer is waited for before the record goes out, never taken for
+        // the record's.
+        if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+            state_.result = *ending;
+            return kNotStored;
+        }
+        SendCopy();
+        while (!GivingUp()) {
             const PassResult pass = receiver.RunPass(take);
             if (pass == PassResult::Answered) return outcome_;
             if (const auto ending = EndingCode(pass)) {
                 state_.result = *ending;
                 return kNotStored;
             }
-            if (pass == PassResult::TimedOut) {
-                state_.result = code::kTimeout;
-                ++failedAttempts_;
-            }
+            if (pass == PassResult::BytesTaken) silentWaits_ = 0;
+            if (pass == PassResult::TimedOut) CountSilentWait();
         }
         return kNotStored;
     }
 
 private:
-    static const uint8_t* Bytes(const std::string& text) {
-        return reinterpret_cast<const uint8_t*>(text.data());
+    void SendCopy() {
+        SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
+        silentWaits_ = 0;
     }
 
-    bool TakeBytes(const uint8_t* bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (bytes[i] != protocol::kCarriageReturn)
-                reply_.Append(bytes[i]);
-            else if (TakeReply())
-                return true;
-        }
-        return false;
+    void CountSilentWait() {
+        state_.result = code::kTimeout;
+        if (++silentWaits_ < protocol::kSilentWaitsBeforeNextCopy) return;
+        failedAttempts_ += protocol::kFailedAttemptsOfAnUnansweredCopy;
+        if (!GivingUp()) SendCopy();
     }
 
-    bool TakeReply() {
-        if (!reply_.Overflowed() && BeginsWith(reply_.Bytes(), protocol::kAck))
-            return Finish(code::kSuccess, kStored);
-        if (!reply_.Overflowed() && BeginsWith(reply_.Bytes(), protocol::kFull))
-            return Finish(code::kMemoryFull, kNotStored);
+    bool GivingUp() const { return failedAttempts_ >= protocol::kFailedAttemptsBeforeGivingUp; }
+
+    // True when the reply ends the upload.
+    bool TakeReply(const ReplyLine& line) {
+        if (!line.tooLong && BeginsWith(line.bytes, protocol::kAck)) return Finish(code::kSuccess, kStored);
+        if (!line.tooLong && BeginsWith(line.bytes, protocol::kFull)) return Finish(code::kMemoryFull, kNotStored);
         state_.result = code::kTransferError;
-        WriteText(line_, recordLine_);
         ++failedAttempts_;
-        reply_.Clear();
+        if (GivingUp()) return Finish(code::kTransferError, kNotStored);
+        // A copy still on its way will be answered; only the last one refused
+        // calls for the next.
+        if (!ledger_.Owes()) SendCopy();
         return false;
     }
 
@@ -275,21 +300,22 @@ private:
 
     SerialLine& line_;
     Clock& clock_;
+    ReplyLedger& ledger_;
     ComponentState& state_;
     const std::string recordLine_;
-    BoundedLine reply_{protocol::kMaxRecordLineLength};
     int failedAttempts_ = 0;
+    int silentWaits_ = 0;
     int32_t outcome_ = kNotStored;
 };
 
 }  // namespace
 
 int32_t TerminalLink::GetDocumentRecord(int32_t document) {
-    return RecordDownload(line_, clock_, state_, kDocumentDownload).Run(document);
+    return RecordDownload(line_, clock_, ledger_, state_, kDocumentDownload).Run(document);
 }
 
 int32_t TerminalLink::GetDatabaseRecord(int32_t database) {
-    return RecordDownload(line_, clock_, state_, kDatabaseDownload).Run(database);
+    return RecordDownload(line_, clock_, ledger_, state_, kDatabaseDownload).Run(database);
 }
 
 int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
@@ -325,7 +351,7 @@ int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
         if (state_.result != code::kPortError) state_.result = code::kCannotEnterLoadMode;
         return kNotStored;
     }
-    return RecordUpload(line_, clock_, state_, std::move(recordLine)).Run();
+    return RecordUpload(line_, clock_, ledger_, state_, std::move(recordLine)).Run();
 }
 
 int32_t TerminalLink::FinishLoad() {

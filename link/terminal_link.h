@@ -1,7 +1,9 @@
 // The terminal link: opening the port (with the infrared adapter of the
 // cradle when asked), the command exchange, the short queries and the record
 // transfers. Written once against SerialLine and Clock; every operation
-// leaves its outcome in the ComponentState it was given.
+// leaves its outcome in the ComponentState it was given. Between calls the
+// link keeps only the replies the terminal still owes and the records they
+// brought for later downloads (ReplyLedger).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include "core/component_state.h"
 #include "core/connection_settings.h"
 #include "link/pace.h"
+#include "link/reply_ledger.h"
 #include "link/serial_line.h"
 
 namespace quill {
@@ -53,6 +56,8 @@ private:
     const LocalTimeSource& localTime_;
     ComponentState& state_;
     Pace pace_ = Pace::Standard;
+    ReplyLedger ledger_;
+    std::string lastPortName_;  // of the last open, for the ledger
 };
 
 }  // namespace quill

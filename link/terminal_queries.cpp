@@ -128,14 +128,19 @@ int32_t TerminalLink::GetDatabaseCount(int32_t database) {
                     kFailedNumber);
 }
 
+// A store the terminal has cleared takes the records held for it along.
 int32_t TerminalLink::ClearDocument(int32_t document) {
-    return RunQuery(*this, state_, NumberedCommand(protocol::kClearDocument, document), AnsweredOk,
-                    kFailedFlag);
+    const int32_t cleared = RunQuery(*this, state_, NumberedCommand(protocol::kClearDocument, document),
+                                     AnsweredOk, kFailedFlag);
+    if (cleared == 1) ledger_.DropHeld(Store{Store::Kind::Document, document});
+    return cleared;
 }
 
 int32_t TerminalLink::ClearTerminalDatabase(int32_t database) {
-    return RunQuery(*this, state_, NumberedCommand(protocol::kClearDatabase, database), DatabaseCleared,
-                    kFailedFlag);
+    const int32_t cleared = RunQuery(*this, state_, NumberedCommand(protocol::kClearDatabase, database),
+                                     DatabaseCleared, kFailedFlag);
+    if (cleared == 1) ledger_.DropHeld(Store{Store::Kind::Database, database});
+    return cleared;
 }
 
 }  // namespace quill

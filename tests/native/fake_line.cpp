@@ -32,10 +32,12 @@ bool FakeLine::Open(const std::string& portName) {
     return true;
 }
 
+// As on Windows, the closed handle takes what was queued with it.
 void FakeLine::Close() {
     if (!open_) return;
     open_ = false;
     ++closes_;
+    DropArrived();
 }
 
 bool FakeLine::Configure(const LineSettings& settings) {
@@ -70,6 +72,7 @@ void FakeLine::Record(const uint8_t* bytes, size_t count, bool drained) {
         if (occurrence <= reply.silentFor) continue;
         Arrive(now + reply.delayMs, reply.bytes, reply.byteGapMs);
     }
+    if (onWrite) onWrite(text);
 }
 
 void FakeLine::Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs) {
@@ -117,6 +120,10 @@ size_t FakeLine::ReadQueued(uint8_t* buffer, size_t capacity) {
 
 void FakeLine::DiscardQueues() {
     ++discards_;
+    DropArrived();
+}
+
+void FakeLine::DropArrived() {
     while (!incoming_.empty() && Arrived(incoming_.front())) incoming_.pop_front();
 }
 

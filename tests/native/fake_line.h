@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -88,6 +89,9 @@ public:
     void QueueAt(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs = 0);
     void ForceWaits(std::initializer_list<ForcedWait> waits) { forced_.insert(forced_.end(), waits); }
     void AttachAdapter(AdapterModel adapter) { adapter_ = std::move(adapter); }
+    // Told of every write after the scripted replies; a terminal model
+    // answers through QueueAt.
+    std::function<void(const std::string& bytes)> onWrite;
 
     // ---- What happened.
     const std::vector<WriteRecord>& Writes() const { return writes_; }
@@ -127,6 +131,7 @@ private:
 
     void Record(const uint8_t* bytes, size_t count, bool drained);
     void Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs);
+    void DropArrived();
     bool Arrived(const Arrival& arrival) const { return arrival.atMs <= clock_.NowMs(); }
 
     VirtualClock& clock_;
