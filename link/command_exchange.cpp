@@ -20,7 +20,7 @@ int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
 
     state_.data.clear();
     state_.result = code::kTimeout;
-    if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+    if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
         state_.result = *ending;
         return 0;
     }
@@ -39,7 +39,7 @@ int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
         });
     };
 
-    Receiver receiver(line_, clock_);
+    Receiver receiver(line_, clock_, pace_);
     int timeouts = 0;
     while (timeouts < protocol::kTimeoutsBeforeGivingUp) {
         const PassResult pass = receiver.RunPass(takeReply);

@@ -1,6 +1,8 @@
 // The receive loop every terminal operation is built from: one wait for a
-// received character and, when the line signals, a short settle and the
-// queued bytes handed over in reads of at most one chunk each.
+// received character and, when the line signals, the queued bytes handed
+// over in reads of at most one chunk each. At the standard pace a short
+// settle comes before the reads; at the fast pace they come at once, and a
+// line that is still arriving is collected over the passes that follow.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <string_view>
 
 #include "core/result_codes.h"
+#include "link/pace.h"
 #include "link/protocol.h"
 #include "link/serial_line.h"
 
@@ -38,8 +41,8 @@ inline std::optional<int32_t> EndingCode(PassResult pass) {
 
 class Receiver {
 public:
-    Receiver(SerialLine& line, Clock& clock)
-        : line_(line), clock_(clock), deadlineMs_(clock.NowMs() + protocol::kReceiveLimitMs) {}
+    Receiver(SerialLine& line, Clock& clock, Pace pace)
+        : line_(line), clock_(clock), pace_(pace), deadlineMs_(clock.NowMs() + protocol::kReceiveLimitMs) {}
 
     // `take(bytes, count)` consumes one read in order and returns true once
     // the operation has its answer. A read that fills a whole chunk is
@@ -52,7 +55,7 @@ public:
             case WaitOutcome::Failed: return PassResult::LineFailed;
             case WaitOutcome::Received: break;
         }
-        clock_.Sleep(protocol::kSettleBeforeReadMs);
+        if (pace_ == Pace::Standard) clock_.Sleep(protocol::kSettleBeforeReadMs);
         bool anyBytes = false;
         if (ReadQueued(take, anyBytes)) return PassResult::Answered;
         return anyBytes ? BytesArrived() : NothingArrived();
@@ -89,6 +92,7 @@ private:
 
     SerialLine& line_;
     Clock& clock_;
+    const Pace pace_;
     const uint64_t deadlineMs_;
     int emptyPassesInARow_ = 0;
 };

@@ -65,9 +65,9 @@ constexpr DownloadKind kDatabaseDownload{protocol::kGetDatabaseRecord, Store::Ki
 
 class RecordDownload {
 public:
-    RecordDownload(SerialLine& line, Clock& clock, ReplyLedger& ledger, ComponentState& state,
+    RecordDownload(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger, ComponentState& state,
                    const DownloadKind& kind)
-        : line_(line), clock_(clock), ledger_(ledger), state_(state), kind_(kind) {}
+        : line_(line), clock_(clock), pace_(pace), ledger_(ledger), state_(state), kind_(kind) {}
 
     int32_t Run(int32_t number) {
         if (const auto outside = RangeCode(number, kind_.numbers)) {
@@ -105,7 +105,7 @@ private:
     // The terminal still owes records of this store, for commands an earlier
     // download wrote: the first of them is this download's record.
     int32_t ReceiveOwedRecord() {
-        Receiver receiver(line_, clock_);
+        Receiver receiver(line_, clock_, pace_);
         if (receiver.Drain(Taker())) return outcome_;
         ledger_.DropExpired(clock_.NowMs());
         if (!ledger_.OwesOnlyRecordsOf(store_)) return AskForRecord();
@@ -113,14 +113,14 @@ private:
     }
 
     int32_t AskForRecord() {
-        if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+        if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
             state_.result = *ending;
             return kDownloadFailed;
         }
         if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
         line_.AbortPending();
         Send(lastSent_);
-        Receiver receiver(line_, clock_);
+        Receiver receiver(line_, clock_, pace_);
         return Receive(receiver);
     }
 
@@ -189,6 +189,7 @@ private:
 
     SerialLine& line_;
     Clock& clock_;
+    const Pace pace_;
     ReplyLedger& ledger_;
     ComponentState& state_;
     const DownloadKind& kind_;
@@ -230,23 +231,28 @@ std::string SentRecordLine(std::string text) {
 
 class RecordUpload {
 public:
-    RecordUpload(SerialLine& line, Clock& clock, ReplyLedger& ledger, ComponentState& state,
+    RecordUpload(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger, ComponentState& state,
                  std::string recordLine)
-        : line_(line), clock_(clock), ledger_(ledger), state_(state), recordLine_(std::move(recordLine)) {}
+        : line_(line),
+          clock_(clock),
+          pace_(pace),
+          ledger_(ledger),
+          state_(state),
+          recordLine_(std::move(recordLine)) {}
 
     // Sends the record until the terminal takes it, refuses it as full, or
     // the attempts run out. A copy goes out again only when the terminal
     // refused the last one or stayed silent long enough that it cannot have
     // received it, so a late acknowledgement never leaves two copies stored.
     int32_t Run() {
-        Receiver receiver(line_, clock_);
+        Receiver receiver(line_, clock_, pace_);
         auto take = [this](const uint8_t* bytes, size_t count) {
             return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeReply(line); });
         };
         // An announcement written twice is answered twice: that second
         // answer is waited for before the record goes out, never taken for
         // the record's.
-        if (const auto ending = SettleOwedReplies(line_, clock_, ledger_)) {
+        if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
             state_.result = *ending;
             return kNotStored;
         }
@@ -300,6 +306,7 @@ private:
 
     SerialLine& line_;
     Clock& clock_;
+    const Pace pace_;
     ReplyLedger& ledger_;
     ComponentState& state_;
     const std::string recordLine_;
@@ -311,11 +318,11 @@ private:
 }  // namespace
 
 int32_t TerminalLink::GetDocumentRecord(int32_t document) {
-    return RecordDownload(line_, clock_, ledger_, state_, kDocumentDownload).Run(document);
+    return RecordDownload(line_, clock_, pace_, ledger_, state_, kDocumentDownload).Run(document);
 }
 
 int32_t TerminalLink::GetDatabaseRecord(int32_t database) {
-    return RecordDownload(line_, clock_, ledger_, state_, kDatabaseDownload).Run(database);
+    return RecordDownload(line_, clock_, pace_, ledger_, state_, kDatabaseDownload).Run(database);
 }
 
 int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
@@ -351,7 +358,7 @@ int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
         if (state_.result != code::kPortError) state_.result = code::kCannotEnterLoadMode;
         return kNotStored;
     }
-    return RecordUpload(line_, clock_, ledger_, state_, std::move(recordLine)).Run();
+    return RecordUpload(line_, clock_, pace_, ledger_, state_, std::move(recordLine)).Run();
 }
 
 int32_t TerminalLink::FinishLoad() {

@@ -94,14 +94,14 @@ uint64_t SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::str
     return ledger.Owe(kind, store, clock.NowMs(), sameAnswerAs);
 }
 
-std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, ReplyLedger& ledger) {
+std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger) {
     auto file = [&](const uint8_t* bytes, size_t count) {
         return ledger.Take(bytes, count, [&](const ReplyLine& reply) {
             ledger.File(reply);
             return false;
         });
     };
-    Receiver receiver(line, clock);
+    Receiver receiver(line, clock, pace);
     receiver.Drain(file);
     ledger.DropExpired(clock.NowMs());
     while (ledger.Owes()) {

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "link/bounded_line.h"
+#include "link/pace.h"
 #include "link/protocol.h"
 #include "link/reply_class.h"
 #include "link/serial_line.h"
@@ -133,6 +134,6 @@ uint64_t SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::str
 // owed until it comes or its time is over, and puts it where it belongs (a
 // record held for its store, anything else dropped); then nothing is owed and
 // nothing queued. The result code when the line failed meanwhile.
-std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, ReplyLedger& ledger);
+std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger);
 
 }  // namespace quill

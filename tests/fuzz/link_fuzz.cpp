@@ -1,8 +1,8 @@
 // The receive path under whatever the line may do: the fuzzer picks the
-// operations, the time between them, the outcome of waits, and either raw
-// bytes at chosen times or how a terminal that answers every line in turn
-// delays, splits, drops or prefixes its replies. Checked after every
-// operation:
+// operations, the time between them, the pace of each open, the outcome of
+// waits, and either raw bytes at chosen times or how a terminal that answers
+// every line in turn delays, splits, drops or prefixes its replies. Checked
+// after every operation:
 //   - it ended in bounded virtual time, with a known result code, and its
 //     texts fit their buffers (reads and writes inside buffers: the
 //     sanitizers);
@@ -217,7 +217,9 @@ private:
                 if (terminal_ && terminal_->ReplyComingIn()) terminal_->beyondPromise = true;
                 // Another port is another terminal, which the model is not.
                 const int32_t port = terminal_ ? 0 : fuzz_.ConsumeIntegralInRange(0, 1);
-                value = link.OpenPort(ConnectionSettings{port, 0, 0});
+                // Either pace keeps every promise checked here.
+                const int32_t fast = fuzz_.ConsumeBool() ? kFastExchangeOn : 0;
+                value = link.OpenPort(ConnectionSettings{port, 0, 0, fast});
                 mayHaveLost_ = true;  // what was queued went with the closed port
                 break;
             }

@@ -155,10 +155,12 @@ private:
 };
 
 // A terminal link on the fake line, its port open without an adapter unless
-// the test says otherwise.
+// the test says otherwise, at the standard pace unless it asks for another.
 struct LinkBench {
-    explicit LinkBench(bool openPort = true) {
-        if (openPort) link.OpenPort(ConnectionSettings{});
+    explicit LinkBench(bool openPort = true, Pace pace = Pace::Standard) {
+        ConnectionSettings settings;
+        settings.FastExchange = pace == Pace::Fast ? kFastExchangeOn : 0;
+        if (openPort) link.OpenPort(settings);
     }
 
     VirtualClock clock;
