@@ -103,13 +103,32 @@ private:
     }
 
     // The terminal still owes records of this store, for commands an earlier
-    // download wrote: the first of them is this download's record.
+    // download wrote: the first of them is this download's record. When what
+    // comes is no record (an earlier download's refusal answered with ERR,
+    // say), this download asks the terminal anew: asking again with NAK
+    // would only be answered the same way, call after call.
     int32_t ReceiveOwedRecord() {
+        if (const auto outcome = ReceiveEarlierReplies()) return *outcome;
+        failedAttempts_ = 0;
+        state_.result = code::kTimeout;
+        return AskForRecord();
+    }
+
+    // The outcome, or nothing when the replies still owed brought no record
+    // of this store and the download must ask the terminal itself.
+    std::optional<int32_t> ReceiveEarlierReplies() {
+        receivingEarlierReplies_ = true;
+        std::optional<int32_t> outcome;
         Receiver receiver(line_, clock_, pace_);
-        if (receiver.Drain(Taker())) return outcome_;
-        ledger_.DropExpired(clock_.NowMs());
-        if (!ledger_.OwesOnlyRecordsOf(store_)) return AskForRecord();
-        return Receive(receiver);
+        if (receiver.Drain(Taker())) {
+            outcome = outcome_;
+        } else {
+            ledger_.DropExpired(clock_.NowMs());
+            if (ledger_.OwesOnlyRecordsOf(store_)) outcome = Receive(receiver);
+        }
+        receivingEarlierReplies_ = false;
+        if (std::exchange(earlierReplyRefused_, false)) return std::nullopt;
+        return outcome;
     }
 
     int32_t AskForRecord() {
@@ -169,6 +188,10 @@ private:
     // owes another record, its "send that again" would be ambiguous, so the
     // refusal is only counted.
     bool Refuse(uint64_t refusedAnswer) {
+        if (receivingEarlierReplies_) {
+            earlierReplyRefused_ = true;
+            return true;
+        }
         if (!ledger_.Owes()) Send(protocol::kRefuseRecord, refusedAnswer);
         ++failedAttempts_;
         state_.result = code::kTransferError;
@@ -198,6 +221,8 @@ private:
     std::optional<uint64_t> lastSentAsksAgainFor_;  // a NAK: the answer it asks for again
     int failedAttempts_ = 0;
     int32_t outcome_ = kDownloadFailed;
+    bool receivingEarlierReplies_ = false;  // replies owed to an earlier download's lines
+    bool earlierReplyRefused_ = false;
 };
 
 // ---- Sent record lines: text without LF, checksum high, checksum low, CR.

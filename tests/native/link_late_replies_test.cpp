@@ -99,6 +99,19 @@ TEST(LateReplies, TheAnswerToTheFinalRefusalIsHeldForItsDocumentNotTakenByTheNex
     EXPECT_EQ(bench.line.Writes().size(), writes) << "a held record needs no command";
 }
 
+TEST(LateReplies, ADownloadAfterOneWhoseRefusalsWereAnsweredWithErrAsksTheTerminalAnew) {
+    LinkBench bench;
+    bench.line.Reply(ScriptedReply{kGdf1, "#bad\x01\x02\r", 20, 0, 1});
+    bench.line.Reply(ScriptedReply{kGdf1, ReceivedLine("D1-1"), 20, 0, 2});
+    bench.line.Reply("NAK\r", "ERR\r");
+    EXPECT_EQ(GetData(bench, 1), (Pull{-1, ""}));
+    EXPECT_EQ(bench.state.result, code::kTransferError);
+    // The ERR owed for the last refusal is no record: the next download asks
+    // with its command instead of refusing that ERR again.
+    EXPECT_EQ(GetData(bench, 1), (Pull{1, "D1-1"}));
+    EXPECT_EQ(bench.line.WritesOf(kGdf1), 2);
+}
+
 TEST(LateReplies, ALateAnswerToAQueryIsNotTheNextQuerysReply) {
     LinkBench bench;
     // The serial number comes 250 ms after each GSN, just before the ACK to
@@ -281,6 +294,21 @@ TEST(Upload, ARefusalOfACopyWhileAnotherIsOnItsWayWaitsForThatOne) {
     bench.line.Reply(ScriptedReply{record, "ACK\r", 230, 0, 2});
     bench.state.fields = {"A", "", "", "", "", ""};
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
+    EXPECT_EQ(bench.line.WritesOf(record), 2);
+}
+
+TEST(Upload, TwoRefusalsOfOneCopyInOneReadSendOneMoreCopy) {
+    // A line cut in two by noise on its way is refused twice; the second
+    // refusal was read before the next copy went out, so it is not that
+    // copy's answer and calls for no third copy.
+    LinkBench bench;
+    const std::string record = SentLine("A\t");
+    bench.line.Reply("PDB2\r", "ACK\r");
+    bench.line.Reply(ScriptedReply{record, "NAK\rNAK\r", 20, 0, 1});
+    bench.line.Reply(ScriptedReply{record, "ACK\r", 20, 0, 2});
+    bench.state.fields = {"A", "", "", "", "", ""};
+    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
+    EXPECT_EQ(bench.state.result, code::kSuccess);
     EXPECT_EQ(bench.line.WritesOf(record), 2);
 }
 
