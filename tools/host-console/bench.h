@@ -13,8 +13,8 @@
 
 namespace quill::console {
 
-// Runs `count` records each way at each pace (the terminal's document 1
-// needs twice `count`). False, with `error` set, when the component cannot
+// Runs `count` records each way at the standard pace and ten times as many
+// at the fast one (the terminal's document 1 needs eleven times `count`). False, with `error` set, when the component cannot
 // change its pace or reach the terminal; false too when a record did not
 // move.
 bool RunBench(ScriptObject& object, LONG count, const std::function<void(const std::wstring&)>& print,
