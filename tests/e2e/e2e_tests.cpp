@@ -74,27 +74,34 @@ TEST(Queries, UpdateTimeSendsTheLocalClock) {
     EXPECT_EQ(script.Data(), "20" + sent) << "the terminal keeps the clock it was sent";
 }
 
+// A method of a table row: with its number, or without when the row has
+// kNoParameter.
+constexpr LONG kNoParameter = -100;
+LONG CallRow(Script& script, const char* method, LONG number) {
+    return number == kNoParameter ? script.Call(method) : script.Call(method, number);
+}
+
 TEST(Queries, UnexpectedAnswersLeaveTheirCodes) {
     Script script(kOddTerminal);
     ASSERT_EQ(script.Call("Attach"), 1);
     struct Case {
         const char* sentence;
         const char* method;
-        LONG number;  // -100: no parameter
+        LONG number;  // or kNoParameter
         LONG value, result;
         const char* data;
     };
     const Case cases[] = {
-        {"a ping answered NAK still finds the terminal", "Ping", -100, 1, 0, "NAK"},
-        {"a 13-character clock is no clock", "GetTime", -100, 0, 16, "2024010212304"},
-        {"a negative free memory is passed on", "GetFreeMem", -100, -5, 0, "-5"},
+        {"a ping answered NAK still finds the terminal", "Ping", kNoParameter, 1, 0, "NAK"},
+        {"a 13-character clock is no clock", "GetTime", kNoParameter, 0, 16, "2024010212304"},
+        {"a negative free memory is passed on", "GetFreeMem", kNoParameter, -5, 0, "-5"},
         {"a negative count is a broken database", "GetDataCount", 1, -1, 10, "-1"},
         {"an empty document counts 0", "GetDataCount", 0, 0, 0, "0"},
         {"ERR to clearing a database", "ClearDatabase", 2, 0, 29, "ERR"},
         {"ERR to clearing a document", "ClearDoc", 2, 0, 15, "ERR"},
     };
     for (const auto& c : cases) {
-        const LONG value = c.number == -100 ? script.Call(c.method) : script.Call(c.method, c.number);
+        const LONG value = CallRow(script, c.method, c.number);
         EXPECT_EQ(value, c.value) << c.sentence;
         EXPECT_EQ(script.Result(), c.result) << c.sentence;
         EXPECT_EQ(script.Data(), c.data) << c.sentence;
@@ -402,16 +409,16 @@ TEST(TrickledReplies, RepliesThatComeByteByByteReachTheCallsTheyAnswer) {
     struct Case {
         const char* sentence;
         const char* method;
-        LONG number;  // -100: no parameter
+        LONG number;  // or kNoParameter
         std::string data;
     };
     const Case cases[] = {
-        {"a serial number, 8 ms a byte", "GetSN", -100, "SN-TRICKLE"},
+        {"a serial number, 8 ms a byte", "GetSN", kNoParameter, "SN-TRICKLE"},
         {"a record, 4 ms a byte", "GetData", 2, GeneratedRecord("DOC", 2, 0)},
         {"and the next", "GetData", 2, GeneratedRecord("DOC", 2, 1)},
     };
     for (const auto& c : cases) {
-        const LONG value = c.number == -100 ? script.Call(c.method) : script.Call(c.method, c.number);
+        const LONG value = CallRow(script, c.method, c.number);
         EXPECT_EQ(value, 1) << c.sentence;
         EXPECT_EQ(script.Result(), 0) << c.sentence;
         EXPECT_EQ(script.Data(), c.data) << c.sentence;

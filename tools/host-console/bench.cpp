@@ -179,34 +179,42 @@ private:
         }
     }
 
-    void TimePull(int pace) {
-        const auto data = object_.FindProperty(L"Data");
+    // Times the records of one pace: `moveOne(i)` moves record i and gives
+    // the bytes it put on the line, or nothing when it did not move. The
+    // count of records moved.
+    template <class MoveOne>
+    LONG TimeRecords(int pace, Operation& operation, MoveOne&& moveOne) {
         const LONG count = RecordsAt(pace, count_);
         double bytes = 0;
-        LONG pulled = 0;
+        LONG moved = 0;
         const Stopwatch watch;
-        for (; pulled < count; ++pulled) {
-            if (Call(L"GetData", {ScriptValue::Number(kPulledDocument)}).value_or(-1) != 1) break;
-            // GDF, the digit and CR; the lead byte, the record, two checksum bytes and CR.
-            bytes += 5 + 1 + object_.Get(data->number).text.size() + 3;
+        for (; moved < count; ++moved) {
+            const std::optional<double> lineBytes = moveOne(moved);
+            if (!lineBytes) break;
+            bytes += *lineBytes;
         }
-        Pulled().at[pace].Add(watch, pulled, bytes);
+        operation.at[pace].Add(watch, moved, bytes);
+        return moved;
+    }
+
+    void TimePull(int pace) {
+        const auto data = object_.FindProperty(L"Data");
+        TimeRecords(pace, Pulled(), [&](LONG) -> std::optional<double> {
+            if (Call(L"GetData", {ScriptValue::Number(kPulledDocument)}).value_or(-1) != 1) return std::nullopt;
+            // GDF, the digit and CR; the lead byte, the record, two checksum bytes and CR.
+            return 5 + 1 + object_.Get(data->number).text.size() + 3;
+        });
     }
 
     void TimeLoad(int pace) {
         const auto field1 = object_.FindProperty(L"Field1");
-        const LONG count = RecordsAt(pace, count_);
-        double bytes = 0;
-        LONG loaded = 0;
-        const Stopwatch watch;
-        for (; loaded < count; ++loaded) {
-            const std::wstring text = L"4600000" + std::to_wstring(100000 + loadedBefore_ + loaded) + L"\tBench goods";
+        const LONG loaded = TimeRecords(pace, Loaded(), [&](LONG i) -> std::optional<double> {
+            const std::wstring text = L"4600000" + std::to_wstring(100000 + loadedBefore_ + i) + L"\tBench goods";
             object_.Set(field1->number, ScriptValue::Text(text));
-            if (Call(L"PutRecord", {ScriptValue::Number(kLoadedDatabase)}).value_or(0) != 1) break;
+            if (Call(L"PutRecord", {ScriptValue::Number(kLoadedDatabase)}).value_or(0) != 1) return std::nullopt;
             // PDB, the digit and CR; ACK CR; the record, its TAB, two checksum bytes and CR; ACK CR.
-            bytes += 5 + 4 + text.size() + 1 + 3 + 4;
-        }
-        Loaded().at[pace].Add(watch, loaded, bytes);
+            return 5 + 4 + text.size() + 1 + 3 + 4;
+        });
         loadedBefore_ += loaded;
     }
 
