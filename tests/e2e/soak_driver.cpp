@@ -168,6 +168,20 @@ private:
                          Escaped(TerminalBytes(script_.Data())));
         emptyPulls_ = value == 0 ? emptyPulls_ + 1 : 0;
         pulling_ = emptyPulls_ < kEmptyPullsToEnd && pullCalls_ < kMaxPullCalls;
+        ReattachAfterAPortError();
+    }
+
+    // As a script does: a port that failed (code 5; the component closes a
+    // port whose operation would not end) or is closed (code 1) is attached
+    // anew before the next call.
+    void ReattachAfterAPortError() {
+        const LONG result = script_.Result();
+        if (result != 1 && result != 5) return;
+        DWORD ms = 0;
+        script_.Call("Deattach");
+        const LONG value = watchdog_.Time("attach", [this] { return script_.Call("Attach"); }, ms);
+        transcript_.Line("attach " + std::to_string(value) + " " + std::to_string(script_.Result()) + " " +
+                         std::to_string(ms));
     }
 
     void LoadOne() {
@@ -182,6 +196,7 @@ private:
                              std::to_string(value) + " " + std::to_string(script_.Result()) + " " +
                              std::to_string(ms));
             if (value == 1) break;
+            ReattachAfterAPortError();
         }
         ++loaded_;
     }
@@ -193,6 +208,7 @@ private:
             transcript_.Line("finish " + std::to_string(attempt) + " " + std::to_string(value) + " " +
                              std::to_string(script_.Result()) + " " + std::to_string(ms));
             if (value == 1) return;
+            ReattachAfterAPortError();
         }
     }
 

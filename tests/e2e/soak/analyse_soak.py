@@ -194,7 +194,7 @@ class TrafficLog:
 
 
 def read_transcript(path):
-    calls = {"record": [], "pull": [], "load": [], "finish": [], "hang": []}
+    calls = {"record": [], "pull": [], "load": [], "finish": [], "attach": [], "hang": []}
     bound, ended = None, False
     if not os.path.exists(path):
         return calls, bound, ended
@@ -376,8 +376,8 @@ class Soak:
     # ---- hangs
 
     def hangs(self):
-        timed = [(kind, words) for kind in ("pull", "load", "finish") for words in self.calls[kind]]
-        ms_of = {"pull": 3, "load": 4, "finish": 3}
+        timed = [(kind, words) for kind in ("pull", "load", "finish", "attach") for words in self.calls[kind]]
+        ms_of = {"pull": 3, "load": 4, "finish": 3, "attach": 2}
         times = [int(words[ms_of[kind]]) for kind, words in timed]
         slowest = max(times, default=0)
         for kind, words in timed:
@@ -400,8 +400,8 @@ class Soak:
         print("noisy-line soak")
         print("  line     %d bits flipped: %d in %d bytes to the terminal, %d in %d bytes from it" % (
             log.flips["RX"] + log.flips["TX"], log.flips["RX"], len(log.rx.data), log.flips["TX"], len(log.tx.data)))
-        print("  calls    %d in %.0f s, slowest %d ms (bound %s ms); hangs %d" % (
-            calls, total_ms / 1000.0, slowest, self.bound, len(f["hang"].unexplained)))
+        print("  calls    %d in %.0f s, slowest %d ms (bound %s ms); hangs %d; attached anew after a port error %d" % (
+            calls, total_ms / 1000.0, slowest, self.bound, len(f["hang"].unexplained), len(self.calls["attach"])))
         print("  pull     %d calls (%d failed): %d records of document %d given, of %d the terminal sent%s" % (
             pull_calls, pull_failed, pulled, DOCUMENT, pull_total,
             "" if DOCUMENT in log.ended else ", never to its end"))
