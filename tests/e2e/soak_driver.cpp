@@ -178,7 +178,7 @@ private:
         const LONG result = script_.Result();
         if (result != 1 && result != 5) return;
         DWORD ms = 0;
-        script_.Call("Deattach");
+        script_.Proc("Deattach");
         const LONG value = watchdog_.Time("attach", [this] { return script_.Call("Attach"); }, ms);
         transcript_.Line("attach " + std::to_string(value) + " " + std::to_string(script_.Result()) + " " +
                          std::to_string(ms));
