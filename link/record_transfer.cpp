@@ -291,6 +291,7 @@ public:
             }
             if (pass == PassResult::BytesTaken) silentWaits_ = 0;
             if (pass == PassResult::TimedOut) CountSilentWait();
+            if (std::exchange(copyDue_, false) && SendCopyAfterRefusal(receiver, take)) return outcome_;
         }
         return kNotStored;
     }
@@ -299,6 +300,25 @@ private:
     void SendCopy() {
         SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
         silentWaits_ = 0;
+    }
+
+    // The next copy after a refusal goes out once what the terminal sent with
+    // the refusal is in: a record line cut in two on its way is refused twice,
+    // and the second refusal must not be taken for the next copy's answer
+    // (the terminal would store that copy and the one after it). At the
+    // standard pace the settle before each read has gathered it; at the fast
+    // pace the same settle is kept here, for refusals only. True when what
+    // came meanwhile ended the upload.
+    template <class Take>
+    bool SendCopyAfterRefusal(Receiver& receiver, Take& take) {
+        if (pace_ == Pace::Fast) {
+            clock_.Sleep(protocol::kSettleBeforeReadMs);
+            if (receiver.Drain(take)) return true;
+            if (ledger_.Owes()) return false;  // a copy still on its way will be answered
+        }
+        ledger_.ForgetOwed();  // a line begun before this copy cannot be its answer
+        SendCopy();
+        return false;
     }
 
     void CountSilentWait() {
@@ -318,8 +338,8 @@ private:
         ++failedAttempts_;
         if (GivingUp()) return Finish(code::kTransferError, kNotStored);
         // A copy still on its way will be answered; only the last one refused
-        // calls for the next.
-        if (!ledger_.Owes()) SendCopy();
+        // calls for the next, sent once this read has been taken.
+        if (!ledger_.Owes()) copyDue_ = true;
         return false;
     }
 
@@ -337,6 +357,7 @@ private:
     const std::string recordLine_;
     int failedAttempts_ = 0;
     int silentWaits_ = 0;
+    bool copyDue_ = false;  // refused, and nothing else owed: the next copy goes out
     int32_t outcome_ = kNotStored;
 };
 

@@ -297,19 +297,27 @@ TEST(Upload, ARefusalOfACopyWhileAnotherIsOnItsWayWaitsForThatOne) {
     EXPECT_EQ(bench.line.WritesOf(record), 2);
 }
 
-TEST(Upload, TwoRefusalsOfOneCopyInOneReadSendOneMoreCopy) {
+TEST(Upload, TwoRefusalsOfOneCopySendOneMoreCopyAtEitherPace) {
     // A line cut in two by noise on its way is refused twice; the second
-    // refusal was read before the next copy went out, so it is not that
-    // copy's answer and calls for no third copy.
-    LinkBench bench;
-    const std::string record = SentLine("A\t");
-    bench.line.Reply("PDB2\r", "ACK\r");
-    bench.line.Reply(ScriptedReply{record, "NAK\rNAK\r", 20, 0, 1});
-    bench.line.Reply(ScriptedReply{record, "ACK\r", 20, 0, 2});
-    bench.state.fields = {"A", "", "", "", "", ""};
-    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
-    EXPECT_EQ(bench.state.result, code::kSuccess);
-    EXPECT_EQ(bench.line.WritesOf(record), 2);
+    // refusal comes before the next copy goes out, so it is not that copy's
+    // answer and calls for no third copy: whether both refusals come in one
+    // read or, at the fast pace, in two.
+    const struct {
+        Pace pace;
+        uint32_t gapMs;  // between the bytes of the refusals
+    } cases[] = {{Pace::Standard, 0}, {Pace::Fast, 0}, {Pace::Fast, 1}, {Pace::Standard, 1}};
+    for (const auto& c : cases) {
+        LinkBench bench(true, c.pace);
+        const std::string record = SentLine("A\t");
+        bench.line.Reply("PDB2\r", "ACK\r");
+        bench.line.Reply(ScriptedReply{record, "NAK\rNAK\r", 20, c.gapMs, 1});
+        bench.line.Reply(ScriptedReply{record, "ACK\r", 20, 0, 2});
+        bench.state.fields = {"A", "", "", "", "", ""};
+        EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1) << c.gapMs;
+        EXPECT_EQ(bench.state.result, code::kSuccess) << c.gapMs;
+        EXPECT_EQ(bench.line.WritesOf(record), 2) << (c.pace == Pace::Fast ? "fast, gap " : "standard, gap ")
+                                                  << c.gapMs;
+    }
 }
 
 // ---- A record holding a NUL byte.

@@ -104,13 +104,15 @@ const Scenario kScenarios[] = {
          l.Reply(kUploadLine, "FULL\r");
      },
      UploadAB, 140, 40},
+    // The next copy waits the settle after a refusal at either pace, so that
+    // a second refusal of a line cut in two is in before it goes out.
     {"an upload whose first copy is refused",
      [](FakeLine& l) {
          l.Reply("PDB2\r", "ACK\r");
          l.Reply(ScriptedReply{kUploadLine, "NAK\r", 20, 0, 1});
          l.Reply(ScriptedReply{kUploadLine, "ACK\r", 20, 0, 2});
      },
-     UploadAB, 210, 60},
+     UploadAB, 210, 110},
     {"an upload the terminal never answers after its announcement: two copies, each given four waits",
      [](FakeLine& l) { l.Reply("PDB2\r", "ACK\r"); }, UploadAB, 470, 420},
     {"an upload refused at its announcement", [](FakeLine& l) { l.Reply("PDB2\r", "NAK\r"); }, UploadAB, 70, 20},
