@@ -228,6 +228,12 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
 
     PendingIo& wait = *wait_;
     DWORD ignored = 0;
+    // A wait that would not end when an earlier time ran out (seen under
+    // Wine) is still armed: it is waited on again, never a second one started.
+    if (wait.pending) {
+        if (!wait.AwaitCompletion(milliseconds)) return WaitOutcome::TimedOut;
+        return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
+    }
     if (::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin()))
         return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
     if (::GetLastError() != ERROR_IO_PENDING) {
@@ -240,7 +246,7 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
 }
 
 WaitOutcome Win32SerialLine::EndWaitAfterTimeOut() {
-    if (!EndOperation(*wait_, EndWait)) return WaitOutcome::Failed;
+    EndWaitOrKeepItArmed();
     const std::optional<DWORD> queued = QueuedInputBytes();
     if (!queued) return WaitOutcome::Failed;
     // A character may have come just as the time ran out.
@@ -312,6 +318,21 @@ bool Win32SerialLine::FinishWrite() {
     DWORD written = 0;
     write.Collect(port_.get(), written);  // unchecked: a failed write shows as a missing answer
     return true;
+}
+
+// Ends a wait whose time ran out: a changed event mask, then CancelIo. Under
+// Wine neither always reaches it; such a wait is left armed, to be waited on
+// again by the next wait for input (reads and writes have records of their
+// own), rather than the port closed under the script.
+void Win32SerialLine::EndWaitOrKeepItArmed() {
+    PendingIo& wait = *wait_;
+    if (!wait.pending) return;
+    EndWait(port_.get());
+    if (!wait.AwaitCompletion(kEndingLimitMs)) {
+        ::CancelIo(port_.get());  // unchecked: completion tells
+        if (!wait.AwaitCompletion(kEndingLimitMs)) return;
+    }
+    wait.Forget();
 }
 
 // Ends an operation still in progress: first the way that fits it, then

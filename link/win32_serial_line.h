@@ -67,6 +67,7 @@ private:
 
     WaitOutcome AwaitStartedWait(uint32_t milliseconds);
     WaitOutcome EndWaitAfterTimeOut();
+    void EndWaitOrKeepItArmed();
     bool StartWrite(const uint8_t* bytes, size_t count);
     bool FinishWrite();
     bool EndOperation(PendingIo& io, FirstEnding firstEnding);
