@@ -314,7 +314,6 @@ private:
         if (pace_ == Pace::Fast) {
             clock_.Sleep(protocol::kSettleBeforeReadMs);
             if (receiver.Drain(take)) return true;
-            if (ledger_.Owes()) return false;  // a copy still on its way will be answered
         }
         ledger_.ForgetOwed();  // a line begun before this copy cannot be its answer
         SendCopy();

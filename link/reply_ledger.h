@@ -42,10 +42,6 @@ struct OwedReply {
     ReplyKind kind;
     Store store;  // for Record replies: whose record it brings
     uint64_t expiresAtMs;
-    // The read during which its line was written: bytes of that read or an
-    // earlier one were on their way before the line went out, so they cannot
-    // answer it.
-    uint64_t writtenDuringRead;
     // Replies with the same id bring the same record: the answers to a
     // command and to each NAK that asked for that record again.
     uint64_t answerId;
@@ -66,7 +62,7 @@ public:
     // that asks for an answer again. Returns the answer's id.
     uint64_t Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs = {}) {
         const uint64_t answerId = sameAnswerAs ? *sameAnswerAs : ++lastAnswerId_;
-        owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, reads_, answerId, false});
+        owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, answerId, false});
         return answerId;
     }
     // The answer has been taken: further copies of it are dropped as they come.
@@ -93,15 +89,14 @@ public:
     // answer); the lines after that are filed. True when answered.
     template <class OnLine>
     bool Take(const uint8_t* bytes, size_t count, OnLine&& onLine) {
-        ++reads_;
         bool answered = false;
         for (size_t i = 0; i < count; ++i) {
             if (bytes[i] != protocol::kCarriageReturn) {
                 partial_.Append(bytes[i]);
                 continue;
             }
-            if (!OwesAReplyReadBefore()) {
-                partial_.Clear();  // nobody asked for it: an extra answer
+            if (owed_.empty()) {
+                partial_.Clear();  // nobody asked for it
                 continue;
             }
             const std::string line(partial_.Bytes());
@@ -120,17 +115,6 @@ public:
     void File(const ReplyLine& line);
 
 private:
-    // True when a reply is owed that the line just completed may answer. A
-    // copy of an uploaded record sent again while this read is being taken
-    // (after a refusal in it) cannot be answered by bytes already read: a
-    // second refusal in that read (a record line cut in two on its way) is
-    // nobody's, and taking it for the new copy's would send a third copy,
-    // which the terminal would store as well.
-    bool OwesAReplyReadBefore() const {
-        if (owed_.empty()) return false;
-        const OwedReply& oldest = owed_.front();
-        return oldest.kind != ReplyKind::RecordAck || oldest.writtenDuringRead < reads_;
-    }
     ReplyLine CompleteLine(const std::string& line);
     void Hold(Store store, std::string_view text) { held_.emplace_back(store, std::string(text)); }
 
@@ -138,7 +122,6 @@ private:
     BoundedLine partial_{protocol::kMaxReplyLength};
     std::deque<std::pair<Store, std::string>> held_;  // in the order they arrived
     uint64_t lastAnswerId_ = 0;
-    uint64_t reads_ = 0;  // reads taken so far
 };
 
 // Writes a line the terminal answers and notes the reply as owed; with

@@ -65,7 +65,6 @@ private:
     // How an operation in progress is asked to end before CancelIo.
     using FirstEnding = void (*)(HANDLE port);
 
-    WaitOutcome AwaitStartedWait(uint32_t milliseconds);
     WaitOutcome EndWaitAfterTimeOut();
     void EndWaitOrKeepItArmed();
     bool StartWrite(const uint8_t* bytes, size_t count);

@@ -7,7 +7,6 @@ namespace quill {
 namespace {
 
 constexpr uint32_t kSetFontStyle = 0x40;     // DS_SETFONT: a point size and face name follow
-constexpr uint16_t kExtendedSignature = 0xFFFF;
 constexpr uint16_t kOrdinalMark = 0xFFFF;    // a menu or class given by number
 constexpr int32_t kPointsPerInch = 72;
 constexpr int32_t kSampleLength = 26;        // half the sample's 52 letters
