@@ -1,8 +1,9 @@
 // The receive loop every terminal operation is built from: one wait for a
 // received character and, when the line signals, the queued bytes handed
 // over in reads of at most one chunk each. At the standard pace a short
-// settle comes before the reads; at the fast pace they come at once, and a
-// line that is still arriving is collected over the passes that follow.
+// settle comes before the reads; at the fast pace the line reads as the
+// bytes arrive, and a line that is still arriving is collected over the
+// passes that follow.
 #pragma once
 
 #include <cstddef>
@@ -50,15 +51,7 @@ public:
     template <class TakeBytes>
     PassResult RunPass(TakeBytes&& take) {
         if (clock_.NowMs() >= deadlineMs_) return PassResult::OutOfTime;
-        switch (line_.WaitForInput(protocol::kInputWaitMs)) {
-            case WaitOutcome::TimedOut: return PassResult::TimedOut;
-            case WaitOutcome::Failed: return PassResult::LineFailed;
-            case WaitOutcome::Received: break;
-        }
-        if (pace_ == Pace::Standard) clock_.Sleep(protocol::kSettleBeforeReadMs);
-        bool anyBytes = false;
-        if (ReadQueued(take, anyBytes)) return PassResult::Answered;
-        return anyBytes ? BytesArrived() : NothingArrived();
+        return pace_ == Pace::Fast ? RunFastPass(take) : RunStandardPass(take);
     }
 
     // Takes what is queued now, without waiting; true once answered.
@@ -69,6 +62,40 @@ public:
     }
 
 private:
+    // Waits, lets the line settle, then reads what is queued.
+    template <class TakeBytes>
+    PassResult RunStandardPass(TakeBytes& take) {
+        if (const auto ended = PassEndedBy(line_.WaitForInput(protocol::kInputWaitMs))) return *ended;
+        clock_.Sleep(protocol::kSettleBeforeReadMs);
+        bool anyBytes = false;
+        if (ReadQueued(take, anyBytes)) return PassResult::Answered;
+        return anyBytes ? BytesArrived() : NothingArrived();
+    }
+
+    // Reads as the bytes arrive: the line's read that waits hands over the
+    // first chunk, and a full chunk is followed by reads of the rest.
+    template <class TakeBytes>
+    PassResult RunFastPass(TakeBytes& take) {
+        uint8_t chunk[protocol::kReadChunkSize];
+        const SerialLine::ArrivingInput input = line_.ReadArriving(chunk, sizeof chunk, protocol::kInputWaitMs);
+        if (const auto ended = PassEndedBy(input.outcome)) return *ended;
+        if (input.count == 0) return NothingArrived();
+        if (take(chunk, input.count)) return PassResult::Answered;
+        bool moreBytes = false;
+        if (input.count == sizeof chunk && ReadQueued(take, moreBytes)) return PassResult::Answered;
+        return BytesArrived();
+    }
+
+    // How a pass ends when its wait saw no input.
+    static std::optional<PassResult> PassEndedBy(WaitOutcome outcome) {
+        switch (outcome) {
+            case WaitOutcome::TimedOut: return PassResult::TimedOut;
+            case WaitOutcome::Failed: return PassResult::LineFailed;
+            case WaitOutcome::Received: break;
+        }
+        return std::nullopt;
+    }
+
     template <class TakeBytes>
     bool ReadQueued(TakeBytes& take, bool& anyBytes) {
         uint8_t chunk[protocol::kReadChunkSize];

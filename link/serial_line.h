@@ -56,6 +56,23 @@ public:
     // waiting; returns the count read. Bytes beyond `capacity` stay queued.
     virtual size_t ReadQueued(uint8_t* buffer, size_t capacity) = 0;
 
+    // A wait for input and the read that follows it, in one: waits up to
+    // `milliseconds` for a received character, then reads at most `capacity`
+    // bytes, the first as soon as it has come and with it whatever is queued.
+    // Received may come with no bytes (the line signalled with nothing to
+    // read); TimedOut and Failed come with none. By default it is exactly
+    // WaitForInput and then ReadQueued; a platform whose wait for a received
+    // character costs more than a read that waits reads instead.
+    struct ArrivingInput {
+        WaitOutcome outcome;
+        size_t count;
+    };
+    virtual ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) {
+        const WaitOutcome outcome = WaitForInput(milliseconds);
+        if (outcome != WaitOutcome::Received) return {outcome, 0};
+        return {outcome, ReadQueued(buffer, capacity)};
+    }
+
     // Ends outstanding reads and writes; bytes already queued stay queued.
     virtual void AbortPending() = 0;
     // Discards both queues.

@@ -26,9 +26,11 @@ constexpr char kXoffChar = 0x0D;
 // Both queues of the port driver, in bytes.
 constexpr DWORD kQueueSize = 1024;
 
-// Reads return at once with whatever is queued; a write may take 5 ms per
+// Reads return at once with whatever is queued, or, when the line reads as
+// bytes arrive, wait for them up to a total time; a write may take 5 ms per
 // byte plus 50 ms.
-constexpr DWORD kReadInterval = MAXDWORD;
+constexpr DWORD kReadAtOnceInterval = MAXDWORD;
+constexpr DWORD kNoInterval = 0;
 constexpr DWORD kWriteMsPerByte = 5;
 constexpr DWORD kWriteMsExtra = 50;
 
@@ -90,11 +92,14 @@ void EndWait(HANDLE port) { ::SetCommMask(port, kReceivedCharacter); }  // unche
 void EndRead(HANDLE port) { ::PurgeComm(port, PURGE_RXABORT); }         // unchecked: completion tells
 void EndWrite(HANDLE port) { ::PurgeComm(port, PURGE_TXABORT); }        // unchecked: completion tells
 
-COMMTIMEOUTS LineTimeouts() {
+// The port's time-outs: with `readWaitMs` 0 a read returns at once with what
+// is queued; otherwise it returns once it has all it asked for, or after
+// `readWaitMs` with what has come by then.
+COMMTIMEOUTS LineTimeouts(DWORD readWaitMs) {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = kReadInterval;
+    timeouts.ReadIntervalTimeout = readWaitMs == 0 ? kReadAtOnceInterval : kNoInterval;
     timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.ReadTotalTimeoutConstant = readWaitMs;
     timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
     timeouts.WriteTotalTimeoutConstant = kWriteMsExtra;
     return timeouts;
@@ -200,8 +205,9 @@ bool Win32SerialLine::Configure(const LineSettings& settings) {
     // Unchecked: the port took its line settings just now; a mask or time-outs
     // it refused show as failed waits and reads.
     ::SetCommMask(port_.get(), kReceivedCharacter);
-    COMMTIMEOUTS timeouts = LineTimeouts();
+    COMMTIMEOUTS timeouts = LineTimeouts(0);
     ::SetCommTimeouts(port_.get(), &timeouts);
+    readWaitMs_ = 0;
     return true;
 }
 
@@ -276,6 +282,57 @@ size_t Win32SerialLine::ReadQueued(uint8_t* buffer, size_t capacity) {
     const size_t taken = std::min<size_t>(count, wanted);
     std::copy_n(read.bytes.data(), taken, buffer);
     return taken;
+}
+
+// Waits by reading: the first byte is read under the port's read time-outs,
+// which the system ends when the byte comes, then what is queued with it.
+// (Wine polls the line every millisecond while a wait for a received
+// character is pending, at about a millisecond of processor time for each
+// reply; a read that waits costs a fraction of that.)
+SerialLine::ArrivingInput Win32SerialLine::ReadArriving(uint8_t* buffer, size_t capacity,
+                                                        uint32_t milliseconds) {
+    if (!IsOpen() || buffer == nullptr || capacity == 0) return {WaitOutcome::Failed, 0};
+    // A port that cannot tell its queue has gone (an unplugged adapter).
+    const std::optional<DWORD> queued = QueuedInputBytes();
+    if (!queued) return {WaitOutcome::Failed, 0};
+    if (*queued > 0) return {WaitOutcome::Received, ReadQueued(buffer, capacity)};
+    if (milliseconds == 0) return {WaitOutcome::TimedOut, 0};
+    const WaitOutcome outcome = ReadFirstByte(buffer[0], milliseconds);
+    if (outcome != WaitOutcome::Received) return {outcome, 0};
+    return {outcome, 1 + ReadQueued(buffer + 1, capacity - 1)};
+}
+
+// Reads one byte, waiting up to `milliseconds` for it. A read that runs out
+// of time completes with no byte: successfully on Windows, with a time-out
+// error under Wine.
+WaitOutcome Win32SerialLine::ReadFirstByte(uint8_t& byte, DWORD milliseconds) {
+    if (!SetReadWait(milliseconds)) return WaitOutcome::Failed;
+    PendingIo& read = *read_;
+    read.bytes.assign(1, 0);
+    if (!::ReadFile(port_.get(), read.bytes.data(), 1, nullptr, read.Begin()) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+        read.Forget();
+        return WaitOutcome::Failed;
+    }
+    const bool ended = !read.AwaitCompletion(milliseconds + kCompletionSlackMs);
+    if (ended && !EndOperation(read, EndRead)) return WaitOutcome::Failed;
+    DWORD count = 0;
+    const bool succeeded = read.Collect(port_.get(), count);
+    if (count > 0) {
+        byte = read.bytes[0];
+        return WaitOutcome::Received;
+    }
+    const bool timedOut = succeeded || ended || ::GetLastError() == ERROR_TIMEOUT;
+    return timedOut ? WaitOutcome::TimedOut : WaitOutcome::Failed;
+}
+
+// Sets how long a read waits for its first byte, unless it is set already.
+bool Win32SerialLine::SetReadWait(DWORD milliseconds) {
+    if (readWaitMs_ == milliseconds) return true;
+    COMMTIMEOUTS timeouts = LineTimeouts(milliseconds);
+    if (!::SetCommTimeouts(port_.get(), &timeouts)) return false;
+    readWaitMs_ = milliseconds;
+    return true;
 }
 
 void Win32SerialLine::AbortPending() {

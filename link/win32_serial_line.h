@@ -31,6 +31,7 @@ public:
     void WriteAndDrain(const uint8_t* bytes, size_t count) override;
     WaitOutcome WaitForInput(uint32_t milliseconds) override;
     size_t ReadQueued(uint8_t* buffer, size_t capacity) override;
+    ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override;
     void AbortPending() override;
     void DiscardQueues() override;
 
@@ -66,6 +67,8 @@ private:
     using FirstEnding = void (*)(HANDLE port);
 
     WaitOutcome EndWaitAfterTimeOut();
+    WaitOutcome ReadFirstByte(uint8_t& byte, DWORD milliseconds);
+    bool SetReadWait(DWORD milliseconds);
     void EndWaitOrKeepItArmed();
     bool StartWrite(const uint8_t* bytes, size_t count);
     bool FinishWrite();
@@ -78,6 +81,9 @@ private:
     std::unique_ptr<PendingIo> read_;
     std::unique_ptr<PendingIo> write_;
     DWORD writeLimitMs_ = 0;
+    // How long a read waits for its first byte under the port's time-outs;
+    // 0 while reads return at once with what is queued.
+    DWORD readWaitMs_ = 0;
     DCB lineSettings_{};
 };
 

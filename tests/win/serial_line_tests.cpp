@@ -263,6 +263,97 @@ TEST_F(SerialLineTest, AWaitThatTimedOutLeavesNothingBehindForTheNextOne) {
     }
 }
 
+// The fast pace's wait: a read that waits for its first byte under the
+// port's read time-outs, then takes what is queued with it.
+class ReadArrivingTest : public SerialLineTest {
+protected:
+    // Reads as the bytes arrive until `count` have come or the reply limit
+    // runs out; every pass must end as Received or TimedOut.
+    std::vector<uint8_t> Collect(size_t count, uint64_t& firstByteMs) {
+        std::vector<uint8_t> received;
+        const uint64_t start = clock_.NowMs();
+        firstByteMs = 0;
+        while (received.size() < count && clock_.NowMs() - start < kReplyLimitMs) {
+            uint8_t buffer[kReadCapacity];
+            const SerialLine::ArrivingInput input = line_.ReadArriving(buffer, sizeof buffer, kWaitMs);
+            EXPECT_NE(input.outcome, WaitOutcome::Failed);
+            if (input.outcome == WaitOutcome::Failed) break;
+            if (input.count > 0 && received.empty()) firstByteMs = clock_.NowMs() - start;
+            received.insert(received.end(), buffer, buffer + input.count);
+        }
+        return received;
+    }
+};
+
+TEST_F(ReadArrivingTest, AgainstASilentPeerEachReadTimesOutWithNothing) {
+    OpenPeer();
+    for (int pass = 0; pass < 4; ++pass) {
+        SCOPED_TRACE(pass);
+        uint8_t buffer[kReadCapacity];
+        const uint64_t start = clock_.NowMs();
+        const SerialLine::ArrivingInput input = line_.ReadArriving(buffer, sizeof buffer, kWaitMs);
+        const uint64_t elapsed = clock_.NowMs() - start;
+        EXPECT_EQ(input.outcome, WaitOutcome::TimedOut);
+        EXPECT_EQ(input.count, 0u);
+        EXPECT_GE(elapsed, 40u);
+        EXPECT_LT(elapsed, kPromptlyMs);
+    }
+}
+
+TEST_F(ReadArrivingTest, TakesEveryByteInOrderAsItArrives) {
+    struct ArrivalCase {
+        const char* description;
+        const char* request;
+        std::vector<uint8_t> expected;
+        uint32_t notBeforeMs;
+    };
+    std::vector<uint8_t> counted(300);
+    for (size_t i = 0; i < counted.size(); ++i) counted[i] = uint8_t(i);
+    const ArrivalCase cases[] = {
+        {"more than one read holds: the rest comes with the next", "SEND 300\r", counted, 0},
+        {"an answer after several read times: the read that is waiting takes it", "LATER 300 late\r",
+         Bytes("late\r"), 200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        OpenPeer();
+        Send(c.request);
+        uint64_t firstByteMs = 0;
+        EXPECT_EQ(Collect(c.expected.size(), firstByteMs), c.expected);
+        EXPECT_GE(firstByteMs, c.notBeforeMs);
+        uint8_t buffer[kReadCapacity];
+        EXPECT_EQ(line_.ReadQueued(buffer, sizeof buffer), 0u) << "nothing beyond the answer";
+        line_.Close();
+    }
+}
+
+TEST_F(ReadArrivingTest, WritesNoMoreThanItsCapacityAndLeavesTheRestQueued) {
+    constexpr size_t kSmallCapacity = 10;
+    OpenPeer();
+    Send("SEND 20\r");
+    std::vector<uint8_t> buffer(20, kUntouched);
+    const SerialLine::ArrivingInput input = line_.ReadArriving(buffer.data(), kSmallCapacity, kReplyLimitMs);
+    ASSERT_EQ(input.outcome, WaitOutcome::Received);
+    ASSERT_GE(input.count, 1u);
+    ASSERT_LE(input.count, kSmallCapacity);
+    for (size_t i = kSmallCapacity; i < buffer.size(); ++i)
+        ASSERT_EQ(buffer[i], kUntouched) << "written beyond the capacity at " << i;
+    clock_.Sleep(kArrivalMs);
+    uint8_t rest[kReadCapacity];
+    EXPECT_EQ(input.count + line_.ReadQueued(rest, sizeof rest), 20u);
+}
+
+TEST_F(ReadArrivingTest, LeavesTheWaitForACharacterAndTheImmediateReadAsTheyWere) {
+    OpenPeer();
+    uint8_t buffer[kReadCapacity];
+    EXPECT_EQ(line_.ReadArriving(buffer, sizeof buffer, kWaitMs).outcome, WaitOutcome::TimedOut);
+    const uint64_t start = clock_.NowMs();
+    EXPECT_EQ(line_.ReadQueued(buffer, sizeof buffer), 0u);
+    EXPECT_LT(clock_.NowMs() - start, 40u) << "a read of an empty queue waited";
+    Send("ECHO after a read that waited\r");
+    EXPECT_EQ(ReceiveLine(), "after a read that waited");
+}
+
 // The adapter pulled out while the port is open: the wait fails at once,
 // and a terminal operation ends with a port error, not a time-out.
 TEST(UnpluggedSerialLine, EndsWaitsAsFailedAndOperationsWithAPortError) {
@@ -280,6 +371,9 @@ TEST(UnpluggedSerialLine, EndsWaitsAsFailedAndOperationsWithAPortError) {
     EXPECT_EQ(line.WaitForInput(kArrivalMs), WaitOutcome::Failed) << "a wait in progress as it goes";
     EXPECT_LT(clock.NowMs() - start, kArrivalMs + kPromptlyMs);
     EXPECT_EQ(line.WaitForInput(kWaitMs), WaitOutcome::Failed) << "a wait started after it went";
+    uint8_t buffer[kReadCapacity];
+    EXPECT_EQ(line.ReadArriving(buffer, sizeof buffer, kWaitMs).outcome, WaitOutcome::Failed)
+        << "a read that waits, started after it went";
 
     start = clock.NowMs();
     EXPECT_EQ(link.PingTerminal(), 0);
