@@ -266,29 +266,37 @@ size_t Win32SerialLine::ReadQueued(uint8_t* buffer, size_t capacity) {
     const size_t wanted = std::min<size_t>(QueuedInputBytes().value_or(0), capacity);
     if (wanted == 0) return 0;
 
+    const std::optional<FinishedRead> finished = RunRead(static_cast<DWORD>(wanted), kReadLimitMs);
+    if (!finished || finished->endedEarly || !finished->succeeded) return 0;
+    const size_t taken = std::min<size_t>(finished->count, wanted);
+    std::copy_n(read_->bytes.data(), taken, buffer);
+    return taken;
+}
+
+// Reads `wanted` bytes into the read record and awaits the read within
+// `limitMs`; a read still in progress then is ended. Nothing when the read
+// did not start, or could not be ended and the port was closed.
+std::optional<Win32SerialLine::FinishedRead> Win32SerialLine::RunRead(DWORD wanted, DWORD limitMs) {
     PendingIo& read = *read_;
-    read.bytes.resize(wanted);
-    if (!::ReadFile(port_.get(), read.bytes.data(), static_cast<DWORD>(wanted), nullptr, read.Begin()) &&
+    read.bytes.assign(wanted, 0);
+    if (!::ReadFile(port_.get(), read.bytes.data(), wanted, nullptr, read.Begin()) &&
         ::GetLastError() != ERROR_IO_PENDING) {
         read.Forget();
-        return 0;
+        return std::nullopt;
     }
-    if (!read.AwaitCompletion(kReadLimitMs)) {
-        EndOperation(read, EndRead);
-        return 0;
-    }
-    DWORD count = 0;
-    if (!read.Collect(port_.get(), count)) return 0;
-    const size_t taken = std::min<size_t>(count, wanted);
-    std::copy_n(read.bytes.data(), taken, buffer);
-    return taken;
+    FinishedRead finished;
+    finished.endedEarly = !read.AwaitCompletion(limitMs);
+    if (finished.endedEarly && !EndOperation(read, EndRead)) return std::nullopt;
+    finished.succeeded = read.Collect(port_.get(), finished.count);
+    finished.error = finished.succeeded ? ERROR_SUCCESS : ::GetLastError();
+    return finished;
 }
 
 // Waits by reading: the first byte is read under the port's read time-outs,
 // which the system ends when the byte comes, then what is queued with it.
-// (Wine polls the line every millisecond while a wait for a received
-// character is pending, at about a millisecond of processor time for each
-// reply; a read that waits costs a fraction of that.)
+// (Under Wine a wait for a received character costs about a millisecond of
+// processor time for each reply, however short the wait; a read that waits
+// costs a fraction of that.)
 SerialLine::ArrivingInput Win32SerialLine::ReadArriving(uint8_t* buffer, size_t capacity,
                                                         uint32_t milliseconds) {
     if (!IsOpen() || buffer == nullptr || capacity == 0) return {WaitOutcome::Failed, 0};
@@ -307,22 +315,13 @@ SerialLine::ArrivingInput Win32SerialLine::ReadArriving(uint8_t* buffer, size_t 
 // error under Wine.
 WaitOutcome Win32SerialLine::ReadFirstByte(uint8_t& byte, DWORD milliseconds) {
     if (!SetReadWait(milliseconds)) return WaitOutcome::Failed;
-    PendingIo& read = *read_;
-    read.bytes.assign(1, 0);
-    if (!::ReadFile(port_.get(), read.bytes.data(), 1, nullptr, read.Begin()) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
-        read.Forget();
-        return WaitOutcome::Failed;
-    }
-    const bool ended = !read.AwaitCompletion(milliseconds + kCompletionSlackMs);
-    if (ended && !EndOperation(read, EndRead)) return WaitOutcome::Failed;
-    DWORD count = 0;
-    const bool succeeded = read.Collect(port_.get(), count);
-    if (count > 0) {
-        byte = read.bytes[0];
+    const std::optional<FinishedRead> finished = RunRead(1, milliseconds + kCompletionSlackMs);
+    if (!finished) return WaitOutcome::Failed;
+    if (finished->count > 0) {
+        byte = read_->bytes[0];
         return WaitOutcome::Received;
     }
-    const bool timedOut = succeeded || ended || ::GetLastError() == ERROR_TIMEOUT;
+    const bool timedOut = finished->succeeded || finished->endedEarly || finished->error == ERROR_TIMEOUT;
     return timedOut ? WaitOutcome::TimedOut : WaitOutcome::Failed;
 }
 

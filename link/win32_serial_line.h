@@ -63,10 +63,20 @@ private:
         void Forget() { pending = false; }
     };
 
+    // How a read run by RunRead ended: early when it had to be ended after
+    // its time; what the system said of it and the bytes it read.
+    struct FinishedRead {
+        bool endedEarly = false;
+        bool succeeded = false;
+        DWORD error = ERROR_SUCCESS;
+        DWORD count = 0;
+    };
+
     // How an operation in progress is asked to end before CancelIo.
     using FirstEnding = void (*)(HANDLE port);
 
     WaitOutcome EndWaitAfterTimeOut();
+    std::optional<FinishedRead> RunRead(DWORD wanted, DWORD limitMs);
     WaitOutcome ReadFirstByte(uint8_t& byte, DWORD milliseconds);
     bool SetReadWait(DWORD milliseconds);
     void EndWaitOrKeepItArmed();
