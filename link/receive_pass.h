@@ -81,8 +81,7 @@ private:
         if (const auto ended = PassEndedBy(input.outcome)) return *ended;
         if (input.count == 0) return NothingArrived();
         if (take(chunk, input.count)) return PassResult::Answered;
-        bool moreBytes = false;
-        if (input.count == sizeof chunk && ReadQueued(take, moreBytes)) return PassResult::Answered;
+        if (input.count == sizeof chunk && Drain(take)) return PassResult::Answered;
         return BytesArrived();
     }
 

@@ -84,14 +84,14 @@ void ReplyLedger::File(const ReplyLine& line) {
     if (verdict.kind == RecordVerdict::Kind::Record) Hold(line.owed.store, verdict.text);
 }
 
-uint64_t SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
+void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
                    Store store, bool drain, std::optional<uint64_t> sameAnswerAs) {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     if (drain)
         line.WriteAndDrain(data, bytes.size());
     else
         line.Write(data, bytes.size());
-    return ledger.Owe(kind, store, clock.NowMs(), sameAnswerAs);
+    ledger.Owe(kind, store, clock.NowMs(), sameAnswerAs);
 }
 
 std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger) {
@@ -108,7 +108,6 @@ std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pa
         if (const auto ending = EndingCode(receiver.RunPass(file))) return ending;
         ledger.DropExpired(clock.NowMs());
     }
-    ledger.ForgetOwed();
     return std::nullopt;
 }
 

@@ -59,11 +59,10 @@ struct ReplyLine {
 class ReplyLedger {
 public:
     // Notes a reply owed for a line written now; `sameAnswerAs` for a line
-    // that asks for an answer again. Returns the answer's id.
-    uint64_t Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs = {}) {
+    // that asks for an answer again.
+    void Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs = {}) {
         const uint64_t answerId = sameAnswerAs ? *sameAnswerAs : ++lastAnswerId_;
         owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, answerId, false});
-        return answerId;
     }
     // The answer has been taken: further copies of it are dropped as they come.
     void AnswerTaken(uint64_t answerId);
@@ -126,8 +125,7 @@ private:
 
 // Writes a line the terminal answers and notes the reply as owed; with
 // `drain`, waits until the bytes have gone out.
-// Returns the answer's id (see ReplyLedger::Owe).
-uint64_t SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
+void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
                    Store store = {}, bool drain = false, std::optional<uint64_t> sameAnswerAs = {});
 
 // Before a command goes out: takes what is queued, waits for each reply still

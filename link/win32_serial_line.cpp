@@ -233,26 +233,28 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
     if (*queued > 0) return WaitOutcome::Received;
 
     PendingIo& wait = *wait_;
-    DWORD ignored = 0;
     // A wait that would not end when an earlier time ran out (seen under
     // Wine) is still armed: it is waited on again, never a second one started.
     if (wait.pending) {
         if (!wait.AwaitCompletion(milliseconds)) return WaitOutcome::TimedOut;
-        return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
+    } else if (!::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin())) {
+        if (::GetLastError() != ERROR_IO_PENDING) {
+            wait.Forget();
+            return WaitOutcome::Failed;
+        }
+        if (!wait.AwaitCompletion(milliseconds)) return EndWaitAfterTimeOut();
     }
-    if (::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin()))
-        return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
-    if (::GetLastError() != ERROR_IO_PENDING) {
-        wait.Forget();
-        return WaitOutcome::Failed;
-    }
-    if (!wait.AwaitCompletion(milliseconds)) return EndWaitAfterTimeOut();
     // A wait that completed with an error is a failed wait, whatever its mask.
+    DWORD ignored = 0;
     return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
 }
 
+// Ends a wait whose time ran out. Under Wine neither a changed event mask nor
+// CancelIo always reaches it; such a wait is left armed, to be waited on again
+// by the next wait for input (reads and writes have records of their own),
+// rather than the port closed under the script.
 WaitOutcome Win32SerialLine::EndWaitAfterTimeOut() {
-    EndWaitOrKeepItArmed();
+    TryToEnd(*wait_, EndWait);  // unchecked: a wait that did not end stays armed
     const std::optional<DWORD> queued = QueuedInputBytes();
     if (!queued) return WaitOutcome::Failed;
     // A character may have come just as the time ran out.
@@ -353,7 +355,6 @@ bool Win32SerialLine::StartWrite(const uint8_t* bytes, size_t count) {
     if (!IsOpen() || bytes == nullptr || count == 0 || !FinishWrite()) return false;
     PendingIo& write = *write_;
     write.bytes.assign(bytes, bytes + count);
-    writeLimitMs_ = WriteLimitMs(count);
     if (!::WriteFile(port_.get(), write.bytes.data(), static_cast<DWORD>(count), nullptr, write.Begin()) &&
         ::GetLastError() != ERROR_IO_PENDING) {
         write.Forget();
@@ -367,7 +368,7 @@ bool Win32SerialLine::StartWrite(const uint8_t* bytes, size_t count) {
 bool Win32SerialLine::FinishWrite() {
     PendingIo& write = *write_;
     if (!write.pending) return true;
-    if (!write.AwaitCompletion(writeLimitMs_)) {
+    if (!write.AwaitCompletion(WriteLimitMs(write.bytes.size()))) {
         EndOperation(write, EndWrite);
         return false;
     }
@@ -376,36 +377,27 @@ bool Win32SerialLine::FinishWrite() {
     return true;
 }
 
-// Ends a wait whose time ran out: a changed event mask, then CancelIo. Under
-// Wine neither always reaches it; such a wait is left armed, to be waited on
-// again by the next wait for input (reads and writes have records of their
-// own), rather than the port closed under the script.
-void Win32SerialLine::EndWaitOrKeepItArmed() {
-    PendingIo& wait = *wait_;
-    if (!wait.pending) return;
-    EndWait(port_.get());
-    if (!wait.AwaitCompletion(kEndingLimitMs)) {
-        ::CancelIo(port_.get());  // unchecked: completion tells
-        if (!wait.AwaitCompletion(kEndingLimitMs)) return;
-    }
-    wait.Forget();
-}
-
-// Ends an operation still in progress: first the way that fits it, then
-// CancelIo; when even that does not end it, the port is closed. True when
-// nothing is in progress any more and the port is still open.
-bool Win32SerialLine::EndOperation(PendingIo& io, FirstEnding firstEnding) {
+// Asks an operation still in progress to end: first the way that fits it,
+// then CancelIo. True when nothing is in progress any more; one that did not
+// end stays pending.
+bool Win32SerialLine::TryToEnd(PendingIo& io, FirstEnding firstEnding) {
     if (!io.pending) return true;
     firstEnding(port_.get());
     if (!io.AwaitCompletion(kEndingLimitMs)) {
         ::CancelIo(port_.get());  // unchecked: completion tells
-        if (!io.AwaitCompletion(kEndingLimitMs)) {
-            ClosePortHandle();
-            return false;
-        }
+        if (!io.AwaitCompletion(kEndingLimitMs)) return false;
     }
     io.Forget();
     return true;
+}
+
+// Ends an operation still in progress; when even CancelIo does not end it,
+// the port is closed. True when nothing is in progress any more and the port
+// is still open.
+bool Win32SerialLine::EndOperation(PendingIo& io, FirstEnding firstEnding) {
+    if (TryToEnd(io, firstEnding)) return true;
+    ClosePortHandle();
+    return false;
 }
 
 // Closing the handle ends what was still in progress on it. A record whose

@@ -79,9 +79,9 @@ private:
     std::optional<FinishedRead> RunRead(DWORD wanted, DWORD limitMs);
     WaitOutcome ReadFirstByte(uint8_t& byte, DWORD milliseconds);
     bool SetReadWait(DWORD milliseconds);
-    void EndWaitOrKeepItArmed();
     bool StartWrite(const uint8_t* bytes, size_t count);
     bool FinishWrite();
+    bool TryToEnd(PendingIo& io, FirstEnding firstEnding);
     bool EndOperation(PendingIo& io, FirstEnding firstEnding);
     void ClosePortHandle();
     std::optional<DWORD> QueuedInputBytes();
@@ -90,7 +90,6 @@ private:
     std::unique_ptr<PendingIo> wait_;
     std::unique_ptr<PendingIo> read_;
     std::unique_ptr<PendingIo> write_;
-    DWORD writeLimitMs_ = 0;
     // How long a read waits for its first byte under the port's time-outs;
     // 0 while reads return at once with what is queued.
     DWORD readWaitMs_ = 0;
