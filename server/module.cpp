@@ -29,8 +29,6 @@ std::array<ClassEntry, 1> classTable = {{
     {__uuidof(AddIn), IDR_REGISTRATION_SCRIPT, &AddInObject::Create, nullptr},
 }};
 
-HMODULE thisModule = nullptr;
-
 // Guards filling the cached factories, so two threads never make two.
 win::critical_section factoryCacheGuard;
 
@@ -57,15 +55,15 @@ void ReleaseCachedFactories() {
 // library.
 HRESULT RegisterModule() {
     for (const ClassEntry& entry : classTable)
-        QUILL_RETURN_IF_FAILED(RunModuleScript(thisModule, entry.registrationScript, ScriptDirection::Register));
-    return RegisterModuleTypeLibrary(thisModule);
+        QUILL_RETURN_IF_FAILED(RunModuleScript(entry.registrationScript, ScriptDirection::Register));
+    return RegisterModuleTypeLibrary();
 }
 
 // The class keys backwards, whatever happens; the type library stays
 // registered.
 HRESULT UnregisterModule() {
     for (const ClassEntry& entry : classTable)
-        RunModuleScript(thisModule, entry.registrationScript, ScriptDirection::Unregister);
+        RunModuleScript(entry.registrationScript, ScriptDirection::Unregister);
     return S_OK;
 }
 
@@ -74,8 +72,7 @@ HRESULT UnregisterModule() {
 
 // The class table, the lock count and the cache guard are static objects,
 // ready before the first call; at unload the cached factories go.
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) quill::thisModule = module;
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_DETACH) quill::ReleaseCachedFactories();
     return TRUE;
 }

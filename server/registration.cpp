@@ -7,6 +7,7 @@
 
 #include "core/win/com.h"
 #include "core/win/text.h"
+#include "core/win/this_module.h"
 #include "server/win32_registry.h"
 
 namespace quill {
@@ -28,10 +29,10 @@ HRESULT LastError() {
 }
 
 // The module's full path as the loader has it, however long.
-HRESULT ModulePath(HMODULE module, std::wstring& path) {
+HRESULT ModulePath(std::wstring& path) {
     for (size_t capacity = MAX_PATH; capacity <= kLongestPath; capacity *= 2) {
         path.assign(capacity, L'\0');
-        const DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(capacity));
+        const DWORD length = ::GetModuleFileNameW(win::ThisModule(), path.data(), static_cast<DWORD>(capacity));
         if (length == 0) return LastError();
         if (length < capacity) {
             path.resize(length);
@@ -42,14 +43,10 @@ HRESULT ModulePath(HMODULE module, std::wstring& path) {
 }
 
 // The text of the script resource: its bytes, up to a NUL if one comes.
-HRESULT LoadScript(HMODULE module, UINT scriptId, std::string& script) {
-    const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(scriptId), kScriptResourceType);
-    if (found == nullptr) return LastError();
-    const HGLOBAL loaded = ::LoadResource(module, found);
-    if (loaded == nullptr) return LastError();
-    const auto* bytes = static_cast<const char*>(::LockResource(loaded));
-    if (bytes == nullptr) return LastError();
-    script.assign(bytes, ::strnlen(bytes, ::SizeofResource(module, found)));
+HRESULT LoadScript(UINT scriptId, std::string& script) {
+    const auto bytes = win::ThisModuleResource(scriptId, kScriptResourceType);
+    if (!bytes) return LastError();
+    script.assign(bytes->data(), ::strnlen(bytes->data(), bytes->size()));
     return S_OK;
 }
 
@@ -69,21 +66,21 @@ std::wstring FolderOf(const std::wstring& path) {
 
 }  // namespace
 
-HRESULT RunModuleScript(HMODULE module, UINT scriptId, ScriptDirection direction) noexcept {
+HRESULT RunModuleScript(UINT scriptId, ScriptDirection direction) noexcept {
     return win::GuardedCall([&]() -> HRESULT {
         std::wstring path;
-        QUILL_RETURN_IF_FAILED(ModulePath(module, path));
+        QUILL_RETURN_IF_FAILED(ModulePath(path));
         std::string script;
-        QUILL_RETURN_IF_FAILED(LoadScript(module, scriptId, script));
+        QUILL_RETURN_IF_FAILED(LoadScript(scriptId, script));
         Win32Registry registry;
         return RunRegistrationScript(script, ModuleReplacements(win::Utf8FromWide(path)), direction, registry);
     });
 }
 
-HRESULT RegisterModuleTypeLibrary(HMODULE module) noexcept {
+HRESULT RegisterModuleTypeLibrary() noexcept {
     return win::GuardedCall([&]() -> HRESULT {
         std::wstring path;
-        QUILL_RETURN_IF_FAILED(ModulePath(module, path));
+        QUILL_RETURN_IF_FAILED(ModulePath(path));
         win::com_ptr<ITypeLib> library;
         if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put()))) {
             path = TypeLibraryBeside(path);

@@ -9,12 +9,12 @@
 
 namespace quill {
 
-// Runs the registration script resource `scriptId` of `module` in
+// Runs the module's registration script resource `scriptId` in
 // `direction`, with the module's full path for "%MODULE%".
-HRESULT RunModuleScript(HMODULE module, UINT scriptId, ScriptDirection direction) noexcept;
+HRESULT RunModuleScript(UINT scriptId, ScriptDirection direction) noexcept;
 
-// Registers the type library that `module` carries (or the .tlb file
+// Registers the type library that the module carries (or the .tlb file
 // beside it), with the module's folder as its help directory.
-HRESULT RegisterModuleTypeLibrary(HMODULE module) noexcept;
+HRESULT RegisterModuleTypeLibrary() noexcept;
 
 }  // namespace quill

@@ -8,11 +8,10 @@
 namespace quill {
 namespace {
 
-constexpr UINT kPageCodePage = 1251;  // the page's own texts are Windows-1251
 constexpr int kStringCapacity = 260;  // 259 characters and the terminating zero
 constexpr WORD kDialogResourceType = 5;  // the resource type of dialog templates
 
-std::wstring PageText(const std::string& text) { return win::WideFromNarrow(kPageCodePage, text); }
+std::wstring PageText(const std::string& text) { return win::WideFromNarrow(win::kComponentCodePage, text); }
 
 // The average character width and line height of the template's font on
 // the screen; nullopt when the font cannot be made.
@@ -143,15 +142,9 @@ void PageWindow::SetNotes(const std::string& text) {
 // --- What GetPageInfo reads -------------------------------------------------------
 
 std::optional<PixelSize> PageTemplateSize() {
-    const HMODULE module = win::ThisModule();
-    const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(IDD_SETTINGS_PAGE), MAKEINTRESOURCEW(kDialogResourceType));
-    if (found == nullptr) return std::nullopt;
-    const HGLOBAL loaded = ::LoadResource(module, found);
-    if (loaded == nullptr) return std::nullopt;
-    const void* bytes = ::LockResource(loaded);
-    if (bytes == nullptr) return std::nullopt;
-
-    const auto facts = ReadDialogTemplate(static_cast<const uint8_t*>(bytes), ::SizeofResource(module, found));
+    const auto bytes = win::ThisModuleResource(IDD_SETTINGS_PAGE, MAKEINTRESOURCEW(kDialogResourceType));
+    if (!bytes) return std::nullopt;
+    const auto facts = ReadDialogTemplate(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
     if (!facts) return std::nullopt;
     std::optional<CharCell> cell;
     if (facts->namesFont) cell = FontCell(*facts);
