@@ -3,7 +3,6 @@
 // ui/settings_page, its window ui/win32_settings_page.
 #include "component/property_page.h"
 
-#include <new>
 #include <string>
 
 #include "component/addin_object.h"
@@ -90,11 +89,7 @@ HRESULT PropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     // A frame that lets go of its objects may pass no array with them.
     if (objects == nullptr && count != 0) return E_POINTER;
     std::vector<win::com_ptr<IUnknown>> held;
-    try {
-        held.reserve(count);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    held.reserve(count);  // out of memory: the caller's guard answers E_OUTOFMEMORY, the objects kept
     for (ULONG index = 0; index < count; ++index)
         held.push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
     objects_.swap(held);

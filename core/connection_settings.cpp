@@ -5,7 +5,6 @@
 namespace quill {
 namespace {
 
-constexpr int32_t kPortCount = 16;
 constexpr const char* kFallbackPort = "COM1";
 constexpr std::array<uint32_t, 7> kBaudRates = {115200, 57600, 38400, 19200, 9600, 4800, 2400};
 constexpr uint32_t kFallbackBaudRate = 9600;

@@ -22,6 +22,9 @@ constexpr int32_t kFastExchangeOn = 1;
 // counts as off.
 inline int32_t FastExchangeFlag(int32_t value) { return value == kFastExchangeOn ? 1 : 0; }
 
+// The ports a user may choose: "COM1" ... "COM16".
+constexpr int32_t kPortCount = 16;
+
 // "COM1" ... "COM16" for 0 ... 15; "COM1" for anything else.
 std::string PortName(int32_t portIndex);
 // 115200, 57600, 38400, 19200, 9600, 4800, 2400 for 0 ... 6; 9600 otherwise.

@@ -405,17 +405,7 @@ private:
     bool undoing_ = false;
 };
 
-}  // namespace
-
-std::vector<ScriptReplacement> ModuleReplacements(std::string_view modulePath) {
-    std::string doubled;
-    for (const char c : modulePath) {
-        doubled += c;
-        if (c == '\'') doubled += c;
-    }
-    return {{"Module", std::move(doubled)}};
-}
-
+// Replaces the percent names of `script` into `expanded`.
 int32_t ExpandPercentNames(std::string_view script, const std::vector<ScriptReplacement>& replacements,
                            std::string& expanded) {
     expanded.clear();
@@ -441,6 +431,17 @@ int32_t ExpandPercentNames(std::string_view script, const std::vector<ScriptRepl
         expanded += found->value;
     }
     return kOk;
+}
+
+}  // namespace
+
+std::vector<ScriptReplacement> ModuleReplacements(std::string_view modulePath) {
+    std::string doubled;
+    for (const char c : modulePath) {
+        doubled += c;
+        if (c == '\'') doubled += c;
+    }
+    return {{"Module", std::move(doubled)}};
 }
 
 int32_t RunRegistrationScript(std::string_view script, const std::vector<ScriptReplacement>& replacements,

@@ -69,10 +69,6 @@ struct ScriptReplacement {
 // reads back as the path.
 std::vector<ScriptReplacement> ModuleReplacements(std::string_view modulePath);
 
-// Replaces the percent names of `script` into `expanded`.
-int32_t ExpandPercentNames(std::string_view script, const std::vector<ScriptReplacement>& replacements,
-                           std::string& expanded);
-
 // Runs `script` in `direction`: the outcome of the first failing step, or
 // kOk.
 int32_t RunRegistrationScript(std::string_view script, const std::vector<ScriptReplacement>& replacements,

@@ -6,7 +6,6 @@
 namespace quill {
 namespace {
 
-constexpr int32_t kListedPorts = 16;  // "COM1" ... "COM16"
 // The speed list stops at 9600 baud; 4800 and 2400 are reached only
 // through a stored speed index.
 constexpr int32_t kListedSpeeds = 5;
@@ -26,7 +25,7 @@ bool IsList(int32_t controlId) { return controlId == IDC_PORT_LIST || controlId 
 
 std::vector<std::string> PortListEntries() {
     std::vector<std::string> entries;
-    for (int32_t index = 0; index < kListedPorts; ++index) entries.push_back(PortName(index));
+    for (int32_t index = 0; index < kPortCount; ++index) entries.push_back(PortName(index));
     return entries;
 }
 

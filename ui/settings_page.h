@@ -82,7 +82,6 @@ public:
     void WindowClosed();
 
     bool IsDirty() const { return dirty_; }
-    bool HasWindow() const { return controls_ != nullptr; }
 
     // Hands the choice to the first object, marks the page clean and reopens
     // this component's port with its record; the outcome is in the result code.
