@@ -13,13 +13,6 @@ namespace {
 constexpr DWORD kDumpWaitMs = 5000;
 constexpr DWORD kDumpPollMs = 20;
 
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool FastRun() {
@@ -28,6 +21,13 @@ bool FastRun() {
 }
 
 }  // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 std::string WorkFile(const std::string& name) {
     const char* work = std::getenv("QUILL_E2E_WORK");
