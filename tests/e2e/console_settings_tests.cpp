@@ -28,13 +28,6 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kPaintSettleMs = 500;
 constexpr const wchar_t* kProfileName = L"Quillomat VDX AddIn Profile Name";
 
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
 std::wstring StorePath() {
     wchar_t appData[MAX_PATH] = {};
     ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
@@ -53,7 +46,7 @@ public:
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out.get();
         startup.hStdError = out.get();
-        std::wstring commandLine = L"\"" + ProgramFolder() + L"quill-console.exe\" " + arguments;
+        std::wstring commandLine = L"\"" + DirectoryOfThisProgram() + L"quill-console.exe\" " + arguments;
         PROCESS_INFORMATION started{};
         if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                               &started))

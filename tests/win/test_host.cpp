@@ -23,14 +23,14 @@ LONG ProfileValue(const std::map<std::string, LONG>& values, LPCOLESTR key) {
     return std::wcstol(wideKey.c_str() + separator + 1, nullptr, 10);
 }
 
+}  // namespace
+
 std::wstring DirectoryOfThisProgram() {
     std::wstring path(MAX_PATH, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     path.resize(length);
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
-
-}  // namespace
 
 std::wstring Wide(const std::string& utf8) { return win::WideFromUtf8(utf8); }
 
