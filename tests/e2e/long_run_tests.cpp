@@ -159,7 +159,7 @@ TEST(TwoThreads, PingingThroughOneComponentAtOnceNeverFails) {
     ASSERT_EQ(component.Call(component.MethodNumber("Attach")), 1);
     const LONG ping = component.MethodNumber("Ping");
     std::atomic<int> failed{0};
-    OnTwoMtaThreads([&](int) {
+    OnTwoMtaThreads([&] {
         for (int i = 0; i < kPingsPerThread; ++i)
             if (component.Call(ping) != 1) ++failed;
     });

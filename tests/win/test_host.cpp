@@ -45,19 +45,19 @@ win::unique_bstr Bstr(const std::string& utf8) {
     return win::unique_bstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
 }
 
-void OnTwoMtaThreads(const std::function<void(int thread)>& work) {
+void OnTwoMtaThreads(const std::function<void()>& work) {
     // Neither starts its work before the other is ready for it, so the two
     // really run at once.
     std::atomic<int> ready{0};
-    const auto inTheMta = [&](int thread) {
+    const auto inTheMta = [&] {
         const HRESULT joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ++ready;
         while (ready.load() < 2) std::this_thread::yield();
-        work(thread);
+        work();
         if (SUCCEEDED(joined)) ::CoUninitialize();
     };
-    std::thread first(inTheMta, 0);
-    std::thread second(inTheMta, 1);
+    std::thread first(inTheMta);
+    std::thread second(inTheMta);
     first.join();
     second.join();
 }

@@ -222,9 +222,9 @@ private:
     win::unique_safearray array_;
 };
 
-// Runs `work` on two threads of the multi-threaded apartment at once (each
-// given its number, 0 or 1) and returns when both have ended.
-void OnTwoMtaThreads(const std::function<void(int thread)>& work);
+// Runs `work` on two threads of the multi-threaded apartment at once and
+// returns when both have ended.
+void OnTwoMtaThreads(const std::function<void()>& work);
 
 // VARIANT values for tests.
 win::unique_variant IntValue(LONG value);
