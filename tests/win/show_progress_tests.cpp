@@ -43,7 +43,7 @@ protected:
     // cyan just inside, background just outside.
     void ExpectBoxFor(const std::wstring& text) {
         const int x = Screen::Width() / 2, y = Screen::Height() / 2;
-        const int half = (Screen::TextWidth(text) + 20) / 2;
+        const int half = Screen::HalfBoxWidth(text);
         EXPECT_EQ(Screen::Pixel(x - half, y), kBlack) << "left outline";
         EXPECT_EQ(Screen::Pixel(x + half - 1, y), kBlack) << "right outline";
         EXPECT_EQ(Screen::Pixel(x - half + 2, y - 18), kCyan) << "inside";
