@@ -60,9 +60,9 @@ public:
     static constexpr LONG kNoValue = -1000;
     LONG Call(LONG method) {
         VariantArray parameters(0);
-        SAFEARRAY* array = parameters.get();
         win::unique_variant value;
-        if (extender_->CallAsFunc(method, value.get(), &array) != S_OK || value.type() != VT_I4) return kNoValue;
+        if (extender_->CallAsFunc(method, value.get(), parameters.put()) != S_OK || value.type() != VT_I4)
+            return kNoValue;
         return value->lVal;
     }
     // A method without value through CallAsProc.

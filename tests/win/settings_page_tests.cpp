@@ -630,8 +630,7 @@ TEST_F(SettingsPage, TheProgressBoxPaintsIntoThePageWindowWhileItExists) {
         VariantArray params(2);
         params.Set(0, *IntValue(1).get());
         params.Set(1, *IntValue(5).get());
-        SAFEARRAY* array = params.get();
-        ASSERT_EQ(component.extender->CallAsProc(kShowProgressMethod, &array), S_OK);
+        ASSERT_EQ(component.extender->CallAsProc(kShowProgressMethod, params.put()), S_OK);
     };
     showProgress();
 

@@ -31,8 +31,7 @@ protected:
         VariantArray params(2);
         params.Set(0, *mode.get());
         params.Set(1, *count.get());
-        SAFEARRAY* array = params.get();
-        return extender_->CallAsProc(16, &array);
+        return extender_->CallAsProc(16, params.put());
     }
     LONG Result() {
         win::unique_variant value;
