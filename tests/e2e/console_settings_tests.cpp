@@ -9,11 +9,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 
 #include "core/win/handles.h"
+#include "tests/e2e/script.h"
 #include "tests/win/test_host.h"
 #include "tools/host-console/settings_frame.h"
 #include "ui/settings_page_ids.h"
@@ -28,47 +28,25 @@ constexpr DWORD kPollMs = 50;
 constexpr DWORD kPaintSettleMs = 500;
 constexpr const wchar_t* kProfileName = L"Quillomat VDX AddIn Profile Name";
 
-std::wstring WorkPath(const std::wstring& name) {
-    const char* work = std::getenv("QUILL_E2E_WORK");
-    std::wstring path = L"Z:" + Wide(work != nullptr ? work : "") + L"/" + name;
-    for (wchar_t& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
-}
-
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
 std::wstring StorePath() {
     wchar_t appData[MAX_PATH] = {};
     ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
     return std::wstring(appData) + L"\\Quillomat\\quill-console.ini";
 }
 
-std::string FileText(const std::wstring& path) {
-    std::ifstream file(win::Utf8FromWide(path).substr(2), std::ios::binary);  // without "Z:"
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // A run of the console with its output in a file of the work folder.
 class ConsoleRun {
 public:
-    ConsoleRun(const std::wstring& arguments, const std::wstring& outputName) : output_(WorkPath(outputName)) {
+    ConsoleRun(const std::wstring& arguments, const std::string& outputName) : output_(WorkFile(outputName)) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        win::unique_hfile out(::CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        win::unique_hfile out(::CreateFileW(Wide(output_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out.get();
         startup.hStdError = out.get();
-        std::wstring commandLine = L"\"" + ProgramFolder() + L"quill-console.exe\" " + arguments;
+        std::wstring commandLine = L"\"" + DirectoryOfThisProgram() + L"quill-console.exe\" " + arguments;
         PROCESS_INFORMATION started{};
         if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                               &started))
@@ -88,10 +66,10 @@ public:
         ::GetExitCodeProcess(process_.get(), &code);
         return code;
     }
-    std::string Output() const { return FileText(output_); }
+    std::string Output() const { return ReadWholeFile(output_); }
 
 private:
-    std::wstring output_;
+    std::string output_;
     win::unique_handle process_;
 };
 
@@ -149,7 +127,7 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
 
 TEST(ConsoleSettingsFrame, AChoiceAppliedThereIsKeptAndUsedByTheNextAttach) {
     ::DeleteFileW(StorePath().c_str());
-    ConsoleRun frameRun(L"settings", L"console-settings.out");
+    ConsoleRun frameRun(L"settings", "console-settings.out");
     ASSERT_TRUE(frameRun.started());
     const HWND frame = WaitForFrame();
     ASSERT_NE(frame, nullptr) << "no settings frame: " << frameRun.Output();
@@ -169,7 +147,7 @@ TEST(ConsoleSettingsFrame, AChoiceAppliedThereIsKeptAndUsedByTheNextAttach) {
     ::SendMessageW(::GetDlgItem(page, IDC_FAST_EXCHANGE), BM_CLICK, 0, 0);
     ::RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     ::Sleep(kPaintSettleMs);  // the picture only: the console paints on its own thread
-    EXPECT_TRUE(SaveWindowPicture(frame, WorkPath(L"settings-frame.bmp")));
+    EXPECT_TRUE(SaveWindowPicture(frame, Wide(WorkFile("settings-frame.bmp"))));
 
     ::SendMessageW(apply, BM_CLICK, 0, 0);
     EXPECT_FALSE(::IsWindowEnabled(apply)) << "applied";
@@ -185,7 +163,7 @@ TEST(ConsoleSettingsFrame, AChoiceAppliedThereIsKeptAndUsedByTheNextAttach) {
     EXPECT_EQ(::GetPrivateProfileIntW(kProfileName, L"IsIrDA", -99, store.c_str()), 0);
     EXPECT_EQ(::GetPrivateProfileIntW(kProfileName, L"FastExchange", -99, store.c_str()), 1);
 
-    ConsoleRun next(L"call Attach call Ping call Deattach", L"console-next.out");
+    ConsoleRun next(L"call Attach call Ping call Deattach", "console-next.out");
     ASSERT_TRUE(next.started());
     EXPECT_EQ(next.Finish(), std::optional<DWORD>(0));
     EXPECT_NE(next.Output().find("() -> 1\n    Result 0"), std::string::npos) << next.Output();

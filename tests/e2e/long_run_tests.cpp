@@ -60,9 +60,9 @@ public:
     static constexpr LONG kNoValue = -1000;
     LONG Call(LONG method) {
         VariantArray parameters(0);
-        SAFEARRAY* array = parameters.get();
         win::unique_variant value;
-        if (extender_->CallAsFunc(method, value.get(), &array) != S_OK || value.type() != VT_I4) return kNoValue;
+        if (extender_->CallAsFunc(method, value.get(), parameters.put()) != S_OK || value.type() != VT_I4)
+            return kNoValue;
         return value->lVal;
     }
     // A method without value through CallAsProc.
@@ -159,7 +159,7 @@ TEST(TwoThreads, PingingThroughOneComponentAtOnceNeverFails) {
     ASSERT_EQ(component.Call(component.MethodNumber("Attach")), 1);
     const LONG ping = component.MethodNumber("Ping");
     std::atomic<int> failed{0};
-    OnTwoMtaThreads([&](int) {
+    OnTwoMtaThreads([&] {
         for (int i = 0; i < kPingsPerThread; ++i)
             if (component.Call(ping) != 1) ++failed;
     });

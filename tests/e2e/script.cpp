@@ -13,13 +13,6 @@ namespace {
 constexpr DWORD kDumpWaitMs = 5000;
 constexpr DWORD kDumpPollMs = 20;
 
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool FastRun() {
@@ -28,6 +21,13 @@ bool FastRun() {
 }
 
 }  // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 std::string WorkFile(const std::string& name) {
     const char* work = std::getenv("QUILL_E2E_WORK");
@@ -88,8 +88,7 @@ LONG Script::Call(const std::string& name, std::vector<win::unique_variant> args
     VariantArray params(static_cast<ULONG>(args.size()));
     for (size_t i = 0; i < args.size(); ++i) params.Set(static_cast<LONG>(i), *args[i].get());
     win::unique_variant value;
-    SAFEARRAY* array = params.get();
-    EXPECT_EQ(extender_->CallAsFunc(Method(name), value.get(), &array), S_OK) << name;
+    EXPECT_EQ(extender_->CallAsFunc(Method(name), value.get(), params.put()), S_OK) << name;
     EXPECT_EQ(value.type(), VT_I4) << name;
     return value->lVal;
 }
@@ -102,8 +101,7 @@ LONG Script::Call(const std::string& name, LONG number) {
 
 void Script::Proc(const std::string& name) {
     VariantArray params(0);
-    SAFEARRAY* array = params.get();
-    EXPECT_EQ(extender_->CallAsProc(Method(name), &array), S_OK) << name;
+    EXPECT_EQ(extender_->CallAsProc(Method(name), params.put()), S_OK) << name;
 }
 
 void Script::Set(const std::string& name, win::unique_variant value) {

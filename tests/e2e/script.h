@@ -15,6 +15,9 @@ namespace quill::test {
 // A file of the work directory, as a Windows path.
 std::string WorkFile(const std::string& name);
 
+// The whole content of a file, empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // The traffic log of the simulator on a port.
 std::string TrafficLog(int com);
 

@@ -817,7 +817,7 @@ TEST_F(ComponentTest, ReferenceCountsStayExactWhenTwoThreadsCountAtOnce) {
         SCOPED_TRACE(row.object);
         const ULONG before = row.unknown->AddRef();
         row.unknown->Release();
-        OnTwoMtaThreads([&](int) {
+        OnTwoMtaThreads([&] {
             for (int i = 0; i < kPairsPerThread; ++i) {
                 row.unknown->AddRef();
                 row.unknown->Release();

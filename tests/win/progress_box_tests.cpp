@@ -37,7 +37,7 @@ Point ScreenCentre() { return {Screen::Width() / 2, Screen::Height() / 2}; }
 // The box for a text, centred on a point: 40 pixels high, 20 pixels wider
 // than the text (19 when the sum is odd).
 Box ExpectedBox(Point centre, const std::wstring& text) {
-    const int halfWidth = (Screen::TextWidth(text) + 20) / 2;
+    const int halfWidth = Screen::HalfBoxWidth(text);
     return {centre.x - halfWidth, centre.y - 20, centre.x + halfWidth, centre.y + 20};
 }
 

@@ -1,5 +1,6 @@
 // The screen as the progress tests read and prepare it: size, pixels, the
-// width of a text in the default font of a fresh screen context, and a fill.
+// width of a text in the default font of a fresh screen context (and of the
+// progress box around it), and a fill.
 // Each call takes a screen context of its own and gives it back.
 #pragma once
 
@@ -23,6 +24,10 @@ struct Screen {
         ::GetTextExtentPoint32W(fresh.get(), text.c_str(), static_cast<int>(text.size()), &extent);
         return extent.cx;
     }
+
+    // Half the width of the progress box painted around a text: the box is
+    // 20 pixels wider than the text (19 when the sum is odd).
+    static int HalfBoxWidth(const std::wstring& text) { return (TextWidth(text) + 20) / 2; }
 
     static void Fill(COLORREF colour) {
         const win::unique_window_dc screen(nullptr);

@@ -66,7 +66,7 @@ if [ ! -f "${shim//\$LIB/lib/i386-linux-gnu}" ]; then
   echo "serial_line_tests.sh: no modem-line shim at $shim (build the native half first)" >&2
   exit 1
 fi
-LD_PRELOAD=$shim "$wine_run" "$program" "$@"
+wine_with_terminals "$program" "$@"
 status=$?
 if [ $status -ne 0 ]; then
   for name in main unplugged; do

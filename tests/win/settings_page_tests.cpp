@@ -630,14 +630,13 @@ TEST_F(SettingsPage, TheProgressBoxPaintsIntoThePageWindowWhileItExists) {
         VariantArray params(2);
         params.Set(0, *IntValue(1).get());
         params.Set(1, *IntValue(5).get());
-        SAFEARRAY* array = params.get();
-        ASSERT_EQ(component.extender->CallAsProc(kShowProgressMethod, &array), S_OK);
+        ASSERT_EQ(component.extender->CallAsProc(kShowProgressMethod, params.put()), S_OK);
     };
     showProgress();
 
     // Read through the page window's own context: its corner is 0, 0.
     const auto pagePixel = [&](int x, int y) { return ::GetPixel(win::unique_window_dc(PageWindow()).get(), x, y); };
-    const int half = (Screen::TextWidth(L"Получено: 5 записей") + 20) / 2;
+    const int half = Screen::HalfBoxWidth(L"Получено: 5 записей");
     const int x = width / 2, y = height / 2;
     EXPECT_EQ(pagePixel(x - half, y), RGB(0, 0, 0)) << "the outline, from the page's corner";
     EXPECT_EQ(pagePixel(x - half + 2, y - 18), RGB(0, 255, 255)) << "inside";

@@ -31,8 +31,7 @@ protected:
         VariantArray params(2);
         params.Set(0, *mode.get());
         params.Set(1, *count.get());
-        SAFEARRAY* array = params.get();
-        return extender_->CallAsProc(16, &array);
+        return extender_->CallAsProc(16, params.put());
     }
     LONG Result() {
         win::unique_variant value;
@@ -43,7 +42,7 @@ protected:
     // cyan just inside, background just outside.
     void ExpectBoxFor(const std::wstring& text) {
         const int x = Screen::Width() / 2, y = Screen::Height() / 2;
-        const int half = (Screen::TextWidth(text) + 20) / 2;
+        const int half = Screen::HalfBoxWidth(text);
         EXPECT_EQ(Screen::Pixel(x - half, y), kBlack) << "left outline";
         EXPECT_EQ(Screen::Pixel(x + half - 1, y), kBlack) << "right outline";
         EXPECT_EQ(Screen::Pixel(x - half + 2, y - 18), kCyan) << "inside";

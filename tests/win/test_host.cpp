@@ -23,14 +23,14 @@ LONG ProfileValue(const std::map<std::string, LONG>& values, LPCOLESTR key) {
     return std::wcstol(wideKey.c_str() + separator + 1, nullptr, 10);
 }
 
+}  // namespace
+
 std::wstring DirectoryOfThisProgram() {
     std::wstring path(MAX_PATH, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     path.resize(length);
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
-
-}  // namespace
 
 std::wstring Wide(const std::string& utf8) { return win::WideFromUtf8(utf8); }
 
@@ -45,19 +45,19 @@ win::unique_bstr Bstr(const std::string& utf8) {
     return win::unique_bstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
 }
 
-void OnTwoMtaThreads(const std::function<void(int thread)>& work) {
+void OnTwoMtaThreads(const std::function<void()>& work) {
     // Neither starts its work before the other is ready for it, so the two
     // really run at once.
     std::atomic<int> ready{0};
-    const auto inTheMta = [&](int thread) {
+    const auto inTheMta = [&] {
         const HRESULT joined = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ++ready;
         while (ready.load() < 2) std::this_thread::yield();
-        work(thread);
+        work();
         if (SUCCEEDED(joined)) ::CoUninitialize();
     };
-    std::thread first(inTheMta, 0);
-    std::thread second(inTheMta, 1);
+    std::thread first(inTheMta);
+    std::thread second(inTheMta);
     first.join();
     second.join();
 }

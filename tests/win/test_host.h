@@ -26,6 +26,9 @@ std::string Utf8(const wchar_t* text, size_t length);
 std::string Utf8(BSTR text);
 win::unique_bstr Bstr(const std::string& utf8);
 
+// The folder of the running test program, with its trailing separator.
+std::wstring DirectoryOfThisProgram();
+
 // What the fake host objects were asked, in order, as readable lines:
 // "QueryInterface IErrorLog", "Read Port:0", "Write Speed 1",
 // "Release IStatusLine", ...
@@ -219,9 +222,9 @@ private:
     win::unique_safearray array_;
 };
 
-// Runs `work` on two threads of the multi-threaded apartment at once (each
-// given its number, 0 or 1) and returns when both have ended.
-void OnTwoMtaThreads(const std::function<void(int thread)>& work);
+// Runs `work` on two threads of the multi-threaded apartment at once and
+// returns when both have ended.
+void OnTwoMtaThreads(const std::function<void()>& work);
 
 // VARIANT values for tests.
 win::unique_variant IntValue(LONG value);

@@ -26,8 +26,6 @@ public:
     // else as the default after the colon.
     static win::com_ptr<ConsoleConnection> Create(const Profile& seed, const ProfileStore& store);
 
-    // What the component wrote at Done.
-    const Profile& Written() const { return written_; }
     // Keeps what the component wrote in the store, for the next run; false
     // when the store cannot be written.
     bool KeepWritten() const;

@@ -302,8 +302,10 @@ const wchar_t kProgId[] = L"AddIn.AddInObject";
 // The component from `modulePath` when given, else by its ProgID when
 // registered, else from the module beside the console.
 std::optional<ScriptObject> CreateComponent(std::wstring modulePath, IDispatch* connection, std::wstring& error) {
-    if (modulePath.empty() && ScriptObject::IsRegistered(kProgId)) {
-        auto object = ScriptObject::CreateRegistered(kProgId, connection, modulePath, error);
+    const std::optional<CLSID> registered =
+        modulePath.empty() ? ScriptObject::RegisteredClass(kProgId) : std::nullopt;
+    if (registered) {
+        auto object = ScriptObject::CreateRegistered(kProgId, *registered, connection, modulePath, error);
         if (object) Print(L"Component " + std::wstring(kProgId) + L", registered from " + modulePath);
         return object;
     }

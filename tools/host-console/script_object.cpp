@@ -81,17 +81,17 @@ std::optional<ScriptObject> ScriptObject::Create(const std::wstring& modulePath,
     return Initialise(std::move(object), connection, error);
 }
 
-bool ScriptObject::IsRegistered(const std::wstring& progId) {
+std::optional<CLSID> ScriptObject::RegisteredClass(const std::wstring& progId) {
     CLSID classId = {};
-    return SUCCEEDED(::CLSIDFromProgID(progId.c_str(), &classId));
+    if (FAILED(::CLSIDFromProgID(progId.c_str(), &classId))) return std::nullopt;
+    return classId;
 }
 
-std::optional<ScriptObject> ScriptObject::CreateRegistered(const std::wstring& progId, IDispatch* connection,
-                                                           std::wstring& modulePath, std::wstring& error) {
-    CLSID classId = {};
+std::optional<ScriptObject> ScriptObject::CreateRegistered(const std::wstring& progId, const CLSID& classId,
+                                                           IDispatch* connection, std::wstring& modulePath,
+                                                           std::wstring& error) {
     ScriptObject object;
-    if (FAILED(::CLSIDFromProgID(progId.c_str(), &classId)) ||
-        FAILED(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IInitDone,
+    if (FAILED(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IInitDone,
                                   object.initDone_.put_void()))) {
         error = progId + L" is not registered, or its module hands out no component";
         return std::nullopt;

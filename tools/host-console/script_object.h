@@ -39,13 +39,14 @@ public:
     // initialises it with `connection`. Empty `error` on success.
     static std::optional<ScriptObject> Create(const std::wstring& modulePath, IDispatch* connection,
                                               std::wstring& error);
-    // Creates the component registered under `progId` as a host does
-    // (CoCreateInstance of its class) and initialises it with `connection`.
-    // `modulePath` tells which file the registration names.
-    static std::optional<ScriptObject> CreateRegistered(const std::wstring& progId, IDispatch* connection,
-                                                        std::wstring& modulePath, std::wstring& error);
-    // True when `progId` names a registered class.
-    static bool IsRegistered(const std::wstring& progId);
+    // The class registered under `progId`, if any.
+    static std::optional<CLSID> RegisteredClass(const std::wstring& progId);
+    // Creates the component of the class registered under `progId` as a host
+    // does (CoCreateInstance of `classId`) and initialises it with
+    // `connection`. `modulePath` tells which file the registration names.
+    static std::optional<ScriptObject> CreateRegistered(const std::wstring& progId, const CLSID& classId,
+                                                        IDispatch* connection, std::wstring& modulePath,
+                                                        std::wstring& error);
     ScriptObject(ScriptObject&&) noexcept;
     ScriptObject& operator=(ScriptObject&&) = delete;
     ~ScriptObject();

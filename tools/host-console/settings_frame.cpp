@@ -159,12 +159,19 @@ FrameOutcome RunSettingsFrame(IUnknown* component, std::wstring& error) {
     FrameSite site(state);
 
     page->SetPageSite(&site);
+    // On every way out the page gives back the component and the site, after
+    // the frame's window (made later, so gone first).
+    const struct PageRelease {
+        IPropertyPage& page;
+        ~PageRelease() {
+            page.SetObjects(0, nullptr);
+            page.SetPageSite(nullptr);
+        }
+    } release{*page.get()};
     IUnknown* objects[] = {component};
     page->SetObjects(1, objects);
     PageInfo info;
     if (FAILED(page->GetPageInfo(&info))) {
-        page->SetObjects(0, nullptr);
-        page->SetPageSite(nullptr);
         error = L"the settings page gives no page information";
         return FrameOutcome::Failed;
     }
@@ -181,8 +188,6 @@ FrameOutcome RunSettingsFrame(IUnknown* component, std::wstring& error) {
                                              outer.bottom - outer.top, nullptr, nullptr,
                                              ::GetModuleHandleW(nullptr), &state));
     if (!frame) {
-        page->SetObjects(0, nullptr);
-        page->SetPageSite(nullptr);
         error = L"no window for the settings frame";
         return FrameOutcome::Failed;
     }
@@ -203,8 +208,6 @@ FrameOutcome RunSettingsFrame(IUnknown* component, std::wstring& error) {
     page->Show(SW_HIDE);
     page->Deactivate();
     frame.reset();
-    page->SetObjects(0, nullptr);
-    page->SetPageSite(nullptr);
     return state.applied ? FrameOutcome::Applied : FrameOutcome::Unchanged;
 }
 

@@ -38,6 +38,11 @@ bool writeFileAtomically(const std::string& path, const std::string& content) {
   return written && std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+// How the log names the reply a chunk belongs to.
+std::string replyName(const Chunk& chunk) {
+  return chunk.line > 0 ? "reply to line " + std::to_string(chunk.line) : std::string("adapter's answer");
+}
+
 }  // namespace
 
 Server::Server(Scenario scenario, ServerOptions options)
@@ -218,17 +223,14 @@ void Server::sendDue() {
 void Server::putOnWire(Scheduled& next) {
   next.onWire = true;
   noteLateReply(next);
-  std::string where = next.chunk.line > 0 ? ", reply to line " + std::to_string(next.chunk.line)
-                                          : ", adapter's answer";
-  logFlips(noise_.apply(Direction::Sent, next.chunk.bytes), "TX", where);
+  logFlips(noise_.apply(Direction::Sent, next.chunk.bytes), "TX", ", " + replyName(next.chunk));
 }
 
 void Server::noteLateReply(const Scheduled& next) {
   const Chunk& chunk = next.chunk;
   if (chunk.pace != Pace::FromArrival || chunk.delayMs == 0 || chunk.line == 0) return;
-  std::string note = "reply to line " + std::to_string(chunk.line) + " goes out " +
-                     std::to_string(monotonicMs() - next.arrivedMs) + " ms after it (delay " +
-                     std::to_string(chunk.delayMs) + " ms)";
+  std::string note = replyName(chunk) + " goes out " + std::to_string(monotonicMs() - next.arrivedMs) +
+                     " ms after it (delay " + std::to_string(chunk.delayMs) + " ms)";
   int latest = terminal_.linesSeen();
   if (latest > chunk.line) note += ", after line " + std::to_string(latest) + " arrived";
   log_.event(note, snapshot());
@@ -255,9 +257,7 @@ void Server::logFlips(const std::vector<Flip>& flips, const char* direction, con
 // What a stop leaves behind is worth knowing when reading a log.
 void Server::logUnsent() {
   for (const Scheduled& left : outgoing_) {
-    std::string whose = left.chunk.line > 0 ? "reply to line " + std::to_string(left.chunk.line)
-                                            : std::string("adapter's answer");
-    log_.event("not sent at stop: " + whose + " \"" + escape(left.chunk.bytes) + "\"", snapshot());
+    log_.event("not sent at stop: " + replyName(left.chunk) + " \"" + escape(left.chunk.bytes) + "\"", snapshot());
   }
 }
 
