@@ -7,7 +7,7 @@
 namespace quill::test {
 namespace {
 
-constexpr const wchar_t* kModuleFileName = L"Quillomat.dll";
+constexpr const wchar_t* kModuleFileName = QUILL_MODULE_FILE_NAME;
 constexpr wchar_t kDefaultSeparator = L':';
 
 std::string TextOf(LPCOLESTR text) { return text != nullptr ? Utf8(text, std::wcslen(text)) : std::string(); }

@@ -94,12 +94,14 @@ protected:
     win::com_ptr<ITypeLib> library;
 };
 
-TEST_F(TypeLibraryTest, LibraryIdentityVersionAndTitle) {
+TEST_F(TypeLibraryTest, LibraryIdentityVersionPlatformAndTitle) {
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(S_OK, library->GetLibAttr(&attributes));
     EXPECT_TRUE(IsEqualGUID(Guid(kLibraryId), attributes->guid));
     EXPECT_EQ(1, attributes->wMajorVerNum);
     EXPECT_EQ(0, attributes->wMinorVerNum);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, attributes->syskind)
+        << "the library is marked for the module's own platform";
     library->ReleaseTLibAttr(attributes);
 
     BSTR name = nullptr, doc = nullptr;

@@ -5,7 +5,8 @@
 // properties by their English or Russian names, printing what a script would
 // see. The component comes from the module that --module names; without it,
 // by its ProgID "AddIn.AddInObject" as a host creates it, once the module is
-// registered (regsvr32), and otherwise from Quillomat.dll beside the console.
+// registered (regsvr32), and otherwise from the module beside the console
+// (Quillomat.dll for the 32-bit console, Quillomat64.dll for the 64-bit one).
 // The options and jobs, with the usage text, are in command_line.cpp.
 #include <windows.h>
 #include <shellapi.h>
@@ -294,7 +295,7 @@ std::wstring ModuleBesideProgram() {
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path);
     folder.erase(folder.find_last_of(L"\\/") + 1);
-    return folder + L"Quillomat.dll";
+    return folder + QUILL_MODULE_FILE_NAME;
 }
 
 const wchar_t kProgId[] = L"AddIn.AddInObject";
