@@ -1,7 +1,8 @@
 /*
- * Checks the modem-line shim from a 32-bit program run with it preloaded:
- * the lines of a pty are kept and reported, every request that sets them is
- * logged, and every other call reaches the system unchanged.
+ * Checks the modem-line shim from a program run with it preloaded (built
+ * once for each word size): the lines of a pty are kept and reported, every
+ * request that sets them is logged, and every other call reaches the system
+ * unchanged.
  */
 #define _GNU_SOURCE
 #include <errno.h>
