@@ -21,4 +21,10 @@ uint32_t BaudRate(int32_t speedIndex) {
     return kBaudRates[speedIndex];
 }
 
+int32_t ListedSpeedIndex(uint32_t baudRate) {
+    for (int32_t index = 0; index < kListedSpeedCount; ++index)
+        if (kBaudRates[index] == baudRate) return index;
+    return -1;
+}
+
 }  // namespace quill

@@ -14,12 +14,13 @@ public:
     InfraredAdapter(SerialLine& line, Clock& clock, uint32_t openRate)
         : line_(line), clock_(clock), openRate_(openRate) {}
 
-    // True when the adapter answered at one of the probe rates and was
-    // switched over; the line then runs at the adapter's terminal rate.
-    bool SetUp() {
+    // The probe rate the adapter answered at, once it has been switched
+    // over (the line then runs at the adapter's terminal rate); 0 when it
+    // answered at none.
+    uint32_t SetUp() {
         Apply(openRate_, true);
         const uint32_t found = FirstAnsweringRate();
-        if (found == 0) return false;
+        if (found == 0) return 0;
         clock_.Sleep(protocol::kAdapterSettleMs);
         Apply(found, false);
         for (uint8_t command : protocol::kAdapterSwitchBytes) {
@@ -27,7 +28,7 @@ public:
             clock_.Sleep(protocol::kAdapterByteGapMs);
         }
         Apply(protocol::kAdapterTerminalRate, true);
-        return true;
+        return found;
     }
 
 private:
@@ -73,6 +74,7 @@ private:
 int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     line_.Close();
     pace_ = PaceFor(settings);
+    adapterRate_ = 0;
     // Attaching anew to the same terminal keeps what it still owes and the
     // records held for later downloads; another port starts afresh.
     const std::string portName = PortName(settings.Port);
@@ -89,10 +91,13 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
         state_.result = code::kCannotConfigurePort;
         return 0;
     }
-    if (settings.IsIrDA != 0 && !InfraredAdapter(line_, clock_, rate).SetUp()) {
-        line_.Close();
-        state_.result = code::kCannotConfigureIrAdapter;
-        return 0;
+    if (settings.IsIrDA != 0) {
+        adapterRate_ = InfraredAdapter(line_, clock_, rate).SetUp();
+        if (adapterRate_ == 0) {
+            line_.Close();
+            state_.result = code::kCannotConfigureIrAdapter;
+            return 0;
+        }
     }
     state_.result = code::kSuccess;
     return 1;

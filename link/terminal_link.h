@@ -28,6 +28,9 @@ public:
     void ClosePort();                                      // leaves result 0
     bool IsOpen() const;
     Pace pace() const { return pace_; }
+    // The rate the infrared adapter answered its probe at in the last open;
+    // 0 when that open had no adapter or found none.
+    uint32_t adapterRate() const { return adapterRate_; }
 
     // One command line out, one reply line back into state.data.
     int32_t ExchangeCommand(const std::string& commandLine);  // 1 reply, 0 none
@@ -56,6 +59,7 @@ private:
     const LocalTimeSource& localTime_;
     ComponentState& state_;
     Pace pace_ = Pace::Standard;
+    uint32_t adapterRate_ = 0;
     ReplyLedger ledger_;
     std::string lastPortName_;  // of the last open, for the ledger
 };

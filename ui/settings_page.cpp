@@ -6,10 +6,6 @@
 namespace quill {
 namespace {
 
-// The speed list stops at 9600 baud; 4800 and 2400 are reached only
-// through a stored speed index.
-constexpr int32_t kListedSpeeds = 5;
-
 constexpr const char* kRevisionNotes =
     "Quillomat 4.0.9.1\r\n"
     "Порт, скорость и ИК-адаптер выбираются здесь; кнопка «Применить» "
@@ -31,7 +27,7 @@ std::vector<std::string> PortListEntries() {
 
 std::vector<std::string> SpeedListEntries() {
     std::vector<std::string> entries;
-    for (int32_t index = 0; index < kListedSpeeds; ++index) entries.push_back(std::to_string(BaudRate(index)));
+    for (int32_t index = 0; index < kListedSpeedCount; ++index) entries.push_back(std::to_string(BaudRate(index)));
     return entries;
 }
 

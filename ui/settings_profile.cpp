@@ -11,6 +11,7 @@ constexpr ProfileKey kPortKey{"Port:0", "Port"};
 constexpr ProfileKey kSpeedKey{"Speed:0", "Speed"};
 constexpr ProfileKey kIrDAKey{"IsIrDA:0", "IsIrDA"};
 constexpr ProfileKey kFastExchangeKey{"FastExchange:0", "FastExchange"};
+constexpr ProfileKey kTraceKey{"Trace:0", "Trace"};
 
 int32_t AsFlag(int32_t value) { return value != 0 ? 1 : 0; }
 
@@ -26,6 +27,7 @@ bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings) {
     settings.IsIrDA = AsFlag(value);
     // Optional: a profile from before the flag existed may not answer it.
     if (profile.ReadInteger(kFastExchangeKey.read, value)) settings.FastExchange = FastExchangeFlag(value);
+    if (profile.ReadInteger(kTraceKey.read, value)) settings.Trace = TraceFlag(value);
     return true;
 }
 
@@ -34,6 +36,7 @@ void SaveSettings(SettingsProfile& profile, const ConnectionSettings& settings) 
     profile.WriteInteger(kSpeedKey.written, settings.Speed);
     profile.WriteInteger(kIrDAKey.written, AsFlag(settings.IsIrDA));
     profile.WriteInteger(kFastExchangeKey.written, FastExchangeFlag(settings.FastExchange));
+    profile.WriteInteger(kTraceKey.written, TraceFlag(settings.Trace));
 }
 
 }  // namespace quill

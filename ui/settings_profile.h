@@ -19,11 +19,11 @@ public:
 
 // Reads "Port:0", "Speed:0", "IsIrDA:0" in that order; stops at the first
 // failed read (fields read so far keep their new values) and returns false.
-// After them "FastExchange:0", which older profiles lack: a failed read of it
-// keeps the flag as it was and still returns true.
+// After them "FastExchange:0" and "Trace:0", which older profiles lack: a
+// failed read of either keeps its flag as it was and still returns true.
 bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings);
-// Writes "Port", "Speed", "IsIrDA", "FastExchange" (the flags as 0 or 1);
-// every write is made.
+// Writes "Port", "Speed", "IsIrDA", "FastExchange", "Trace" (the flags as 0
+// or 1); every write is made.
 void SaveSettings(SettingsProfile& profile, const ConnectionSettings& settings);
 
 }  // namespace quill

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
 #include <vector>
 
 #include "ui/settings_profile.h"
@@ -14,6 +15,12 @@ TEST(ConnectionSettings, PortIndexNamesThePort) {
     const std::pair<int32_t, const char*> cases[] = {
         {0, "COM1"}, {8, "COM9"}, {9, "COM10"}, {15, "COM16"}, {16, "COM1"}, {-1, "COM1"}, {1000, "COM1"}};
     for (const auto& [index, name] : cases) EXPECT_EQ(PortName(index), name) << "index " << index;
+}
+
+TEST(ConnectionSettings, OnlyTheFiveListedRatesHaveAListedIndex) {
+    const std::pair<uint32_t, int32_t> cases[] = {{115200, 0}, {57600, 1}, {38400, 2}, {19200, 3},
+                                                  {9600, 4},   {4800, -1}, {2400, -1}, {1200, -1}};
+    for (const auto& [baud, index] : cases) EXPECT_EQ(ListedSpeedIndex(baud), index) << baud << " baud";
 }
 
 TEST(ConnectionSettings, SpeedIndexRunsFromFastToSlow) {
@@ -46,7 +53,7 @@ TEST(ConnectionSettings, LoadReadsTheSuffixedKeysInOrderAndMakesTheFlagZeroOrOne
     profile.stored = {{"Port:0", 3}, {"Speed:0", 1}, {"IsIrDA:0", 7}};
     ConnectionSettings settings;
     ASSERT_TRUE(LoadSettings(profile, settings));
-    EXPECT_EQ(profile.reads, (std::vector<std::string>{"Port:0", "Speed:0", "IsIrDA:0", "FastExchange:0"}));
+    EXPECT_EQ(profile.reads, (std::vector<std::string>{"Port:0", "Speed:0", "IsIrDA:0", "FastExchange:0", "Trace:0"}));
     EXPECT_EQ(settings.Port, 3);
     EXPECT_EQ(settings.Speed, 1);
     EXPECT_EQ(settings.IsIrDA, 1);
@@ -68,10 +75,27 @@ TEST(ConnectionSettings, SaveWritesTheBareKeysWithTheFlagAsZeroOrOne) {
     RecordingProfile profile;
     SaveSettings(profile, ConnectionSettings{15, 0, 2});
     EXPECT_EQ(profile.writes, (std::vector<std::pair<std::string, int32_t>>{
-                                  {"Port", 15}, {"Speed", 0}, {"IsIrDA", 1}, {"FastExchange", 0}}));
+                                  {"Port", 15}, {"Speed", 0}, {"IsIrDA", 1}, {"FastExchange", 0}, {"Trace", 0}}));
 }
 
-TEST(ConnectionSettings, OnlyAStoredOneTurnsFastExchangeOn) {
+// The two flags after the connection settings, read and written alike.
+struct FlagKey {
+    const char* read;
+    const char* written;
+    int32_t ConnectionSettings::*field;
+};
+constexpr FlagKey kFlagKeys[] = {
+    {"FastExchange:0", "FastExchange", &ConnectionSettings::FastExchange},
+    {"Trace:0", "Trace", &ConnectionSettings::Trace},
+};
+
+int32_t WrittenUnder(const RecordingProfile& profile, const std::string& key) {
+    for (const auto& [written, value] : profile.writes)
+        if (written == key) return value;
+    return -99;
+}
+
+TEST(ConnectionSettings, OnlyAStoredOneTurnsTheFastExchangeOrTheTraceOn) {
     const struct {
         const char* sentence;
         int32_t stored, kept, written;
@@ -81,29 +105,35 @@ TEST(ConnectionSettings, OnlyAStoredOneTurnsFastExchangeOn) {
         {"2 counts as off", 2, 0, 0},
         {"-1 counts as off", -1, 0, 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sentence);
-        RecordingProfile profile;
-        profile.stored = {{"FastExchange:0", c.stored}};
-        ConnectionSettings settings;
-        ASSERT_TRUE(LoadSettings(profile, settings));
-        EXPECT_EQ(settings.FastExchange, c.kept);
-        SaveSettings(profile, settings);
-        EXPECT_EQ(profile.writes.back(), (std::pair<std::string, int32_t>{"FastExchange", c.written}));
+    for (const FlagKey& key : kFlagKeys) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(key.written) + ": " + c.sentence);
+            RecordingProfile profile;
+            profile.stored = {{key.read, c.stored}};
+            ConnectionSettings settings;
+            ASSERT_TRUE(LoadSettings(profile, settings));
+            EXPECT_EQ(settings.*key.field, c.kept);
+            SaveSettings(profile, settings);
+            EXPECT_EQ(WrittenUnder(profile, key.written), c.written);
+        }
     }
 }
 
-TEST(ConnectionSettings, AProfileThatCannotAnswerFastExchangeStillLoadsTheOthers) {
-    RecordingProfile profile;
-    profile.stored = {{"Port:0", 4}, {"Speed:0", 2}, {"IsIrDA:0", 1}};
-    profile.refusedKey = "FastExchange:0";
-    for (int32_t before : {0, 1}) {
-        ConnectionSettings settings{0, 0, 0, before};
-        EXPECT_TRUE(LoadSettings(profile, settings)) << "an older profile is no failure";
-        EXPECT_EQ(settings.Port, 4);
-        EXPECT_EQ(settings.Speed, 2);
-        EXPECT_EQ(settings.IsIrDA, 1);
-        EXPECT_EQ(settings.FastExchange, before) << "the flag keeps what it was";
+TEST(ConnectionSettings, AProfileThatCannotAnswerAFlagStillLoadsTheOthers) {
+    for (const FlagKey& key : kFlagKeys) {
+        SCOPED_TRACE(key.read);
+        RecordingProfile profile;
+        profile.stored = {{"Port:0", 4}, {"Speed:0", 2}, {"IsIrDA:0", 1}};
+        profile.refusedKey = key.read;
+        for (int32_t before : {0, 1}) {
+            ConnectionSettings settings;
+            settings.*key.field = before;
+            EXPECT_TRUE(LoadSettings(profile, settings)) << "an older profile is no failure";
+            EXPECT_EQ(settings.Port, 4);
+            EXPECT_EQ(settings.Speed, 2);
+            EXPECT_EQ(settings.IsIrDA, 1);
+            EXPECT_EQ(settings.*key.field, before) << "the flag keeps what it was";
+        }
     }
 }
 

@@ -195,6 +195,10 @@ TEST(InfraredAdapter, AnAdapterAt38400IsFoundAfterTwoFailedProbesAndSwitchedOver
     EXPECT_EQ(bench.line.Current().baudRate, 115200u);
     EXPECT_TRUE(bench.line.Current().rtsHigh);
     EXPECT_EQ(bench.clock.NowMs(), 1300u);
+    EXPECT_EQ(bench.link.adapterRate(), 38400u) << "the rate it answered at is known";
+
+    EXPECT_EQ(bench.link.OpenPort(ConnectionSettings{0, 4, 0}), 1);
+    EXPECT_EQ(bench.link.adapterRate(), 0u) << "an open on the cable has no adapter rate";
 }
 
 TEST(InfraredAdapter, NoAnswerAtAnyRateTriesAllFiveInOrderThenClosesWithCode4) {

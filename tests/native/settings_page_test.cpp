@@ -16,12 +16,10 @@
 
 namespace quill {
 
-// Found by argument lookup next to the record they compare and print.
-inline bool operator==(const ConnectionSettings& a, const ConnectionSettings& b) {
-    return a.Port == b.Port && a.Speed == b.Speed && a.IsIrDA == b.IsIrDA && a.FastExchange == b.FastExchange;
-}
+// Found by argument lookup next to the record it prints.
 inline std::ostream& operator<<(std::ostream& out, const ConnectionSettings& s) {
-    return out << "{" << s.Port << ", " << s.Speed << ", " << s.IsIrDA << ", " << s.FastExchange << "}";
+    return out << "{" << s.Port << ", " << s.Speed << ", " << s.IsIrDA << ", " << s.FastExchange << ", " << s.Trace
+               << "}";
 }
 
 namespace {
