@@ -9,6 +9,7 @@ namespace quill {
 namespace {
 
 constexpr int32_t kBadParameterValue = -1;
+constexpr int32_t kEnglishAlias = 0;
 
 // The range a method's number parameter is bounded to; nullopt for methods
 // without one.
@@ -36,8 +37,18 @@ bool IsFunction(int32_t methodNumber) {
 }  // namespace
 
 MethodCalls::MethodCalls(TerminalLink& link, ComponentState& state, const ConnectionSettings& settings,
-                         ProgressPainter& painter)
-    : link_(link), state_(state), settings_(settings), painter_(painter) {}
+                         ProgressPainter& painter, WireTrace* trace)
+    : link_(link), state_(state), settings_(settings), painter_(painter), trace_(trace) {}
+
+template <class Call>
+auto MethodCalls::Traced(int32_t methodNumber, Call&& call) {
+    if (trace_ == nullptr || !trace_->On()) return call();
+    const std::string name = MethodName(methodNumber, kEnglishAlias).value_or("?");
+    trace_->CallStarted(name);
+    const auto value = call();
+    trace_->CallEnded(name, value, state_.result);
+    return value;
+}
 
 std::optional<int32_t> MethodCalls::CallAsFunc(int32_t methodNumber, const MethodParameters& params) {
     if (!IsFunction(methodNumber)) return std::nullopt;
@@ -52,7 +63,7 @@ std::optional<int32_t> MethodCalls::CallAsFunc(int32_t methodNumber, const Metho
         }
         number = Bound(*parameter, range->lowest, range->highest);
     }
-    return RunFunction(methodNumber, number);
+    return Traced(methodNumber, [&] { return std::optional<int32_t>(RunFunction(methodNumber, number)); });
 }
 
 int32_t MethodCalls::RunFunction(int32_t methodNumber, int32_t number) {
@@ -79,8 +90,11 @@ int32_t MethodCalls::RunFunction(int32_t methodNumber, int32_t number) {
 bool MethodCalls::CallAsProc(int32_t methodNumber, const MethodParameters& params) {
     switch (methodNumber) {
         case method::kDeattach:
-            link_.ClosePort();
-            state_.result = code::kSuccess;
+            Traced(methodNumber, [&]() -> std::optional<int32_t> {
+                link_.ClosePort();
+                state_.result = code::kSuccess;
+                return std::nullopt;
+            });
             return true;
         case method::kShowProgress: {
             const std::optional<int32_t> mode = params.Integer(0);

@@ -9,6 +9,7 @@
 
 #include "core/component_state.h"
 #include "link/terminal_link.h"
+#include "link/wire_trace.h"
 #include "core/connection_settings.h"
 #include "ui/progress_painter.h"
 
@@ -25,8 +26,9 @@ public:
 
 class MethodCalls {
 public:
+    // `trace`, when given, hears of each call that reaches the terminal link.
     MethodCalls(TerminalLink& link, ComponentState& state, const ConnectionSettings& settings,
-                ProgressPainter& painter);
+                ProgressPainter& painter, WireTrace* trace = nullptr);
 
     // The value for the script, or nullopt when the method is not called as a
     // function (S_FALSE: nothing done). A bad parameter gives -1 with code 28.
@@ -37,11 +39,15 @@ public:
 
 private:
     int32_t RunFunction(int32_t methodNumber, int32_t number);
+    // Runs a call of the terminal link between its two trace lines.
+    template <class Call>
+    auto Traced(int32_t methodNumber, Call&& call);
 
     TerminalLink& link_;
     ComponentState& state_;
     const ConnectionSettings& settings_;
     ProgressPainter& painter_;
+    WireTrace* trace_;
 };
 
 }  // namespace quill

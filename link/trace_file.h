@@ -1,0 +1,73 @@
+// The wire trace's file: the lines waiting for the writer, and how a batch
+// of them goes into the file, which is rotated at 8 MB with one older file
+// kept. The waiting lines are bounded: when the writer cannot keep up, new
+// lines are dropped and counted rather than held up. Portable; the writer's
+// thread and the file calls are the platform's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/wire_trace.h"
+
+namespace quill {
+
+// The current file is rotated before it would grow past this size.
+constexpr uint64_t kTraceFileLimitBytes = 8u * 1024 * 1024;
+// Lines waiting for the writer, in bytes; beyond this they are dropped.
+constexpr size_t kTracePendingLimitBytes = 2u * 1024 * 1024;
+// Each line of the file ends with CR LF, for the editors people open it with.
+constexpr std::string_view kTraceLineEnd = "\r\n";
+
+class TraceQueue {
+public:
+    explicit TraceQueue(size_t limitBytes = kTracePendingLimitBytes) : limitBytes_(limitBytes) {}
+
+    // Appends the line with its line end; false, and the line counted as
+    // dropped, when that would take the waiting lines past the limit.
+    bool Push(std::string_view line);
+
+    struct Batch {
+        std::string lines;     // whole lines, each with its line end
+        uint64_t dropped = 0;  // lines dropped since the last batch was taken
+    };
+    // Everything waiting, and the count dropped meanwhile; the queue is
+    // empty again.
+    Batch Take();
+    bool Empty() const { return lines_.empty() && dropped_ == 0; }
+
+private:
+    size_t limitBytes_;
+    std::string lines_;
+    uint64_t dropped_ = 0;
+};
+
+// The trace's files as the writer needs them: the current one, opened for
+// each batch, and one older file.
+class TraceFiles {
+public:
+    virtual ~TraceFiles() = default;
+    using Cause = TraceNotice::Cause;
+    // Opens the current file for appending, making it when it is missing,
+    // and gives its size; Cause::None when it is open.
+    virtual Cause Open(uint64_t& size) = 0;
+    virtual Cause Append(std::string_view bytes) = 0;
+    virtual void Close() = 0;
+    // The current file, closed, becomes the older one in place of the
+    // older one there was; the next Open makes a new current file.
+    virtual Cause MoveToOlder() = 0;
+};
+
+// Writes a batch of whole lines into the current file, rotating before a
+// line that would take it past `limitBytes` (a line is never split between
+// two files); the file is closed again afterwards. Cause::None when all of
+// it was written; otherwise what stopped it (the rest of the batch is lost).
+TraceNotice::Cause WriteTraceBatch(TraceFiles& files, std::string_view lines,
+                                   uint64_t limitBytes = kTraceFileLimitBytes);
+
+// The line that stands in the file for lines that never reached it.
+std::string LostLinesLine(uint64_t count, TraceNotice::Cause cause);
+
+}  // namespace quill

@@ -1,0 +1,284 @@
+// The wire trace on the fake line: how bytes and lines read, what a call, an
+// open with the adapter and a close put into it, the waiting lines' bound,
+// and the file's rotation at its limit with one older file kept.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "component/extension_tables.h"
+#include "component/method_calls.h"
+#include "fake_line.h"
+#include "link/trace_file.h"
+#include "link/wire_trace.h"
+
+namespace quill {
+namespace {
+
+TEST(WireTrace, BytesReadAsTheyAreWhenPrintableCrAsBackslashRAndTheRestInHex) {
+    const struct {
+        const char* sentence;
+        std::string bytes, shown;
+    } cases[] = {
+        {"a command and its CR", "PNG\r", "PNG\\r"},
+        {"a blank and punctuation stay", "a, b.~", "a, b.~"},
+        {"the adapter's probe byte", "\x0F", "\\x0F"},
+        {"LF is no CR", "\n", "\\x0A"},
+        {"NUL and DEL", std::string("\0\x7F", 2), "\\x00\\x7F"},
+        {"a Cyrillic byte of Windows-1251", "\xC0\xFF", "\\xC0\\xFF"},
+        {"a backslash doubled, so that \\x in the data is told apart", "a\\x41", "a\\\\x41"},
+        {"nothing", "", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TraceBytes(c.bytes), c.shown) << c.sentence;
+}
+
+TEST(WireTrace, ALineIsTheMillisecondsRightAlignedThenTheEvent) {
+    EXPECT_EQ(TraceLine(0, "close"), "      0 close");
+    EXPECT_EQ(TraceLine(1234, "write PNG\\r"), "   1234 write PNG\\r");
+    EXPECT_EQ(TraceLine(123456789, "x"), "123456789 x") << "wider numbers push the event along";
+}
+
+struct RecordingSink final : TraceSink {
+    std::vector<std::string> lines;
+    void Add(std::string line) override { lines.push_back(std::move(line)); }
+};
+
+// A component's calls on a traced line: the method calls, the link, the
+// trace between the link and the fake line.
+struct TracedBench {
+    TracedBench() { localTime.time = {2026, 12, 10, 14, 3, 5}; }
+
+    struct NoParameters : MethodParameters {
+        std::optional<int32_t> Integer(int32_t) const override { return std::nullopt; }
+    };
+    std::optional<int32_t> Call(int32_t method) { return calls.CallAsFunc(method, NoParameters{}); }
+    bool Proc(int32_t method) { return calls.CallAsProc(method, NoParameters{}); }
+
+    fake::VirtualClock clock;
+    fake::FakeLine line{clock};
+    fake::FixedLocalTime localTime;
+    WireTrace trace{clock, localTime};
+    TracedLine traced{line, trace};
+    ComponentState state;
+    TerminalLink link{traced, clock, localTime, state};
+    ConnectionSettings settings{2, 0, 0};
+    struct : ProgressPainter {
+        void DrawProgressBox(int32_t, int32_t) override {}
+    } painter;
+    MethodCalls calls{link, state, settings, painter, &trace};
+    RecordingSink sink;
+};
+
+TEST(WireTrace, ACallPutsItsNameTheBytesEachWayAndItsResultWithTheTimeSinceTheOpen) {
+    TracedBench bench;
+    bench.clock.Sleep(500);
+    bench.trace.SetSink(&bench.sink);
+    bench.line.Reply("PNG\r", "ACK\r", 20);
+    bench.clock.Sleep(40);
+
+    EXPECT_EQ(bench.Call(method::kAttach), 1);
+    bench.clock.Sleep(7);
+    EXPECT_EQ(bench.Call(method::kPing), 1);
+    bench.clock.Sleep(3);
+    EXPECT_TRUE(bench.Proc(method::kDeattach));
+
+    const std::vector<std::string> expected = {
+        "      0 trace on at 2026-12-10 14:03:05",
+        "     40 call Attach",
+        "      0 open COM3 at 2026-12-10 14:03:05",
+        "      0 line 115200 baud, RTS on, DTR on",
+        "      0 done Attach: 1, Result 0",
+        "      7 call Ping",
+        "      7 write PNG\\r",
+        "     77 read ACK\\r",
+        "     77 done Ping: 1, Result 0",
+        "     80 call Deattach",
+        "     80 close: DTR and RTS off",
+        "     80 done Deattach: Result 0",
+    };
+    EXPECT_EQ(bench.sink.lines, expected);
+}
+
+TEST(WireTrace, TheAdaptersSetUpShowsEachChangeOfSpeedOrRtsOnceAndItsBytes) {
+    TracedBench bench;
+    bench.trace.SetSink(&bench.sink);
+    bench.line.AttachAdapter(fake::AdapterModel{9600});
+    ASSERT_EQ(bench.link.OpenPort(ConnectionSettings{0, 0, 1}), 1);
+
+    std::vector<std::string> events;
+    for (const std::string& line : bench.sink.lines) events.push_back(line.substr(8));
+    const std::vector<std::string> expected = {
+        "trace on at 2026-12-10 14:03:05",
+        "open COM1 at 2026-12-10 14:03:05",
+        "line 115200 baud, RTS on, DTR on",  // the open; the set-up's first step changes nothing
+        "line 9600 baud, RTS off, DTR on",
+        "write \\x0F",
+        "read \\x0F",
+        "line 9600 baud, RTS on, DTR on",
+        "line 9600 baud, RTS off, DTR on",
+        "write \\x07",
+        "write 6",
+        "write Q",
+        "line 115200 baud, RTS on, DTR on",
+    };
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(bench.sink.lines.back(), "    700 line 115200 baud, RTS on, DTR on");
+}
+
+TEST(WireTrace, OffNothingIsTracedAndTurningItOffSaysSoLast) {
+    TracedBench bench;
+    bench.line.Reply("PNG\r", "ACK\r");
+    EXPECT_EQ(bench.Call(method::kAttach), 1);
+    EXPECT_EQ(bench.Call(method::kPing), 1);
+    EXPECT_TRUE(bench.sink.lines.empty());
+
+    bench.trace.SetSink(&bench.sink);
+    EXPECT_EQ(bench.Call(method::kPing), 1);
+    bench.trace.SetSink(nullptr);
+    EXPECT_EQ(bench.Call(method::kPing), 1);
+    ASSERT_EQ(bench.sink.lines.size(), 6u);
+    EXPECT_NE(bench.sink.lines.back().find("trace off"), std::string::npos);
+    EXPECT_FALSE(bench.trace.On());
+}
+
+TEST(WireTrace, AnOpenThatFailsAndALineThePortRefusesAreSaid) {
+    TracedBench bench;
+    bench.trace.SetSink(&bench.sink);
+    bench.line.failOpen = true;
+    EXPECT_EQ(bench.link.OpenPort(ConnectionSettings{4, 0, 0}), 0);
+    bench.line.failOpen = false;
+    bench.line.failConfigure = true;
+    EXPECT_EQ(bench.link.OpenPort(ConnectionSettings{4, 1, 0}), 0);
+    std::vector<std::string> events;
+    for (const std::string& line : bench.sink.lines) events.push_back(line.substr(8));
+    EXPECT_EQ(events, (std::vector<std::string>{"trace on at 2026-12-10 14:03:05", "open COM5 failed",
+                                                "open COM5 at 2026-12-10 14:03:05",
+                                                "line 57600 baud refused by the port",
+                                                "close: DTR and RTS off"}));
+}
+
+// --- The waiting lines and the file ----------------------------------------------------
+
+TEST(TraceQueue, LinesBeyondItsLimitAreDroppedAndCountedUntilTheWriterTakesThem) {
+    TraceQueue queue(20);
+    EXPECT_TRUE(queue.Push("1234567"));   // 9 bytes with CR LF
+    EXPECT_TRUE(queue.Push("abcdefg"));   // 18
+    EXPECT_FALSE(queue.Push("x"));        // 21: too many
+    EXPECT_FALSE(queue.Push("y"));
+    TraceQueue::Batch batch = queue.Take();
+    EXPECT_EQ(batch.lines, "1234567\r\nabcdefg\r\n");
+    EXPECT_EQ(batch.dropped, 2u);
+    EXPECT_TRUE(queue.Empty());
+    EXPECT_TRUE(queue.Push("x"));
+    batch = queue.Take();
+    EXPECT_EQ(batch.lines, "x\r\n");
+    EXPECT_EQ(batch.dropped, 0u);
+}
+
+// The current file and the older one in memory; each operation can be
+// made to fail.
+struct MemoryFiles final : TraceFiles {
+    std::string current, older;
+    bool hasOlder = false;
+    bool open = false;
+    int rotations = 0;
+    Cause openFails = Cause::None, appendFails = Cause::None, moveFails = Cause::None;
+
+    Cause Open(uint64_t& size) override {
+        if (openFails != Cause::None) return openFails;
+        open = true;
+        size = current.size();
+        return Cause::None;
+    }
+    Cause Append(std::string_view bytes) override {
+        EXPECT_TRUE(open);
+        if (appendFails != Cause::None) return appendFails;
+        current += bytes;
+        return Cause::None;
+    }
+    void Close() override { open = false; }
+    Cause MoveToOlder() override {
+        EXPECT_FALSE(open) << "the file is closed before it is moved";
+        if (moveFails != Cause::None) return moveFails;
+        older = std::move(current);
+        current.clear();
+        hasOlder = true;
+        ++rotations;
+        return Cause::None;
+    }
+};
+
+std::string Lines(int first, int count) {
+    std::string lines;
+    for (int n = first; n < first + count; ++n) lines += "line " + std::to_string(100 + n) + "\r\n";  // 10 bytes
+    return lines;
+}
+
+TEST(TraceFile, ItRotatesBeforeALineThatWouldPassTheLimitAndKeepsOneOlderFile) {
+    MemoryFiles files;
+    constexpr uint64_t kLimit = 35;  // three lines of ten bytes fit, a fourth does not
+    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 2), kLimit), TraceNotice::Cause::None);
+    EXPECT_EQ(files.current, Lines(0, 2));
+    EXPECT_EQ(WriteTraceBatch(files, Lines(2, 2), kLimit), TraceNotice::Cause::None);
+    EXPECT_EQ(files.current, Lines(3, 1)) << "the fourth line starts the new file";
+    EXPECT_EQ(files.older, Lines(0, 3));
+    EXPECT_EQ(WriteTraceBatch(files, Lines(4, 6), kLimit), TraceNotice::Cause::None);
+    EXPECT_EQ(files.rotations, 3);
+    EXPECT_EQ(files.older, Lines(6, 3)) << "only the latest older file is kept";
+    EXPECT_EQ(files.current, Lines(9, 1));
+    EXPECT_FALSE(files.open) << "closed after each batch";
+}
+
+TEST(TraceFile, ItRotatesAtEightMegabytes) {
+    MemoryFiles files;
+    files.current.assign(kTraceFileLimitBytes - 10, 'x');
+    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 1)), TraceNotice::Cause::None);
+    EXPECT_EQ(files.rotations, 0) << "exactly at the limit";
+    EXPECT_EQ(WriteTraceBatch(files, Lines(1, 1)), TraceNotice::Cause::None);
+    EXPECT_EQ(files.rotations, 1);
+    EXPECT_EQ(files.older.size(), kTraceFileLimitBytes);
+    EXPECT_EQ(files.current, Lines(1, 1));
+}
+
+TEST(TraceFile, ALineLongerThanTheLimitGoesWholeIntoAFileOfItsOwn) {
+    MemoryFiles files;
+    const std::string longLine = std::string(50, 'z') + "\r\n";
+    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 1) + longLine + Lines(1, 1), 35), TraceNotice::Cause::None);
+    EXPECT_EQ(files.current, Lines(1, 1));
+    EXPECT_EQ(files.older, longLine);
+}
+
+TEST(TraceFile, WhatStopsABatchIsReportedAndAFileThatCannotBeMovedTakesTheRest) {
+    using Cause = TraceNotice::Cause;
+    const struct {
+        const char* sentence;
+        Cause openFails, appendFails, moveFails;
+        Cause outcome;
+        std::string current;
+    } cases[] = {
+        {"no folder: nothing is written", Cause::NoFolder, Cause::None, Cause::None, Cause::NoFolder,
+         "line 100\r\n"},
+        {"a full disk", Cause::None, Cause::DiskFull, Cause::None, Cause::DiskFull, "line 100\r\n"},
+        {"the older file held by another writer: the current one grows on", Cause::None, Cause::None,
+         Cause::FileLocked, Cause::None, "line 100\r\nline 101\r\nline 102\r\nline 103\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        MemoryFiles files;
+        files.current = "line 100\r\n";
+        files.openFails = c.openFails;
+        files.appendFails = c.appendFails;
+        files.moveFails = c.moveFails;
+        EXPECT_EQ(WriteTraceBatch(files, Lines(1, 3), 35), c.outcome);
+        EXPECT_EQ(files.current, c.current);
+        EXPECT_FALSE(files.open);
+    }
+}
+
+TEST(TraceFile, LinesThatNeverReachedTheFileAreCountedInIt) {
+    EXPECT_EQ(LostLinesLine(12, TraceNotice::Cause::TooMuch), "      - 12 line(s) missing here: the trace could not keep up");
+    EXPECT_EQ(LostLinesLine(3, TraceNotice::Cause::DiskFull), "      - 3 line(s) missing here: the file could not be written");
+}
+
+}  // namespace
+}  // namespace quill
