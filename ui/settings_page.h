@@ -13,11 +13,13 @@
 
 #include "core/connection_settings.h"
 #include "link/terminal_link.h"
+#include "link/terminal_search.h"
+#include "link/wire_trace.h"
 
 namespace quill {
 
 enum class PageList { Port, Speed };
-enum class PageBox { Adapter, FastExchange };
+enum class PageBox { Adapter, FastExchange, Trace };
 
 // The controls of the page window as the page's logic uses them.
 class PageControls {
@@ -33,6 +35,10 @@ public:
     virtual bool Ticked(PageBox box) const = 0;
     // Windows-1251 text for the revision notes box.
     virtual void SetNotes(const std::string& text) = 0;
+    // Windows-1251 texts of the find button and of the line beside it that
+    // tells how the search goes.
+    virtual void SetSearchButton(const std::string& text) = 0;
+    virtual void SetSearchStatus(const std::string& text) = 0;
 };
 
 // The frame around the page: the site it handed over and the objects whose
@@ -65,16 +71,30 @@ constexpr int32_t kNotifySelectionChanged = 1;  // a list's selection changed
 std::vector<std::string> PortListEntries();
 std::vector<std::string> SpeedListEntries();
 
+// What the line beside the find button says of a search (UTF-8); empty
+// before any.
+std::string SearchStatusText(const SearchStatus& status);
+
+// How often the page window looks at the search and the trace.
+constexpr uint32_t kPagePollMs = 100;
+
 class SettingsPage {
 public:
-    // `settings` is the component's own record; `link` opens its port.
-    SettingsPage(PageFrame& frame, ConnectionSettings& settings, TerminalLink& link);
+    // `settings` is the component's own record; `link` opens its port;
+    // `search` finds the terminal for this component; `trace` tells whether
+    // its wire trace is being written.
+    SettingsPage(PageFrame& frame, ConnectionSettings& settings, TerminalLink& link, SearchControl& search,
+                 const TraceReport& trace);
 
     // The page window was created: takes the settings from the first object
     // and shows them; the page starts clean.
     void WindowOpened(PageControls& controls);
     // A command from a control of the page window.
     void Command(int32_t controlId, int32_t notification);
+    // Every kPagePollMs while the window exists: shows how the search goes
+    // and, once it has found the terminal, puts where into the controls as
+    // a change; and shows the trace's state in the notes.
+    void Poll();
     // The page window is going (its controls still answer): a dirty page
     // keeps the choice shown, for an Apply that comes after.
     void WindowClosing();
@@ -90,13 +110,22 @@ public:
 private:
     void MarkDirty(bool dirty);
     ConnectionSettings ChoiceShown() const;
+    void PressFind();
+    void ShowSearch(const SearchStatus& status);
+    void ShowNotes();
     // The first object, when the frame handed over any.
     std::optional<size_t> FirstObject() const;
 
     PageFrame& frame_;
     ConnectionSettings& settings_;
     TerminalLink& link_;
+    SearchControl& search_;
+    const TraceReport& trace_;
     PageControls* controls_ = nullptr;
+    // A search this page started, or found running, whose end it waits for.
+    bool awaitingSearch_ = false;
+    std::optional<SearchStatus> searchShown_;
+    std::optional<TraceNotice> noticeShown_;
     std::optional<ConnectionSettings> keptChoice_;
     bool dirty_ = false;
 };

@@ -35,9 +35,11 @@ public:
     std::vector<std::string> log;
     std::vector<std::string> ports, speeds;
     int32_t portSelected = -1, speedSelected = -1;
-    bool ticked = false;      // the adapter box
-    bool fastTicked = false;  // the fast exchange box
-    std::string notes;
+    bool ticked = false;       // the adapter box
+    bool fastTicked = false;   // the fast exchange box
+    bool traceTicked = false;  // the trace box
+    std::string notes;                       // UTF-8
+    std::string findButton, searchStatus;    // UTF-8
 
     void FillList(PageList list, const std::vector<std::string>& entries) override {
         log.push_back(Name(list) + " filled with " + std::to_string(entries.size()));
@@ -56,16 +58,26 @@ public:
         log.push_back(Name(box) + (value ? " ticked" : " clear"));
         Box(box) = value;
     }
-    bool Ticked(PageBox box) const override { return box == PageBox::Adapter ? ticked : fastTicked; }
+    bool Ticked(PageBox box) const override { return const_cast<FakeControls*>(this)->Box(box); }
     void SetNotes(const std::string& text) override {
         log.push_back("notes");
-        notes = text;
+        notes = Utf8FromCp1251(text);
+    }
+    void SetSearchButton(const std::string& text) override {
+        findButton = Utf8FromCp1251(text);
+        log.push_back("find button: " + findButton);
+    }
+    void SetSearchStatus(const std::string& text) override {
+        searchStatus = Utf8FromCp1251(text);
+        log.push_back("search status: " + searchStatus);
     }
 
 private:
     static std::string Name(PageList list) { return list == PageList::Port ? "ports" : "speeds"; }
-    static std::string Name(PageBox box) { return box == PageBox::Adapter ? "adapter" : "fast"; }
-    bool& Box(PageBox box) { return box == PageBox::Adapter ? ticked : fastTicked; }
+    static std::string Name(PageBox box) {
+        return box == PageBox::Adapter ? "adapter" : box == PageBox::FastExchange ? "fast" : "trace";
+    }
+    bool& Box(PageBox box) { return box == PageBox::Adapter ? ticked : box == PageBox::FastExchange ? fastTicked : traceTicked; }
     std::vector<std::string>& Entries(PageList list) { return list == PageList::Port ? ports : speeds; }
     int32_t& Selected(PageList list) { return list == PageList::Port ? portSelected : speedSelected; }
 };
@@ -111,9 +123,32 @@ private:
     std::vector<std::string>& log_;
 };
 
-// A component's settings page: its record, its port on the fake line, and
-// the frame whose first object is the component itself unless a test says
-// otherwise.
+// The component's search as the page drives it: it runs until the test says
+// how it ended.
+class FakeSearch final : public SearchControl {
+public:
+    SearchStatus status;
+    int starts = 0, stops = 0;
+    bool refuses = false;  // another search is running
+
+    bool StartSearch() override {
+        if (refuses) return false;
+        ++starts;
+        status = {SearchState::Searching, ConnectionSettings{0, 0, 0}};
+        return true;
+    }
+    void StopSearch() override { ++stops; }
+    SearchStatus Status() const override { return status; }
+};
+
+struct FakeTrace final : TraceReport {
+    TraceNotice notice;
+    TraceNotice Notice() const override { return notice; }
+};
+
+// A component's settings page: its record, its port on the fake line, its
+// search and trace, and the frame whose first object is the component
+// itself unless a test says otherwise.
 struct PageBench {
     PageBench() { frame.objects = {{&settings}}; }
 
@@ -124,7 +159,9 @@ struct PageBench {
     ConnectionSettings settings;
     FakeControls controls;
     FakeFrame frame{controls.log};
-    SettingsPage page{frame, settings, bench.link};
+    FakeSearch search;
+    FakeTrace trace;
+    SettingsPage page{frame, settings, bench.link, search, trace};
 };
 
 class PageTest : public ::testing::Test, protected PageBench {};
@@ -133,8 +170,9 @@ TEST_F(PageTest, OpeningReadsTheFirstObjectThenFillsTheListsTicksTheBoxesAndTell
     settings = {3, 1, 1, 1};
     Open();
     const std::vector<std::string> expected = {
-        "read object 0",  "ports filled with 16", "ports select 3", "speeds filled with 5", "speeds select 1",
-        "adapter ticked", "fast ticked",          "site status 0",  "notes",
+        "read object 0",  "ports filled with 16", "ports select 3", "speeds filled with 5",
+        "speeds select 1", "adapter ticked", "fast ticked", "trace clear", "site status 0", "notes",
+        "find button: Найти терминал", "search status: ",
     };
     EXPECT_EQ(controls.log, expected);
     EXPECT_EQ(controls.portSelected, 3);
@@ -413,6 +451,158 @@ TEST_F(PageTest, ReopeningTheWindowShowsTheObjectAgainAndForgetsAKeptChoice) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "site status 0"), 2) << "clean, and the opening's own notice";
     page.Apply();
     EXPECT_EQ(settings.Port, 0);
+}
+
+
+// --- The trace box --------------------------------------------------------------------
+
+TEST_F(PageTest, TheTraceBoxShowsTheFlagAndApplyStoresIt) {
+    const struct {
+        const char* sentence;
+        int32_t stored;
+        bool clickedTo;
+        int32_t applied;
+    } cases[] = {
+        {"ticking the box turns the trace on", 0, true, 1},
+        {"clearing it turns the trace off", 1, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        PageBench p;
+        p.settings = {2, 0, 0, 0, c.stored};
+        p.Open();
+        EXPECT_EQ(p.controls.traceTicked, c.stored == 1);
+        p.controls.traceTicked = c.clickedTo;
+        p.page.Command(IDC_TRACE, kNotifyClicked);
+        EXPECT_TRUE(p.page.IsDirty());
+        EXPECT_EQ(p.settings.Trace, c.stored) << "nothing stored before Apply";
+        p.page.Apply();
+        EXPECT_EQ(p.settings, (ConnectionSettings{2, 0, 0, 0, c.applied}));
+    }
+}
+
+TEST_F(PageTest, TheNotesSayFirstWhereTheTraceGoesOrWhyItIsNotWritten) {
+    Open();
+    EXPECT_EQ(controls.notes.rfind("Quillomat 4.0.9.1", 0), 0u) << "the trace off: the notes as they were";
+    trace.notice = {TraceNotice::State::Writing, TraceNotice::Cause::None, "C:\\Users\\kassa\\trace.log"};
+    page.Poll();
+    EXPECT_EQ(controls.notes.rfind("Журнал обмена пишется в файл C:\\Users\\kassa\\trace.log.\r\nQuillomat", 0), 0u)
+        << controls.notes;
+    trace.notice.state = TraceNotice::State::Dropped;
+    trace.notice.cause = TraceNotice::Cause::NoFolder;
+    TakeLog();
+    page.Poll();
+    EXPECT_EQ(controls.notes.rfind("Журнал обмена не записывается (нет папки): C:\\Users", 0), 0u) << controls.notes;
+    page.Poll();
+    EXPECT_EQ(TakeLog(), std::vector<std::string>{"notes"}) << "the notes are set again only when they change";
+    EXPECT_FALSE(page.IsDirty());
+}
+
+// --- Finding the terminal -------------------------------------------------------------
+
+TEST_F(PageTest, TheFindButtonStartsASearchThatShowsWhatItTriesAndASecondPressStopsIt) {
+    Open();
+    TakeLog();
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    EXPECT_EQ(search.starts, 1);
+    EXPECT_EQ(controls.findButton, "Остановить");
+    EXPECT_EQ(controls.searchStatus, "Поиск: COM1, 115200 бод");
+    EXPECT_FALSE(page.IsDirty()) << "the press itself changes nothing";
+
+    search.status.settings = ConnectionSettings{6, 0, 1};
+    page.Poll();
+    EXPECT_EQ(controls.searchStatus, "Поиск: COM7, ИК-адаптер");
+    page.Poll();
+    std::vector<std::string> log = TakeLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "search status: Поиск: COM7, ИК-адаптер"), 1);
+
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    EXPECT_EQ(search.stops, 1);
+    EXPECT_EQ(search.starts, 1);
+    search.status.state = SearchState::Stopped;
+    page.Poll();
+    EXPECT_EQ(controls.findButton, "Найти терминал");
+    EXPECT_EQ(controls.searchStatus, "Поиск остановлен");
+    EXPECT_EQ(controls.portSelected, 0) << "nothing found, nothing changed";
+    EXPECT_FALSE(page.IsDirty());
+}
+
+TEST_F(PageTest, WhatTheSearchFindsGoesIntoTheControlsAsAChangeAndIsStoredOnlyByApply) {
+    settings = {0, 0, 0, 1, 0};
+    Open();
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    TakeLog();
+    search.status = {SearchState::Found, ConnectionSettings{13, 2, 1, 1, 0}};
+    page.Poll();
+
+    EXPECT_EQ(controls.portSelected, 13);
+    EXPECT_EQ(controls.speedSelected, 2) << "the rate the adapter answered at";
+    EXPECT_TRUE(controls.ticked);
+    EXPECT_EQ(controls.searchStatus, "Найден: COM14, ИК-адаптер");
+    EXPECT_EQ(controls.findButton, "Найти терминал");
+    EXPECT_TRUE(page.IsDirty());
+    const std::vector<std::string> log = TakeLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "site status 3"), 1) << "Apply is enabled";
+    EXPECT_EQ(settings, (ConnectionSettings{0, 0, 0, 1, 0})) << "nothing stored yet";
+
+    page.Poll();
+    EXPECT_TRUE(TakeLog().empty()) << "a found terminal is put in once";
+
+    page.Apply();
+    EXPECT_EQ(settings, (ConnectionSettings{13, 2, 1, 1, 0}));
+}
+
+TEST_F(PageTest, ASearchThatFindsNothingSaysSoAndChangesNothing) {
+    settings = {4, 1, 0};
+    Open();
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    search.status.state = SearchState::NothingAnswered;
+    page.Poll();
+    EXPECT_EQ(controls.searchStatus, "Терминал не найден");
+    EXPECT_EQ(controls.findButton, "Найти терминал");
+    EXPECT_EQ(controls.portSelected, 4);
+    EXPECT_FALSE(page.IsDirty());
+}
+
+TEST_F(PageTest, ClosingTheWindowStopsTheSearchItStartedAndANewWindowShowsOneStillRunning) {
+    Open();
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    page.WindowClosing();
+    page.WindowClosed();
+    EXPECT_EQ(search.stops, 1);
+    page.Poll();  // no window: nothing to show
+
+    Open();
+    EXPECT_EQ(controls.findButton, "Остановить") << "the search has not ended yet";
+    search.status = {SearchState::Found, ConnectionSettings{9, 4, 0}};
+    page.Poll();
+    EXPECT_EQ(controls.portSelected, 9);
+    EXPECT_TRUE(page.IsDirty());
+}
+
+TEST_F(PageTest, APressWhileAnotherSearchRunsStartsNothing) {
+    Open();
+    search.refuses = true;
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    EXPECT_EQ(controls.findButton, "Найти терминал");
+    EXPECT_EQ(controls.searchStatus, "");
+    page.Poll();
+    EXPECT_FALSE(page.IsDirty());
+}
+
+TEST(SettingsPage, TheSearchLineNamesThePortAndTheSpeedOrTheAdapter) {
+    const struct {
+        SearchStatus status;
+        const char* text;
+    } cases[] = {
+        {{SearchState::Idle, {}}, ""},
+        {{SearchState::Searching, {2, 4, 0}}, "Поиск: COM3, 9600 бод"},
+        {{SearchState::Searching, {15, 0, 1}}, "Поиск: COM16, ИК-адаптер"},
+        {{SearchState::Found, {0, 1, 0}}, "Найден: COM1, 57600 бод"},
+        {{SearchState::NothingAnswered, {}}, "Терминал не найден"},
+        {{SearchState::Stopped, {}}, "Поиск остановлен"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SearchStatusText(c.status), c.text);
 }
 
 }  // namespace
