@@ -59,10 +59,13 @@ void ObtainInterface(IDispatch* connection, win::com_ptr<T>& slot) {
 AddInObject::AddInObject(IUnknown* outer)
     : inner_(*this),
       outer_(outer),
-      link_(line_, clock_, localTime_, state_),
-      page_(settings_, link_),
+      trace_(clock_, localTime_),
+      tracedLine_(line_, trace_.wire()),
+      link_(tracedLine_, clock_, localTime_, state_),
+      finder_({callGuard_, link_, settings_, state_, trace_.wire(), localTime_, *ControllingUnknown()}),
+      page_(settings_, link_, finder_, trace_),
       painter_(page_.window()),
-      calls_(link_, state_, settings_, painter_) {}
+      calls_(link_, state_, settings_, painter_, &trace_.wire()) {}
 
 AddInObject::~AddInObject() = default;
 
@@ -92,6 +95,10 @@ HRESULT AddInObject::QueryOwnInterface(REFIID iid, void** object) {
         *object = static_cast<IConnectionSettings*>(this);
     else if (iid == __uuidof(IExchangeSettings))
         *object = static_cast<IExchangeSettings*>(this);
+    else if (iid == __uuidof(IWireTrace))
+        *object = static_cast<IWireTrace*>(this);
+    else if (iid == __uuidof(ITerminalSearch))
+        *object = static_cast<ITerminalSearch*>(this);
     else if (iid == __uuidof(IPropertyPage))
         *object = static_cast<IPropertyPage*>(this);
     else {
@@ -147,6 +154,7 @@ STDMETHODIMP AddInObject::Init(IDispatch* pConnection) {
             HostProfile profile(*profile_.get());
             if (!LoadSettings(profile, settings_)) return E_FAIL;
         }
+        trace_.Follow(settings_.Trace);
         // Only a repeated Init finds the port open; it is closed properly
         // rather than forgotten.
         if (link_.IsOpen()) link_.ClosePort();
@@ -169,6 +177,8 @@ void AddInObject::RegisterProfile() {
 }
 
 STDMETHODIMP AddInObject::Done() {
+    // A search still running gives the port back first.
+    finder_.EndBeforeOwnUse();
     const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
         link_.ClosePort();
@@ -176,6 +186,7 @@ STDMETHODIMP AddInObject::Done() {
             HostProfile profile(*profile_.get());
             SaveSettings(profile, settings_);
         }
+        trace_.End();
         ReleaseHostInterfaces();
         return S_OK;
     });

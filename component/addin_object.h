@@ -1,7 +1,7 @@
 // The component object the host creates: IInitDone (life from Init to Done),
 // ILanguageExtender (the script's properties and methods), the private
-// IConnectionSettings and IExchangeSettings, and IPropertyPage (the settings
-// page). One reference count for all of them; it can be aggregated. The class
+// IConnectionSettings, IExchangeSettings, IWireTrace and ITerminalSearch, and
+// IPropertyPage (the settings page). One reference count for all of them; it can be aggregated. The class
 // is registered for both apartment kinds, so threads of the multi-threaded
 // apartment may call one object at once: the count is interlocked, and every
 // call that reads or changes the object's state or talks to the terminal
@@ -11,8 +11,10 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include "component/component_trace.h"
 #include "component/method_calls.h"
 #include "component/property_page.h"
+#include "component/terminal_finder.h"
 #include "core/component_state.h"
 #include "core/win/com.h"
 #include "core/win/handles.h"
@@ -29,6 +31,8 @@ class AddInObject final : public IInitDone,
                           public ILanguageExtender,
                           public IConnectionSettings,
                           public IExchangeSettings,
+                          public IWireTrace,
+                          public ITerminalSearch,
                           public IPropertyPage {
 public:
     // Makes a component object, plain when `outer` is null, otherwise
@@ -79,6 +83,17 @@ public:
     STDMETHODIMP GetFastExchange(LONG* plFastExchange) override;
     STDMETHODIMP SetFastExchange(LONG lFastExchange) override;
 
+    // IWireTrace (trace_and_search.cpp)
+    STDMETHODIMP GetTrace(LONG* plTrace) override;
+    STDMETHODIMP SetTrace(LONG lTrace) override;
+    STDMETHODIMP SetTraceFile(BSTR bstrPath) override;
+    STDMETHODIMP GetTraceState(LONG* plState, BSTR* pbstrPath) override;
+
+    // ITerminalSearch (trace_and_search.cpp)
+    STDMETHODIMP StartSearch() override;
+    STDMETHODIMP StopSearch() override;
+    STDMETHODIMP GetSearchState(LONG* plState, LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) override;
+
     // IPropertyPage: the settings page (property_page.cpp)
     STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
     STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
@@ -110,7 +125,8 @@ private:
     ~AddInObject();
 
     // Answers from the interface table: IUnknown (as IInitDone), IInitDone,
-    // ILanguageExtender, IConnectionSettings, IExchangeSettings, IPropertyPage.
+    // ILanguageExtender, IConnectionSettings, IExchangeSettings, IWireTrace,
+    // ITerminalSearch, IPropertyPage.
     HRESULT QueryOwnInterface(REFIID iid, void** object);
     IUnknown* ControllingUnknown();
 
@@ -135,7 +151,10 @@ private:
     Win32SerialLine line_;
     Win32Clock clock_;
     Win32LocalTime localTime_;
+    ComponentTrace trace_;
+    TracedLine tracedLine_;  // the line as the link sees it: the trace hears of everything on it
     TerminalLink link_;
+    TerminalFinder finder_;  // before the page, which starts and stops it
     PropertyPage page_;  // its window is the page window the painter paints into
     GdiProgressPainter painter_;
     MethodCalls calls_;

@@ -48,8 +48,9 @@ bool ForPageDialog(UINT message) {
 
 }  // namespace
 
-PropertyPage::PropertyPage(ConnectionSettings& settings, TerminalLink& link)
-    : logic_(*this, settings, link), window_(logic_) {}
+PropertyPage::PropertyPage(ConnectionSettings& settings, TerminalLink& link, SearchControl& search,
+                           const TraceReport& trace)
+    : logic_(*this, settings, link, search, trace), window_(logic_) {}
 
 HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {
     if (site == nullptr) {
@@ -139,6 +140,10 @@ bool PropertyPage::ReadSettings(size_t object, ConnectionSettings& settings) {
     const auto pace = objects_[object].query<IExchangeSettings>();
     LONG fast = 0;
     if (pace && SUCCEEDED(pace->GetFastExchange(&fast))) settings.FastExchange = static_cast<int32_t>(fast);
+    // So does the trace flag.
+    const auto trace = objects_[object].query<IWireTrace>();
+    LONG traced = 0;
+    if (trace && SUCCEEDED(trace->GetTrace(&traced))) settings.Trace = static_cast<int32_t>(traced);
     return true;
 }
 
@@ -147,6 +152,7 @@ bool PropertyPage::WriteSettings(size_t object, const ConnectionSettings& settin
     if (!target) return false;
     if (FAILED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA))) return false;
     if (const auto pace = objects_[object].query<IExchangeSettings>()) pace->SetFastExchange(settings.FastExchange);
+    if (const auto trace = objects_[object].query<IWireTrace>()) trace->SetTrace(settings.Trace);
     return true;
 }
 
@@ -183,6 +189,8 @@ STDMETHODIMP AddInObject::Move(LPCRECT pRect) {
 STDMETHODIMP AddInObject::IsPageDirty() { return page_.IsPageDirty(); }
 
 STDMETHODIMP AddInObject::Apply() {
+    // A search still running gives the port back first.
+    finder_.EndBeforeOwnUse();
     // Apply stores the settings and reopens the port: one call at a time.
     const auto guard = callGuard_.lock();
     return win::GuardedCall([&] { return page_.Apply(); });

@@ -12,6 +12,8 @@
 #include "core/connection_settings.h"
 #include "core/win/com.h"
 #include "link/terminal_link.h"
+#include "link/terminal_search.h"
+#include "link/wire_trace.h"
 #include "ui/settings_page.h"
 #include "ui/win32_settings_page.h"
 
@@ -19,8 +21,9 @@ namespace quill {
 
 class PropertyPage final : private PageFrame {
 public:
-    // `settings` is the component's record, `link` its terminal link.
-    PropertyPage(ConnectionSettings& settings, TerminalLink& link);
+    // `settings` is the component's record, `link` its terminal link,
+    // `search` its search for the terminal, `trace` its wire trace's state.
+    PropertyPage(ConnectionSettings& settings, TerminalLink& link, SearchControl& search, const TraceReport& trace);
     // Destroys a page window that still exists, then lets go of the objects
     // and the site.
     ~PropertyPage() override = default;

@@ -70,4 +70,17 @@ TraceNotice::Cause WriteTraceBatch(TraceFiles& files, std::string_view lines,
 // The line that stands in the file for lines that never reached it.
 std::string LostLinesLine(uint64_t count, TraceNotice::Cause cause);
 
+// The older file's name: ".1" before the file name's extension, or after a
+// name without one ("trace.log" keeps its older lines in "trace.1.log").
+template <class Text>
+Text OlderTraceFileName(const Text& path) {
+    using Char = typename Text::value_type;
+    const size_t nameStart = path.find_last_of(Text{Char('\\'), Char('/')});
+    const size_t dot = path.rfind(Char('.'));
+    const bool hasExtension = dot != Text::npos && (nameStart == Text::npos || dot > nameStart + 1);
+    const Text mark{Char('.'), Char('1')};
+    if (!hasExtension) return path + mark;
+    return path.substr(0, dot) + mark + path.substr(dot);
+}
+
 }  // namespace quill

@@ -10,6 +10,8 @@ namespace {
 
 constexpr int kStringCapacity = 260;  // 259 characters and the terminating zero
 constexpr WORD kDialogResourceType = 5;  // the resource type of dialog templates
+// The timer by which the page looks at the search and the trace.
+constexpr UINT_PTR kPollTimer = 1;
 
 std::wstring PageText(const std::string& text) { return win::WideFromNarrow(win::kComponentCodePage, text); }
 
@@ -81,6 +83,10 @@ INT_PTR PageWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         case WM_COMMAND:
             page_.Command(LOWORD(wParam), HIWORD(wParam));
             return FALSE;
+        case WM_TIMER:
+            if (wParam != kPollTimer) return FALSE;
+            page_.Poll();
+            return TRUE;
         case WM_STYLECHANGING:
             // The frame's Tab key reaches into the page's controls.
             if (static_cast<int>(wParam) == GWL_EXSTYLE) {
@@ -89,6 +95,7 @@ INT_PTR PageWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             }
             return TRUE;
         case WM_DESTROY:
+            ::KillTimer(window, kPollTimer);
             page_.WindowClosing();
             return FALSE;
         case WM_NCDESTROY:
@@ -106,13 +113,15 @@ void PageWindow::Opened(HWND window) {
     speedList_ = ::GetDlgItem(window, IDC_SPEED_LIST);
     adapterBox_ = ::GetDlgItem(window, IDC_IR_ADAPTER);
     fastBox_ = ::GetDlgItem(window, IDC_FAST_EXCHANGE);
+    traceBox_ = ::GetDlgItem(window, IDC_TRACE);
     page_.WindowOpened(*this);
+    ::SetTimer(window, kPollTimer, kPagePollMs, nullptr);  // without it the page shows no search, nothing more
 }
 
 void PageWindow::Closed() {
     if (window_ != nullptr) page_.WindowClosed();
     window_ = nullptr;
-    portList_ = speedList_ = adapterBox_ = fastBox_ = nullptr;
+    portList_ = speedList_ = adapterBox_ = fastBox_ = traceBox_ = nullptr;
 }
 
 void PageWindow::FillList(PageList list, const std::vector<std::string>& entries) {
@@ -137,6 +146,14 @@ bool PageWindow::Ticked(PageBox box) const { return ::SendMessageW(Box(box), BM_
 
 void PageWindow::SetNotes(const std::string& text) {
     ::SetDlgItemTextW(window_, IDC_NOTES, PageText(text).c_str());
+}
+
+void PageWindow::SetSearchButton(const std::string& text) {
+    ::SetDlgItemTextW(window_, IDC_FIND_TERMINAL, PageText(text).c_str());
+}
+
+void PageWindow::SetSearchStatus(const std::string& text) {
+    ::SetDlgItemTextW(window_, IDC_SEARCH_STATUS, PageText(text).c_str());
 }
 
 // --- What GetPageInfo reads -------------------------------------------------------

@@ -44,7 +44,9 @@ private:
     void Opened(HWND window);
     void Closed();
     HWND List(PageList list) const { return list == PageList::Port ? portList_ : speedList_; }
-    HWND Box(PageBox box) const { return box == PageBox::Adapter ? adapterBox_ : fastBox_; }
+    HWND Box(PageBox box) const {
+        return box == PageBox::Adapter ? adapterBox_ : box == PageBox::FastExchange ? fastBox_ : traceBox_;
+    }
 
     // PageControls
     void FillList(PageList list, const std::vector<std::string>& entries) override;
@@ -53,6 +55,8 @@ private:
     void SetTicked(PageBox box, bool ticked) override;
     bool Ticked(PageBox box) const override;
     void SetNotes(const std::string& text) override;
+    void SetSearchButton(const std::string& text) override;
+    void SetSearchStatus(const std::string& text) override;
 
     SettingsPage& page_;
     HWND window_ = nullptr;
@@ -60,6 +64,7 @@ private:
     HWND speedList_ = nullptr;
     HWND adapterBox_ = nullptr;
     HWND fastBox_ = nullptr;
+    HWND traceBox_ = nullptr;
 };
 
 // The page's size in pixels: template 202 in its own font. Nullopt when

@@ -224,6 +224,24 @@ public:
 
     [[nodiscard]] lock_guard lock() noexcept { return lock_guard(*this); }
 
+    // Holds the section for its life when no other thread held it at the
+    // start; holds nothing otherwise.
+    class try_lock_guard {
+    public:
+        explicit try_lock_guard(critical_section& owner) noexcept
+            : owner_(owner), owns_(::TryEnterCriticalSection(&owner_.section_) != FALSE) {}
+        ~try_lock_guard() {
+            if (owns_) ::LeaveCriticalSection(&owner_.section_);
+        }
+        try_lock_guard(const try_lock_guard&) = delete;
+        try_lock_guard& operator=(const try_lock_guard&) = delete;
+        bool owns() const noexcept { return owns_; }
+
+    private:
+        critical_section& owner_;
+        bool owns_;
+    };
+
 private:
     CRITICAL_SECTION section_;
 };

@@ -275,6 +275,17 @@ TEST(TraceFile, WhatStopsABatchIsReportedAndAFileThatCannotBeMovedTakesTheRest) 
     }
 }
 
+TEST(TraceFile, TheOlderFileTakesOneBeforeTheExtension) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\Users\\kassa\\AppData\\Local\\Quillomat\\trace.log", "C:\\Users\\kassa\\AppData\\Local\\Quillomat\\trace.1.log"},
+        {"D:\\support\\wire", "D:\\support\\wire.1"},
+        {"D:\\v1.2\\wire", "D:\\v1.2\\wire.1"},
+        {"D:\\logs\\.hidden", "D:\\logs\\.hidden.1"},
+        {"trace.log", "trace.1.log"},
+    };
+    for (const auto& [path, older] : cases) EXPECT_EQ(OlderTraceFileName(path), older) << path;
+}
+
 TEST(TraceFile, LinesThatNeverReachedTheFileAreCountedInIt) {
     EXPECT_EQ(LostLinesLine(12, TraceNotice::Cause::TooMuch), "      - 12 line(s) missing here: the trace could not keep up");
     EXPECT_EQ(LostLinesLine(3, TraceNotice::Cause::DiskFull), "      - 3 line(s) missing here: the file could not be written");

@@ -153,7 +153,7 @@ TEST_F(ComponentTest, InitAsksForTheHostInterfacesInOrderThenRegistersAndReadsTh
 
     std::vector<std::string> expected = kEveryHostInterfaceAsked;
     expected.insert(expected.end(), {"RegisterProfileAs Quillomat VDX AddIn Profile Name", "Read Port:0",
-                                     "Read Speed:0", "Read IsIrDA:0", "Read FastExchange:0"});
+                                     "Read Speed:0", "Read IsIrDA:0", "Read FastExchange:0", "Read Trace:0"});
     EXPECT_EQ(expected, connection.log.events);
     EXPECT_EQ(1, connection.errorLog.references());
     EXPECT_EQ(1, connection.asyncEvent.references());
@@ -170,6 +170,7 @@ TEST_F(ComponentTest, DoneWritesTheSettingsThenReleasesTheHostInterfacesInOrder)
 
     const std::vector<std::string> expected = {
         "Write Port 0",        "Write Speed 0",       "Write IsIrDA 0",      "Write FastExchange 0",
+        "Write Trace 0",
         "Release IStatusLine", "Release IPropertyProfile", "Release IAsyncEvent", "Release IErrorLog",
     };
     EXPECT_EQ(expected, LogSince(mark));
@@ -213,6 +214,178 @@ TEST_F(ComponentTest, TheFastExchangeFlagIsOnOnlyForOneAndIsWrittenAsZeroOrOne) 
         ASSERT_NE(nullptr, connection.profile.Written("FastExchange"));
         EXPECT_EQ(c.kept, *connection.profile.Written("FastExchange"));
     }
+}
+
+// --- The wire trace ---------------------------------------------------------------
+
+TEST_F(ComponentTest, TheTraceFlagIsReadAndWrittenLikeTheFastExchangeFlag) {
+    const struct {
+        const char* sentence;
+        LONG stored, kept;
+    } cases[] = {{"1 turns it on", 1, 1}, {"0 leaves it off", 0, 0}, {"5 counts as off", 5, 0}};
+    const auto trace = component.query<IWireTrace>();
+    ASSERT_TRUE(trace);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        connection.profile.Store("Trace", c.stored);
+        ASSERT_EQ(S_OK, Init());
+        LONG flag = kJunk;
+        EXPECT_EQ(S_OK, trace->GetTrace(&flag));
+        EXPECT_EQ(c.kept, flag);
+        ASSERT_EQ(S_OK, component->Done());
+        ASSERT_NE(nullptr, connection.profile.Written("Trace"));
+        EXPECT_EQ(c.kept, *connection.profile.Written("Trace"));
+    }
+    for (const auto& [given, kept] : {std::pair<LONG, LONG>{1, 1}, {0, 0}, {2, 0}, {-1, 0}}) {
+        EXPECT_EQ(S_OK, trace->SetTrace(given));
+        LONG flag = kJunk;
+        EXPECT_EQ(S_OK, trace->GetTrace(&flag));
+        EXPECT_EQ(kept, flag) << "given " << given;
+    }
+    EXPECT_EQ(S_OK, trace->SetTrace(0));
+    EXPECT_EQ(E_POINTER, trace->GetTrace(nullptr));
+}
+
+// A file of the test's own in the temporary folder, removed at the end.
+class TraceFile {
+public:
+    explicit TraceFile(const std::wstring& name) {
+        wchar_t folder[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, folder);
+        path_ = std::wstring(folder) + name;
+        Remove();
+    }
+    ~TraceFile() { Remove(); }
+    const std::wstring& path() const { return path_; }
+    std::string Text() const {
+        win::unique_hfile file(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        if (!file) return {};
+        std::string text(1 << 16, '\0');
+        DWORD read = 0;
+        ::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+        text.resize(read);
+        return text;
+    }
+    // The file once it holds `part`, within a few seconds.
+    std::string WaitFor(const std::string& part) const {
+        for (int tries = 0; tries < 100; ++tries) {
+            const std::string text = Text();
+            if (text.find(part) != std::string::npos) return text;
+            ::Sleep(50);
+        }
+        return Text();
+    }
+
+private:
+    void Remove() const {
+        ::DeleteFileW(path_.c_str());
+        const size_t dot = path_.rfind(L'.');
+        ::DeleteFileW((path_.substr(0, dot) + L".1" + path_.substr(dot)).c_str());
+    }
+    std::wstring path_;
+};
+
+struct TraceState {
+    LONG state = kJunk;
+    std::string file;
+};
+
+TraceState StateOf(IWireTrace& trace) {
+    TraceState answer;
+    win::unique_bstr path;
+    EXPECT_EQ(S_OK, trace.GetTraceState(&answer.state, path.put()));
+    answer.file = Utf8(path.get());
+    return answer;
+}
+
+TEST_F(ComponentTest, AHostsTraceFileGetsEveryCallWithItsResultAndTheOpenThatFailed) {
+    const TraceFile file(L"quill-component-trace.log");
+    ASSERT_EQ(S_OK, Init());
+    const auto trace = component.query<IWireTrace>();
+    EXPECT_EQ(0, StateOf(*trace.get()).state) << "off by default";
+    ASSERT_EQ(S_OK, settings->SetSettings(kMissingPorts[0], 0, 0));
+    ASSERT_EQ(S_OK, trace->SetTraceFile(Bstr(Utf8(file.path().c_str(), file.path().size())).get()));
+    EXPECT_EQ(1, StateOf(*trace.get()).state);
+    EXPECT_EQ(Utf8(file.path().c_str(), file.path().size()), StateOf(*trace.get()).file);
+
+    EXPECT_EQ(0, CallFunction(kAttach, {}).value->lVal);
+    EXPECT_EQ(0, CallFunction(kPing, {}).value->lVal);
+    ASSERT_EQ(S_OK, component->Done());
+
+    const std::string text = file.WaitFor("trace off");
+    for (const char* line : {"call Attach\r\n", " open COM6 failed\r\n", " done Attach: 0, Result 2\r\n",
+                             " call Ping\r\n", " done Ping: 0, Result 1\r\n", " trace off\r\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+    EXPECT_NE(text.find("trace on at "), std::string::npos);
+    ASSERT_NE(nullptr, connection.profile.Written("Trace"));
+    EXPECT_EQ(0, *connection.profile.Written("Trace")) << "a host's file leaves the flag off";
+}
+
+TEST_F(ComponentTest, ATraceThatCannotBeWrittenFailsNoCallAndSaysWhy) {
+    const TraceFile held(L"quill-held-trace.log");
+    win::unique_hfile holder(::CreateFileW(held.path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder) << "the test holds the file";
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    const struct {
+        const char* sentence;
+        std::wstring path;
+    } cases[] = {
+        {"a folder that does not exist", std::wstring(folder) + L"quill-no-such-folder\\trace.log"},
+        {"a file another program holds", held.path()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        ASSERT_EQ(S_OK, Init());
+        const auto trace = component.query<IWireTrace>();
+        ASSERT_EQ(S_OK, settings->SetSettings(kMissingPorts[1], 0, 0));
+        ASSERT_EQ(S_OK, trace->SetTraceFile(Bstr(Utf8(c.path.c_str(), c.path.size())).get()));
+        const DWORD start = ::GetTickCount();
+        for (int call = 0; call < 20; ++call) {
+            const Call attach = CallFunction(kAttach, {});
+            EXPECT_EQ(S_OK, attach.hr);
+            EXPECT_EQ(0, attach.value->lVal);
+            EXPECT_EQ(2, ReadInt(kResult)) << "the call's own outcome, nothing of the trace";
+        }
+        EXPECT_LT(::GetTickCount() - start, 2000u) << "no call waits for the file";
+        TraceState state;
+        for (int tries = 0; tries < 60 && (state = StateOf(*trace.get())).state != 2; ++tries) ::Sleep(50);
+        EXPECT_EQ(2, state.state) << "dropped";
+        EXPECT_EQ(Utf8(c.path.c_str(), c.path.size()), state.file);
+        ASSERT_EQ(S_OK, component->Done());
+        EXPECT_EQ(0, StateOf(*trace.get()).state) << "Done ends it";
+    }
+}
+
+// --- The search ---------------------------------------------------------------------
+
+TEST_F(ComponentTest, ASearchStartsOnceRunsBesideTheCallerAndStopsWhenAsked) {
+    ASSERT_EQ(S_OK, Init());
+    const auto search = component.query<ITerminalSearch>();
+    LONG state = kJunk, port = kJunk, speed = kJunk, irda = kJunk;
+    EXPECT_EQ(S_OK, search->GetSearchState(&state, &port, &speed, &irda));
+    EXPECT_EQ(0, state) << "none yet";
+
+    const DWORD start = ::GetTickCount();
+    ASSERT_EQ(S_OK, search->StartSearch());
+    EXPECT_LT(::GetTickCount() - start, 200u) << "the call returns at once";
+    EXPECT_EQ(S_FALSE, search->StartSearch()) << "one at a time";
+    EXPECT_EQ(S_OK, search->GetSearchState(&state, &port, &speed, &irda));
+    EXPECT_EQ(1, state);
+
+    ::Sleep(100);
+    const DWORD stopped = ::GetTickCount();
+    EXPECT_EQ(S_OK, search->StopSearch());
+    while (state == 1 && ::GetTickCount() - stopped < 5000) {
+        ::Sleep(10);
+        search->GetSearchState(&state, &port, &speed, &irda);
+    }
+    EXPECT_EQ(4, state) << "stopped";
+    EXPECT_LT(::GetTickCount() - stopped, 1000u) << "within 300 ms, loosely under Wine";
+    EXPECT_EQ(E_POINTER, search->GetSearchState(nullptr, &port, &speed, &irda));
+    ASSERT_EQ(S_OK, component->Done());
 }
 
 TEST_F(ComponentTest, AProfileThatRefusesFastExchangeStillGivesTheOtherSettings) {
@@ -347,8 +520,8 @@ TEST_F(ConnectionWithOnlyAProfile, GivesAWorkingComponentAndDoneReleasesOnlyTheP
 
     ASSERT_EQ(S_OK, component->Done());
 
-    const std::vector<std::string> expected = {"Write Port 0", "Write Speed 0", "Write IsIrDA 0",
-                                               "Write FastExchange 0", "Release IPropertyProfile"};
+    const std::vector<std::string> expected = {"Write Port 0",         "Write Speed 0", "Write IsIrDA 0",
+                                               "Write FastExchange 0", "Write Trace 0", "Release IPropertyProfile"};
     EXPECT_EQ(expected, LogSince(mark));
 }
 
@@ -884,16 +1057,27 @@ IUnknown* Identity(T* object) {
     return unknown.get();
 }
 
-TEST_F(ComponentTest, QueryInterfaceAnswersExactlyTheFiveInterfacesFromEachOfThem) {
-    const IID* answered[] = {&IID_IUnknown, &__uuidof(IInitDone), &__uuidof(ILanguageExtender),
-                             &__uuidof(IConnectionSettings), &__uuidof(IExchangeSettings), &IID_IPropertyPage};
+TEST_F(ComponentTest, QueryInterfaceAnswersExactlyItsInterfacesFromEachOfThem) {
+    const IID* answered[] = {&IID_IUnknown,
+                             &__uuidof(IInitDone),
+                             &__uuidof(ILanguageExtender),
+                             &__uuidof(IConnectionSettings),
+                             &__uuidof(IExchangeSettings),
+                             &__uuidof(IWireTrace),
+                             &__uuidof(ITerminalSearch),
+                             &IID_IPropertyPage};
     const IID* refused[] = {&IID_IDispatch, &IID_IClassFactory, &IID_IPropertyPageSite, &__uuidof(IPropertyProfile),
                             &__uuidof(IAsyncEvent), &IID_IPersist};
     win::com_ptr<IPropertyPage> page = component.query<IPropertyPage>();
     ASSERT_TRUE(page);
     win::com_ptr<IExchangeSettings> pace = component.query<IExchangeSettings>();
     ASSERT_TRUE(pace);
-    IUnknown* const sources[] = {component.get(), extender.get(), settings.get(), pace.get(), page.get()};
+    win::com_ptr<IWireTrace> trace = component.query<IWireTrace>();
+    ASSERT_TRUE(trace);
+    win::com_ptr<ITerminalSearch> search = component.query<ITerminalSearch>();
+    ASSERT_TRUE(search);
+    IUnknown* const sources[] = {component.get(), extender.get(), settings.get(), pace.get(),
+                                 trace.get(),     search.get(),   page.get()};
 
     for (IUnknown* source : sources) {
         for (const IID* iid : answered) {

@@ -92,6 +92,11 @@ struct Component {
         return fast;
     }
     void SetFast(LONG fast) { pace->SetFastExchange(fast); }
+    LONG Trace() const {
+        LONG trace = -99;
+        object.query<IWireTrace>()->GetTrace(&trace);
+        return trace;
+    }
     LONG Result() const {
         win::unique_variant value;
         extender->GetPropVal(kResultProperty, value.get());
@@ -209,14 +214,19 @@ TEST_F(SettingsPage, OpensInsideTheFrameWithTheListsShowingTheSettings) {
     EXPECT_EQ(WindowText(Control(IDC_IR_ADAPTER)), L"IR - адаптер (подставка)");
     EXPECT_FALSE(Ticked(IDC_FAST_EXCHANGE)) << "the standard pace";
     EXPECT_EQ(WindowText(Control(IDC_FAST_EXCHANGE)), L"Быстрый обмен");
+    EXPECT_FALSE(Ticked(IDC_TRACE)) << "no trace";
+    EXPECT_EQ(WindowText(Control(IDC_TRACE)), L"Журнал обмена");
+    EXPECT_EQ(WindowText(Control(IDC_FIND_TERMINAL)), L"Найти терминал");
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"");
     EXPECT_NE(WindowText(Control(IDC_NOTES)).find(L"Quillomat"), std::wstring::npos);
     EXPECT_EQ(site.statuses, std::vector<DWORD>{0}) << "opening tells the site the page is clean";
     EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
 }
 
 // Each control with an id where the template puts it, in dialog units: the
-// fast exchange box, added last, stands in space that was free, and nothing
-// else has moved. A combo box's template height includes its drop-down
+// fast exchange box and then the trace box stand in space that was free, the
+// find button under the fast exchange box's column in a row the page grew
+// by, with the search's line beside it, and nothing else has moved. A combo box's template height includes its drop-down
 // list, so only the top, left and width of the lists are compared.
 TEST_F(SettingsPage, EveryControlStandsWhereTheTemplatePutsItAndNoneOverlaps) {
     Open();
@@ -227,7 +237,8 @@ TEST_F(SettingsPage, EveryControlStandsWhereTheTemplatePutsItAndNoneOverlaps) {
     } controls[] = {
         {IDC_IR_ADAPTER, 141, 79, 97, 9, false},   {IDC_PORT_LIST, 153, 46, 80, 82, true},
         {IDC_SPEED_LIST, 153, 62, 80, 70, true},   {IDC_NOTES, 15, 100, 221, 47, false},
-        {IDC_FAST_EXCHANGE, 141, 89, 97, 9, false},
+        {IDC_FAST_EXCHANGE, 141, 89, 97, 9, false}, {IDC_TRACE, 20, 89, 75, 9, false},
+        {IDC_FIND_TERMINAL, 141, 152, 97, 14, false}, {IDC_SEARCH_STATUS, 15, 155, 122, 8, false},
     };
     std::vector<RECT> placed;
     for (const auto& c : controls) {
@@ -371,6 +382,70 @@ TEST_F(SettingsPage, ApplyBeforeTheWindowExistsKeepsTheSettings) {
     EXPECT_EQ(component.Result(), kCannotOpenPort);
 }
 
+TEST_F(SettingsPage, TheTraceBoxShowsTheFlagAndAClickThenApplyStoresIt) {
+    component.Set({5, 0, 0});
+    Open();
+    EXPECT_FALSE(Ticked(IDC_TRACE));
+    Click(IDC_TRACE);
+    EXPECT_EQ(component.page->IsPageDirty(), S_OK);
+    EXPECT_EQ(component.Trace(), 0) << "nothing is stored before Apply";
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Trace(), 1);
+    Click(IDC_TRACE);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Trace(), 0);
+}
+
+// Lets the page's window run its messages (its timer among them) until
+// `done` holds or `limitMs` has passed; the milliseconds it took.
+template <class Done>
+DWORD RunMessagesUntil(Done&& done, DWORD limitMs) {
+    const DWORD start = ::GetTickCount();
+    while (!done() && ::GetTickCount() - start < limitMs) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(5);
+    }
+    return ::GetTickCount() - start;
+}
+
+TEST_F(SettingsPage, TheFindButtonSearchesBesideThePageAndASecondPressStopsItSoon) {
+    constexpr LONG kCom3 = 2;  // which the test prefix lacks
+    component.Set({kCom3, 0, 0});
+    Open();
+    Click(IDC_FIND_TERMINAL);
+    EXPECT_EQ(WindowText(Control(IDC_FIND_TERMINAL)), L"Остановить");
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)).rfind(L"Поиск: COM", 0), 0u);
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE) << "the press itself changes nothing";
+    // The page answers while the search runs on its own thread.
+    const DWORD answered = RunMessagesUntil([] { return false; }, 300);
+    EXPECT_LT(answered, 1000u);
+    EXPECT_EQ(WindowText(Control(IDC_FIND_TERMINAL)), L"Остановить") << "still searching";
+
+    Click(IDC_FIND_TERMINAL);
+    const DWORD took = RunMessagesUntil([&] { return WindowText(Control(IDC_FIND_TERMINAL)) == L"Найти терминал"; },
+                                        5000);
+    EXPECT_LT(took, 1000u) << "300 ms and the page's look at it, loosely under Wine";
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"Поиск остановлен");
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(component.Current(), (Settings{kCom3, 0, 0}));
+}
+
+TEST_F(SettingsPage, ApplyDuringASearchStopsItAndStoresWhatThePageShows) {
+    component.Set({9, 0, 0});
+    Open();
+    Click(IDC_FIND_TERMINAL);
+    Choose(IDC_PORT_LIST, 10);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current(), (Settings{10, 0, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort) << "the port reopened by Apply";
+    RunMessagesUntil([&] { return WindowText(Control(IDC_FIND_TERMINAL)) == L"Найти терминал"; }, 2000);
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"Поиск остановлен");
+}
+
 // --- The frame's calls out of order, and bad arguments -----------------------------
 
 TEST_F(SettingsPage, ShowAndMoveNeedAWindow) {
@@ -462,7 +537,7 @@ TEST_F(SettingsPage, TranslateAcceleratorPassesKeysAndMouseToThePageOnly) {
 
 // --- Page information -----------------------------------------------------------------
 
-// 260 x 154 dialog units in pixels of 8-point "MS Sans Serif" on this screen.
+// 260 x 172 dialog units in pixels of 8-point "MS Sans Serif" on this screen.
 SIZE ExpectedPageSize() {
     const win::unique_window_dc screen(nullptr);
     LOGFONTW description{};
@@ -477,7 +552,7 @@ SIZE ExpectedPageSize() {
     SIZE letters{};
     ::GetTextExtentPoint32W(screen.get(), L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
     const int width = (letters.cx + 26) / 52;
-    return {::MulDiv(260, width, 4), ::MulDiv(154, metrics.tmHeight + metrics.tmExternalLeading, 8)};
+    return {::MulDiv(260, width, 4), ::MulDiv(172, metrics.tmHeight + metrics.tmExternalLeading, 8)};
 }
 
 TEST_F(SettingsPage, PageInfoGivesTheTitleAndTheTemplatesSizeInItsFont) {

@@ -82,6 +82,9 @@ const OptionRow kOptions[] = {
     {L"--fast", nullptr, L"fast exchange: read each reply as soon as its CR is in, without the 50 ms settle",
      SettingOn(L"FastExchange:0")},
     {L"--progress", nullptr, L"paint the progress box while records move", Switch(&ConsoleOptions::progress)},
+    {L"--trace", L"FILE",
+     L"write the wire trace of this run to FILE: every byte each way, each change of the line, each call",
+     Text(&ConsoleOptions::traceFile)},
     {L"--help", nullptr, L"print this text and stop", Switch(&ConsoleOptions::help)},
 };
 
@@ -90,6 +93,9 @@ const JobRow kJobs[] = {
     {L"list", L"the extension's name, properties and methods (the job when none is given)"},
     {L"session", L"attach, then every query of the terminal, then set its clock"},
     {L"settings", L"the settings page in a frame (OK, Cancel, Apply); what is applied is kept for the next runs"},
+    {L"find",
+     L"look for the terminal on COM1 to COM16 at each speed, on the cable and behind the adapter, from the stored "
+     L"setting; print where it answered (status 1 when nothing did)"},
     {L"call NAME [ARGS...]", L"call a method, with as many arguments as it takes"},
     {L"get NAME", L"read a property"},
     {L"set NAME VALUE", L"write a property (digits give a number, anything else text)"},

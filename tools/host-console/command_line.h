@@ -13,6 +13,7 @@ namespace quill::console {
 struct ConsoleOptions {
     std::wstring modulePath;             // empty: the module beside the console
     ConsoleConnection::Profile profile;  // the settings, keyed as the component reads them
+    std::wstring traceFile;              // empty: the trace as the profile says
     bool progress = false;
     bool help = false;
     std::vector<std::wstring> jobs;      // the job words with their arguments, in order

@@ -76,6 +76,7 @@ private:
         if (command == L"list") return List();
         if (command == L"session") return Session();
         if (command == L"settings") return Settings();
+        if (command == L"find") return Find();
         if (command == L"call") {
             if (!Take(words, next, 1, command, args)) return false;
             const auto method = object_.FindMethod(args[0]);
@@ -192,6 +193,54 @@ private:
         else
             Print(L"Settings unchanged: " + ConnectionSettingsShown());
         return true;
+    }
+
+    // Where the search found the terminal, and the options that reach it.
+    static std::wstring FoundAt(LONG port, LONG speed, LONG irda) {
+        const std::wstring where = WideFromUtf8(PortName(port)) + L", " +
+                                   (irda != 0 ? L"infrared adapter (it answered at " +
+                                                    std::to_wstring(BaudRate(speed)) + L" baud)"
+                                              : std::to_wstring(BaudRate(speed)) + L" baud, cable");
+        return where + L"   (--port " + std::to_wstring(port) + L" --speed " + std::to_wstring(speed) +
+               L" --irda " + std::to_wstring(irda != 0 ? 1 : 0) + L")";
+    }
+
+    // The component's search, watched until it ends; what it tries is shown
+    // on a console.
+    bool Find() {
+        constexpr DWORD kFindPollMs = 50;
+        constexpr LONG kSearching = 1, kFound = 2;
+        const auto search = win::com_ptr<IUnknown>::copy_from(object_.Component()).query<ITerminalSearch>();
+        if (!search) {
+            Fail(L"find: the component cannot search for the terminal");
+            return false;
+        }
+        if (search->StartSearch() != S_OK) {
+            Fail(L"find: a search is running already");
+            return false;
+        }
+        LONG state = kSearching, port = 0, speed = 0, irda = 0;
+        std::wstring shown;
+        while (state == kSearching) {
+            ::Sleep(kFindPollMs);
+            if (FAILED(search->GetSearchState(&state, &port, &speed, &irda))) break;
+            const std::wstring trying = WideFromUtf8(PortName(port)) + L" " +
+                                        (irda != 0 ? L"adapter" : std::to_wstring(BaudRate(speed)));
+            if (state == kSearching && trying != shown && ErrorsGoToAConsole()) {
+                const std::string bytes = Utf8FromWide(L"\rtrying " + trying + L"          ");
+                DWORD written = 0;
+                ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
+                            &written, nullptr);
+                shown = trying;
+            }
+        }
+        EndProgressLine();
+        if (state == kFound) {
+            Print(L"Found: " + FoundAt(port, speed, irda));
+            return true;
+        }
+        Print(L"Not found: no terminal answered on COM1 to COM16, at any speed, on the cable or behind the adapter");
+        return false;
     }
 
     bool Session() {
@@ -316,6 +365,21 @@ std::optional<ScriptObject> CreateComponent(std::wstring modulePath, IDispatch* 
     return object;
 }
 
+// The component's wire trace goes to `file` for this run, whatever its
+// profile says.
+bool TraceTo(ScriptObject& object, const std::wstring& file) {
+    const auto trace = win::com_ptr<IUnknown>::copy_from(object.Component()).query<IWireTrace>();
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = ::GetFullPathNameW(file.c_str(), MAX_PATH, full, nullptr);
+    const win::unique_bstr path(::SysAllocString(length > 0 && length < MAX_PATH ? full : file.c_str()));
+    if (!trace || !path || FAILED(trace->SetTraceFile(path.get()))) {
+        Fail(L"--trace: the component cannot write a wire trace");
+        return false;
+    }
+    Print(L"Wire trace to " + std::wstring(path.get()));
+    return true;
+}
+
 int RunConsole(const std::vector<std::wstring>& argv) {
     std::wstring error;
     std::optional<ConsoleOptions> options = ReadCommandLine(argv, error);
@@ -334,6 +398,10 @@ int RunConsole(const std::vector<std::wstring>& argv) {
     auto object = CreateComponent(options->modulePath, connection->AsDispatch(), error);
     if (!object) {
         Fail(error);
+        return kCannotStart;
+    }
+    if (!options->traceFile.empty() && !TraceTo(*object, options->traceFile)) {
+        object->Done();
         return kCannotStart;
     }
     const bool ok = Console(*object, options->progress).Run(options->jobs);

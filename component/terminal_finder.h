@@ -1,0 +1,65 @@
+// The component's search for the terminal, on a thread of its own so that
+// the settings page stays responsive. The thread takes the component's call
+// lock for the whole search (a script's call waits meanwhile, as it waits
+// for any long exchange), closes the component's port if it was open,
+// searches on a line of its own, and opens the port again afterwards with
+// the settings then in force. It holds a reference to the component while
+// it runs. Its progress is read by polling.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+
+#include "core/component_state.h"
+#include "core/connection_settings.h"
+#include "core/win/handles.h"
+#include "link/terminal_link.h"
+#include "link/terminal_search.h"
+#include "link/wire_trace.h"
+
+namespace quill {
+
+class TerminalFinder final : public SearchControl {
+public:
+    // What of the component the search works on.
+    struct Component {
+        win::critical_section& callGuard;
+        TerminalLink& link;
+        ConnectionSettings& settings;
+        ComponentState& state;
+        WireTrace& trace;
+        const LocalTimeSource& localTime;
+        IUnknown& owner;  // held while the search runs
+    };
+
+    explicit TerminalFinder(const Component& component) : component_(component) {}
+    ~TerminalFinder() override;
+    TerminalFinder(const TerminalFinder&) = delete;
+    TerminalFinder& operator=(const TerminalFinder&) = delete;
+
+    bool StartSearch() override;
+    void StopSearch() override { stop_.Request(); }
+    SearchStatus Status() const override;
+
+    // Before a call that opens or closes the component's port itself
+    // (Apply, Done): a search still running is stopped and waited for,
+    // within a limit, and leaves the port closed for that call.
+    void EndBeforeOwnUse();
+
+private:
+    static DWORD Run(void* finder);
+    void Search();
+    void Publish(const SearchStatus& status);
+
+    Component component_;
+    SearchStop stop_;
+    std::atomic<bool> reopen_{true};
+    win::critical_section controlGuard_;         // over the thread's handle
+    mutable win::critical_section statusGuard_;  // over the status
+    SearchStatus status_;
+    win::unique_handle thread_;
+};
+
+}  // namespace quill
