@@ -8,10 +8,11 @@
  * of one pty sees the same lines), and passes every other call on.
  *
  * After every request that sets lines it appends the state of RTS and DTR to
- * the file named by $QUILL_MODEM_LOG, one line each:
- *     <CLOCK_MONOTONIC ms> RTS=<0|1> DTR=<0|1>
+ * the file named by $QUILL_MODEM_LOG, one line each, with the number N of
+ * the pty's slave /dev/pts/N:
+ *     <CLOCK_MONOTONIC ms> RTS=<0|1> DTR=<0|1> pty=<N>
  * so that a terminal simulator can tell the infrared adapter (RTS low) from
- * the terminal (RTS high).
+ * the terminal (RTS high) on its own line, while other lines change too.
  *
  * Wine's 32-bit unix side calls __ioctl_time64, plain programs call ioctl;
  * both are taken.
@@ -106,14 +107,20 @@ static unsigned long long monotonic_ms(void)
     return (unsigned long long)now.tv_sec * 1000ull + (unsigned long long)now.tv_nsec / 1000000ull;
 }
 
-static void record_lines(int bits)
+/* The number N of the pty slave /dev/pts/N. */
+static unsigned pty_number(dev_t device)
+{
+    return (unsigned)(major(device) - PTY_SLAVE_FIRST_MAJOR) * 256u + (unsigned)minor(device);
+}
+
+static void record_lines(int bits, dev_t device)
 {
     const char *path = getenv("QUILL_MODEM_LOG");
     if (!path || !*path)
         return;
-    char text[64];
-    int length = snprintf(text, sizeof text, "%llu RTS=%d DTR=%d\n", monotonic_ms(),
-                          (bits & TIOCM_RTS) ? 1 : 0, (bits & TIOCM_DTR) ? 1 : 0);
+    char text[80];
+    int length = snprintf(text, sizeof text, "%llu RTS=%d DTR=%d pty=%u\n", monotonic_ms(),
+                          (bits & TIOCM_RTS) ? 1 : 0, (bits & TIOCM_DTR) ? 1 : 0, pty_number(device));
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
@@ -149,7 +156,7 @@ static int answer_modem_request(dev_t device, unsigned long request, int *value)
     else
         line->bits &= ~wanted;
     int bits = line->bits;
-    record_lines(bits);
+    record_lines(bits, device);
     pthread_mutex_unlock(&lines_lock);
     return 0;
 }

@@ -95,17 +95,18 @@ static int log_line_count(const char *path)
     return count;
 }
 
-/* The log's last line reads "<ms> RTS=<rts> DTR=<dtr>" with ms between the bounds. */
+/* The log's last line reads "<ms> RTS=<rts> DTR=<dtr> pty=<n>" with ms between the bounds. */
 static void check_logged(const char *path, int rts, int dtr, unsigned long long from, unsigned long long to)
 {
     char line[128];
     last_log_line(path, line, sizeof line);
     unsigned long long ms = 0;
     int logged_rts = -1, logged_dtr = -1;
+    unsigned pty = 0;
     char tail = 0;
-    int fields = sscanf(line, "%llu RTS=%d DTR=%d%c", &ms, &logged_rts, &logged_dtr, &tail);
-    CHECK(fields == 3 && logged_rts == rts && logged_dtr == dtr, "log line '%s', expected RTS=%d DTR=%d", line,
-          rts, dtr);
+    int fields = sscanf(line, "%llu RTS=%d DTR=%d pty=%u%c", &ms, &logged_rts, &logged_dtr, &pty, &tail);
+    CHECK(fields == 4 && logged_rts == rts && logged_dtr == dtr, "log line '%s', expected RTS=%d DTR=%d pty=N",
+          line, rts, dtr);
     CHECK(ms >= from && ms <= to, "log time %llu outside %llu..%llu", ms, from, to);
 }
 

@@ -54,8 +54,11 @@ void ModemLines::takeLine(const std::string& line) {
   unsigned long long ms = 0;
   int rts = -1;
   int dtr = -1;
-  if (std::sscanf(line.c_str(), "%llu RTS=%d DTR=%d", &ms, &rts, &dtr) != 3) return;
+  unsigned pty = 0;
+  const int fields = std::sscanf(line.c_str(), "%llu RTS=%d DTR=%d pty=%u", &ms, &rts, &dtr, &pty);
+  if (fields < 3) return;
   if ((rts != 0 && rts != 1) || (dtr != 0 && dtr != 1)) return;
+  if (fields == 4 && pty_ >= 0 && static_cast<long long>(pty) != pty_) return;  // another line's
   state_.rts = rts == 1;
   state_.dtr = dtr == 1;
 }

@@ -262,6 +262,11 @@ const std::map<std::string, Directive>& directives() {
       {"generate", readGenerate},
       {"irda", readIrda},
       {"silence", readSilence},
+      {"behind-adapter",
+       [](LineReader& in, Scenario& sc) {
+         in.expectEnd();
+         sc.behindAdapter = true;
+       }},
       {"reply",
        [](LineReader& in, Scenario& sc) {
          std::string pattern = in.word();

@@ -81,6 +81,9 @@ struct Scenario {
   std::array<std::vector<Bytes>, kLastDatabase + 1> databases;  // index 0 unused
 
   std::optional<IrAdapter> adapter;
+  // The terminal hears the line only through the adapter, once the adapter
+  // has been switched over (0x51 at its baud), until the next probe byte.
+  bool behindAdapter = false;
   bool silent = false;
   int silentFirst = 0;
   std::vector<FixedReply> fixedReplies;

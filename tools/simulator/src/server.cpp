@@ -107,6 +107,11 @@ bool Server::start() {
     return false;
   }
   if (!options_.linkPath.empty() && !makeLink()) return false;
+  // "/dev/pts/N": only the modem lines of this pty concern this terminal.
+  const std::string& slave = port_.slavePath();
+  const std::size_t number = slave.find_last_not_of("0123456789");
+  if (number != std::string::npos && number + 1 < slave.size())
+    modem_.followPty(static_cast<unsigned>(std::stoul(slave.substr(number + 1))));
   modem_.refresh();
   log_.event("start: slave " + port_.slavePath(), snapshot());
   std::printf("%s\n", port_.slavePath().c_str());

@@ -8,6 +8,7 @@ namespace quillsim {
 namespace {
 
 constexpr unsigned char kProbeByte = 0x0F;
+constexpr unsigned char kSwitchedOverByte = 0x51;  // the last of the adapter's switching bytes
 constexpr std::size_t kMaxLineLength = 4096;
 constexpr std::size_t kSetClockLength = 17;  // "SST" and fourteen digits
 constexpr std::size_t kCommandNameLength = 3;
@@ -42,6 +43,9 @@ Reaction Terminal::receive(const Arrival& arrival, const LineState& line) {
       adapterByte(byte, line, r);
     } else if (arrival.busy) {
       unheard += static_cast<char>(byte);
+    } else if (sc_.behindAdapter && !adapterSwitched_) {
+      r.events.push_back("terminal cannot hear byte " + hexByte(byte) + " at " + std::to_string(line.baud) +
+                         " baud: the adapter is not switched over");
     } else if (sc_.lineBaud && line.baud != *sc_.lineBaud) {
       r.events.push_back("terminal ignores byte " + hexByte(byte) + " at " + std::to_string(line.baud) +
                          " baud (it listens at " + std::to_string(*sc_.lineBaud) + ")");
@@ -70,6 +74,14 @@ std::string Terminal::dump() const {
 
 void Terminal::adapterByte(unsigned char byte, const LineState& line, Reaction& r) {
   std::string where = " at " + std::to_string(line.baud) + " baud";
+  // A probe starts the adapter's set-up afresh; its last switching byte
+  // opens the way to the terminal.
+  if (byte == kProbeByte) adapterSwitched_ = false;
+  if (sc_.adapter && byte == kSwitchedOverByte && line.baud == sc_.adapter->baud) {
+    adapterSwitched_ = true;
+    r.events.push_back("adapter switched over by byte " + hexByte(byte) + where);
+    return;
+  }
   if (sc_.adapter && byte == kProbeByte && line.baud == sc_.adapter->baud) {
     r.events.push_back("adapter answers probe " + hexByte(byte) + where);
     r.output.push_back(Chunk{0, sc_.adapter->answer});

@@ -102,6 +102,7 @@ class Terminal {
   int loadDatabase_ = 0;
   int loadedCount_ = 0;
   int linesSeen_ = 0;
+  bool adapterSwitched_ = false;  // see Scenario::behindAdapter
   Bytes line_;
   bool lineOverflow_ = false;
   int flipsInLine_ = 0;       // noise flips among the bytes of line_ (and its CR)

@@ -179,6 +179,15 @@ void SimulatorProcess::setModemLines(bool rts, bool dtr) {
   log << monotonicMs() << " RTS=" << (rts ? 1 : 0) << " DTR=" << (dtr ? 1 : 0) << "\n";
 }
 
+void SimulatorProcess::setModemLinesOf(unsigned pty, bool rts, bool dtr) {
+  std::ofstream log(directory_ + "/modem.log", std::ios::app);
+  log << monotonicMs() << " RTS=" << (rts ? 1 : 0) << " DTR=" << (dtr ? 1 : 0) << " pty=" << pty << "\n";
+}
+
+unsigned SimulatorProcess::ptyNumber() const {
+  return static_cast<unsigned>(std::stoul(slavePath_.substr(slavePath_.find_last_not_of("0123456789") + 1)));
+}
+
 std::string SimulatorProcess::dump() {
   std::string path = directory_ + "/dump.txt";
   ::unlink(path.c_str());

@@ -33,6 +33,10 @@ class SimulatorProcess {
   void setBaud(unsigned baud);
   // Appends a line to the modem-line log as the shim would.
   void setModemLines(bool rts, bool dtr = true);
+  // The same, as the shim writes it for the pty /dev/pts/`pty`.
+  void setModemLinesOf(unsigned pty, bool rts, bool dtr = true);
+  // N of this simulator's slave /dev/pts/N.
+  unsigned ptyNumber() const;
 
   // Asks for a database dump and returns it.
   std::string dump();

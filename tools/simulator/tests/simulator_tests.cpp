@@ -439,6 +439,50 @@ TEST(Simulator, EchoesTheAdapterProbeOnlyAtItsBaudWithRtsLow) {
   EXPECT_NE(log.find("baud=38400 RTS=0 DTR=1 TX 0F |.|"), std::string::npos) << log;
 }
 
+TEST(Simulator, FollowsOnlyTheModemLinesOfItsOwnPty) {
+  SimulatorProcess sim("irda baud 38400\n");
+  ASSERT_TRUE(sim.started());
+  sim.setBaud(38400);
+  sim.setModemLinesOf(sim.ptyNumber() + 1, false);
+  runExchanges(sim, {{"RTS low on another pty: the terminal is addressed here", "PNG\r", "ACK\r"}});
+  sim.setModemLinesOf(sim.ptyNumber(), false);
+  sim.send("\x0F");
+  EXPECT_EQ(sim.readFor(kQuietMs), "\x0F") << "RTS low on its own pty: the adapter";
+}
+
+TEST(Simulator, BehindTheAdapterTheTerminalHearsOnlyOnceTheAdapterIsSwitchedOver) {
+  SimulatorProcess sim("irda baud 38400\nbehind-adapter\n");
+  ASSERT_TRUE(sim.started());
+  sim.setBaud(115200);
+  sim.send("PNG\r");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "on the cable the terminal is not reached";
+
+  sim.setModemLines(false);
+  sim.setBaud(38400);
+  sim.send("\x0F");
+  EXPECT_EQ(sim.readFor(kQuietMs), "\x0F");
+  sim.send("\x07\x36\x51");
+  EXPECT_EQ(sim.readFor(kQuietMs), "");
+  sim.setModemLines(true);
+  sim.setBaud(115200);
+  runExchanges(sim, {{"through the switched adapter", "PNG\r", "ACK\r"}});
+
+  sim.setModemLines(false);
+  sim.setBaud(9600);
+  sim.send("\x0F");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "a probe at another baud, unanswered";
+  sim.setModemLines(true);
+  sim.setBaud(115200);
+  sim.send("PNG\r");
+  EXPECT_EQ(sim.readFor(kQuietMs), "") << "a new probe starts the set-up afresh";
+
+  const std::string log = sim.logText();
+  EXPECT_NE(log.find("adapter switched over by byte 51 at 38400 baud"), std::string::npos) << log;
+  EXPECT_NE(log.find("terminal cannot hear byte 50 at 115200 baud: the adapter is not switched over"),
+            std::string::npos)
+      << log;
+}
+
 TEST(Simulator, RefusesAMalformedScenario) {
   constexpr int kBadScenario = 2;
   const struct {
