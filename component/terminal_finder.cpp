@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/win/module_thread.h"
 #include "link/win32_serial_line.h"
@@ -15,6 +16,48 @@ constexpr DWORD kCallLockRetryMs = 10;
 // back (it ends within 300 ms; closing a port that misbehaves may take a
 // second more).
 constexpr DWORD kSearchEndWaitMs = 5000;
+// How often the search looks whether its ports' threads have ended.
+constexpr DWORD kJobsLookMs = 1000;
+
+// The ports' jobs side by side, one thread each, each with a serial line of
+// its own whose trace goes where the component's goes, marked with the port.
+class ThreadedProbes final : public ProbeRunner {
+public:
+    ThreadedProbes(const WireTrace& trace, const LocalTimeSource& localTime) : trace_(trace), localTime_(localTime) {}
+
+    void RunAll(const std::vector<Job>& jobs) override {
+        std::vector<Running> running;
+        running.reserve(jobs.size());
+        for (const Job& job : jobs) running.push_back({&job, this});
+        std::vector<win::unique_handle> threads(jobs.size());
+        for (size_t i = 0; i < jobs.size(); ++i)
+            if (!win::StartModuleThread(&RunJob, &running[i], threads[i])) RunJob(&running[i]);  // on this thread
+        // Every job ends in its time: each try is bounded, and a stop ends
+        // the rest at once. Nothing here may go while a job still uses it.
+        for (const win::unique_handle& thread : threads)
+            while (thread && ::WaitForSingleObject(thread.get(), kJobsLookMs) == WAIT_TIMEOUT) {
+            }
+    }
+
+private:
+    struct Running {
+        const Job* job;
+        ThreadedProbes* probes;
+    };
+
+    static DWORD RunJob(void* parameter) {
+        const Running& running = *static_cast<Running*>(parameter);
+        Win32SerialLine line;
+        Win32Clock clock;
+        WireTrace trace(clock, running.probes->localTime_, running.probes->trace_, running.job->portName);
+        TracedLine traced(line, trace);
+        running.job->run(traced, clock);
+        return 0;
+    }
+
+    const WireTrace& trace_;
+    const LocalTimeSource& localTime_;
+};
 
 std::string Where(const ConnectionSettings& settings) {
     return PortName(settings.Port) + (settings.IsIrDA != 0 ? " behind the adapter, " : " at ") +
@@ -114,15 +157,10 @@ void TerminalFinder::Search() {
 
     WireTrace& trace = component_.trace;
     trace.Note("search for the terminal, from " + Where(stored));
-    SearchResult outcome;
-    {
-        Win32SerialLine line;
-        TracedLine traced(line, trace);
-        Win32Clock clock;
-        TerminalSearch search(traced, clock, component_.localTime, stop_,
-                              [this](const ConnectionSettings& trying) { Publish({SearchState::Searching, trying}); });
-        outcome = search.Run(stored);
-    }
+    ThreadedProbes probes(trace, component_.localTime);
+    TerminalSearch search(probes, component_.localTime, stop_,
+                          [this](const ConnectionSettings& trying) { Publish({SearchState::Searching, trying}); });
+    const SearchResult outcome = search.Run(stored);
     switch (outcome.end) {
         case SearchEnd::Found: trace.Note("search: found on " + Where(outcome.found)); break;
         case SearchEnd::NothingAnswered: trace.Note("search: nothing answered"); break;

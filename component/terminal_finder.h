@@ -2,9 +2,9 @@
 // the settings page stays responsive. The thread takes the component's call
 // lock for the whole search (a script's call waits meanwhile, as it waits
 // for any long exchange), closes the component's port if it was open,
-// searches on a line of its own, and opens the port again afterwards with
-// the settings then in force. It holds a reference to the component while
-// it runs. Its progress is read by polling.
+// searches (the ports side by side, a thread and a line each), and opens the
+// port again afterwards with the settings then in force. It holds a
+// reference to the component while it runs. Its progress is read by polling.
 #pragma once
 
 #include <windows.h>

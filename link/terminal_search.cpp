@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include "core/component_state.h"
 #include "core/result_codes.h"
+#include "link/protocol.h"
 #include "link/terminal_link.h"
 
 namespace quill {
@@ -53,35 +55,89 @@ std::vector<ConnectionSettings> SearchOrder(const ConnectionSettings& stored) {
     return order;
 }
 
-TerminalSearch::TerminalSearch(SerialLine& line, Clock& clock, const LocalTimeSource& localTime,
-                               const SearchStop& stop, Trying trying)
-    : line_(line), clock_(clock), localTime_(localTime), stop_(stop), trying_(std::move(trying)) {}
+// What the jobs of one search share: the ports found missing, the search's
+// own stop once a job has found the terminal, and where.
+struct TerminalSearch::Shared {
+    std::array<std::atomic<bool>, kPortCount> missing{};
+    SearchStop found;            // asked for by the job that found the terminal
+    std::atomic<bool> claimed{false};
+    ConnectionSettings where;    // written once, by the job that claimed it
+};
+
+TerminalSearch::TerminalSearch(ProbeRunner& runner, const LocalTimeSource& localTime, const SearchStop& stop,
+                               Trying trying)
+    : runner_(runner), localTime_(localTime), stop_(stop), trying_(std::move(trying)) {}
 
 SearchResult TerminalSearch::Run(const ConnectionSettings& stored) {
-    std::array<bool, kPortCount> missing{};
-    for (const ConnectionSettings& candidate : SearchOrder(stored)) {
-        if (stop_.Requested()) return {SearchEnd::Stopped, stored};
-        if (missing[candidate.Port]) continue;
-        if (trying_) trying_(candidate);
-        uint32_t adapterRate = 0;
-        const Probe probe = Try(candidate, adapterRate);
-        if (probe == Probe::PortMissing) missing[candidate.Port] = true;
-        if (probe != Probe::Answered) continue;
-        ConnectionSettings found = candidate;
-        // Behind the adapter, the rate it answered at stands for the speed.
-        if (found.IsIrDA != 0 && ListedSpeedIndex(adapterRate) >= 0) found.Speed = ListedSpeedIndex(adapterRate);
-        return {SearchEnd::Found, found};
+    const std::vector<ConnectionSettings> order = SearchOrder(stored);
+    std::array<std::vector<ConnectionSettings>, kPortCount> perPort;
+    std::vector<int32_t> ports;  // in the order their first combination comes
+    for (size_t i = 1; i < order.size(); ++i) {
+        const int32_t port = order[i].Port;
+        if (perPort[port].empty()) ports.push_back(port);
+        perPort[port].push_back(order[i]);
     }
-    return {stop_.Requested() ? SearchEnd::Stopped : SearchEnd::NothingAnswered, stored};
+
+    Shared shared;
+    const auto ended = [&](const ConnectionSettings& fallback) -> SearchResult {
+        if (shared.claimed.load()) return {SearchEnd::Found, shared.where};
+        return {stop_.Requested() ? SearchEnd::Stopped : SearchEnd::NothingAnswered, fallback};
+    };
+    // The stored setting first, on its own.
+    runner_.RunAll({PortJob(order.front().Port, {order.front()}, shared)});
+    if (shared.claimed.load() || stop_.Requested()) return ended(stored);
+    // Then every port at once.
+    std::vector<ProbeRunner::Job> jobs;
+    for (int32_t port : ports)
+        if (!shared.missing[port].load()) jobs.push_back(PortJob(port, std::move(perPort[port]), shared));
+    runner_.RunAll(jobs);
+    return ended(stored);
+}
+
+// One port's combinations in turn, until one answers, the port turns out
+// missing, or the search is to stop.
+ProbeRunner::Job TerminalSearch::PortJob(int32_t port, std::vector<ConnectionSettings> candidates, Shared& shared) {
+    return {PortName(port), [this, port, candidates = std::move(candidates), &shared](SerialLine& line, Clock& clock) {
+                for (const ConnectionSettings& candidate : candidates) {
+                    if (stop_.Requested() || shared.found.Requested()) return;
+                    if (trying_) trying_(candidate);
+                    uint32_t adapterRate = 0;
+                    const Probe probe = Try(line, clock, candidate, shared.found, adapterRate);
+                    if (probe == Probe::PortMissing) {
+                        shared.missing[port].store(true);
+                        return;
+                    }
+                    if (probe != Probe::Answered) continue;
+                    ConnectionSettings where = candidate;
+                    // An adapter that is switched over already lets the cable
+                    // reach the terminal at its rate, until the cradle loses
+                    // power: where an adapter answers, it is the setting.
+                    if (candidate.IsIrDA == 0 && BaudRate(candidate.Speed) == protocol::kAdapterTerminalRate) {
+                        ConnectionSettings behind = candidate;
+                        behind.IsIrDA = 1;
+                        if (trying_) trying_(behind);
+                        if (Try(line, clock, behind, shared.found, adapterRate) == Probe::Answered) where = behind;
+                    }
+                    if (shared.claimed.exchange(true)) return;  // another port answered first
+                    // Behind the adapter, the rate it answered at stands for the speed.
+                    if (where.IsIrDA != 0 && ListedSpeedIndex(adapterRate) >= 0)
+                        where.Speed = ListedSpeedIndex(adapterRate);
+                    shared.where = where;
+                    shared.found.Request();
+                    return;
+                }
+            }};
 }
 
 // One combination on a link of its own, so that nothing the terminal owes
 // from another try is waited for. The port is closed again on every way out.
-TerminalSearch::Probe TerminalSearch::Try(const ConnectionSettings& candidate, uint32_t& adapterRate) {
-    StoppableLine line(line_, stop_);
-    StoppableClock clock(clock_, stop_);
+TerminalSearch::Probe TerminalSearch::Try(SerialLine& line, Clock& clock, const ConnectionSettings& candidate,
+                                          const SearchStop& ending, uint32_t& adapterRate) {
+    const StopSignals signals{stop_, ending};
+    StoppableLine stoppable(line, signals);
+    StoppableClock stoppableClock(clock, signals);
     ComponentState state;
-    TerminalLink link(line, clock, localTime_, state);
+    TerminalLink link(stoppable, stoppableClock, localTime_, state);
     const struct Closing {
         TerminalLink& link;
         ~Closing() { link.ClosePort(); }

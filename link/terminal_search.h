@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "core/connection_settings.h"
@@ -56,26 +57,46 @@ struct SearchResult {
 // progress runs out (50 ms at most), every later delay and wait ends at once.
 constexpr uint64_t kSearchStopsWithinMs = 300;
 
+// Runs the search's jobs, each on a line and a clock of its own, and returns
+// once every job has ended. The platform runs them side by side, one thread
+// each (every port is a device of its own); the tests run them one after
+// another, each on a clock of its own from the same moment.
+class ProbeRunner {
+public:
+    virtual ~ProbeRunner() = default;
+    struct Job {
+        std::string portName;  // the port the job tries, for its trace
+        std::function<void(SerialLine& line, Clock& clock)> run;
+    };
+    virtual void RunAll(const std::vector<Job>& jobs) = 0;
+};
+
 class TerminalSearch {
 public:
-    // Told of each combination as it starts to be tried.
+    // Told of each combination as it starts to be tried; from several jobs
+    // at once when the runner runs them side by side.
     using Trying = std::function<void(const ConnectionSettings&)>;
 
-    TerminalSearch(SerialLine& line, Clock& clock, const LocalTimeSource& localTime, const SearchStop& stop,
-                   Trying trying);
+    TerminalSearch(ProbeRunner& runner, const LocalTimeSource& localTime, const SearchStop& stop, Trying trying);
 
-    // Tries the combinations of SearchOrder(stored) until one answers. A
-    // port that cannot be opened (missing, or held by another program) is
-    // skipped at once with all its combinations. The line is closed again
-    // after every try, whatever happened.
+    // Tries the stored setting first, alone; then every port at once, each
+    // its own combinations in the order of SearchOrder, until one answers:
+    // then the others stop. A terminal that answers on the cable at 115200
+    // may be behind an adapter switched over earlier: the adapter is tried
+    // on that port too, and is the setting when it answers. A port that
+    // cannot be opened (missing, or held by another program) is given up at
+    // once with all its combinations. Each try closes its port again,
+    // whatever happened.
     SearchResult Run(const ConnectionSettings& stored);
 
 private:
     enum class Probe { Answered, Silent, PortMissing };
-    Probe Try(const ConnectionSettings& candidate, uint32_t& adapterRate);
+    struct Shared;
+    ProbeRunner::Job PortJob(int32_t port, std::vector<ConnectionSettings> candidates, Shared& shared);
+    Probe Try(SerialLine& line, Clock& clock, const ConnectionSettings& candidate, const SearchStop& ending,
+              uint32_t& adapterRate);
 
-    SerialLine& line_;
-    Clock& clock_;
+    ProbeRunner& runner_;
     const LocalTimeSource& localTime_;
     const SearchStop& stop_;
     Trying trying_;
@@ -85,22 +106,29 @@ private:
 // length before it.
 constexpr uint32_t kStopCheckSliceMs = 10;
 
+// Either of two stops: the user's, or the search's own once it has found.
+struct StopSignals {
+    const SearchStop& asked;
+    const SearchStop& found;
+    bool Requested() const { return asked.Requested() || found.Requested(); }
+};
+
 class StoppableClock final : public Clock {
 public:
-    StoppableClock(Clock& clock, const SearchStop& stop) : clock_(clock), stop_(stop) {}
+    StoppableClock(Clock& clock, StopSignals stop) : clock_(clock), stop_(stop) {}
     void Sleep(uint32_t milliseconds) override;
     uint64_t NowMs() const override { return clock_.NowMs(); }
 
 private:
     Clock& clock_;
-    const SearchStop& stop_;
+    StopSignals stop_;
 };
 
 // A line whose waits fail at once when a stop is asked for, so that an
 // exchange or an adapter probe in progress ends without waiting out its time.
 class StoppableLine final : public SerialLine {
 public:
-    StoppableLine(SerialLine& line, const SearchStop& stop) : line_(line), stop_(stop) {}
+    StoppableLine(SerialLine& line, StopSignals stop) : line_(line), stop_(stop) {}
 
     bool Open(const std::string& portName) override { return line_.Open(portName); }
     void Close() override { line_.Close(); }
@@ -117,7 +145,7 @@ public:
 
 private:
     SerialLine& line_;
-    const SearchStop& stop_;
+    StopSignals stop_;
 };
 
 // What a search is doing, as the page and the console see it.

@@ -121,7 +121,8 @@ void WireTrace::Add(std::string_view event) {
     TraceSink* sink = sink_.load();
     if (sink == nullptr) return;
     const uint64_t now = clock_.NowMs();
-    sink->Add(TraceLine(now >= baseMs_ ? now - baseMs_ : 0, event));
+    const uint64_t sinceOpen = now >= baseMs_ ? now - baseMs_ : 0;
+    sink->Add(TraceLine(sinceOpen, label_.empty() ? std::string(event) : label_ + ": " + std::string(event)));
 }
 
 std::string WireTrace::LocalNow() const {

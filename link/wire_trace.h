@@ -44,6 +44,13 @@ public:
 class WireTrace {
 public:
     WireTrace(Clock& clock, const LocalTimeSource& localTime) : clock_(clock), localTime_(localTime) {}
+    // The trace of another line, written where `joined` writes (as it is
+    // now), each event marked with `label` (each port a search tries at the
+    // same time as others has one). It says nothing of its start.
+    WireTrace(Clock& clock, const LocalTimeSource& localTime, const WireTrace& joined, std::string label)
+        : clock_(clock), localTime_(localTime), sink_(joined.sink_.load()), label_(std::move(label)) {
+        baseMs_ = clock.NowMs();
+    }
 
     // Where the lines go from now on; null turns the trace off. A new sink
     // hears first when the trace started and why.
@@ -69,6 +76,7 @@ private:
     Clock& clock_;
     const LocalTimeSource& localTime_;
     std::atomic<TraceSink*> sink_{nullptr};
+    const std::string label_;
     uint64_t baseMs_ = 0;  // when the port was last opened, or the trace started
     // What the last line about the line settings said; nothing while closed.
     std::optional<LineSettings> shown_;

@@ -3,6 +3,8 @@
 // search takes and how quickly a stop ends one, in virtual time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -74,35 +76,45 @@ TEST(SearchOrder, EveryTryKeepsTheStoredPaceAndTrace) {
     }
 }
 
-// Sixteen ports on one fake line: the ones that exist, and on them a
-// terminal on a cable at one speed or behind an adapter that answers its
-// probe at one rate. The terminal answers PNG 20 ms after it; the adapter
-// echoes the probe byte at once.
-class Ports final : public SerialLine {
-public:
-    explicit Ports(VirtualClock& clock) : clock_(clock) {
-        line_.onWrite = [this](const std::string& bytes) { Heard(bytes); };
-    }
-
+// Sixteen ports: the ones that exist, and on them a terminal on a cable at
+// one speed or behind an adapter that answers its probe at one rate; what
+// happened to them is counted across every job. The terminal answers PNG
+// 20 ms after it; the adapter echoes the probe byte at once.
+struct PortsSetUp {
     std::set<std::string> existing;
     std::map<std::string, uint32_t> cableTerminalAt;    // port: the terminal's baud rate
     std::map<std::string, uint32_t> adapterAnswersAt;   // port: the adapter's probe rate
     // Called for each write, after the terminal heard it (to ask for a stop).
-    std::function<void(const std::string& port, const std::string& bytes)> onWrite;
+    std::function<void(const std::string& port, const std::string& bytes, uint64_t atMs)> onWrite;
+
+    std::set<std::string> switchedOver;  // adapters that pass the line to the terminal now
 
     std::map<std::string, int> openAttempts;
-    int opened = 0;
-    const FakeLine& line() const { return line_; }
+    int opened = 0, closed = 0;
+    bool anyLeftOpen = false;
+};
+
+// One job's line: a fake line on the job's clock, through to the ports.
+class Ports final : public SerialLine {
+public:
+    Ports(VirtualClock& clock, PortsSetUp& setUp) : clock_(clock), setUp_(setUp) {
+        line_.onWrite = [this](const std::string& bytes) { Heard(bytes); };
+    }
+    ~Ports() override {
+        if (line_.IsOpen()) setUp_.anyLeftOpen = true;
+    }
 
     bool Open(const std::string& portName) override {
-        ++openAttempts[portName];
-        if (existing.count(portName) == 0) return false;
+        ++setUp_.openAttempts[portName];
+        if (setUp_.existing.count(portName) == 0) return false;
         port_ = portName;
-        switchedOver_ = false;
-        ++opened;
+        ++setUp_.opened;
         return line_.Open(portName);
     }
-    void Close() override { line_.Close(); }
+    void Close() override {
+        if (line_.IsOpen()) ++setUp_.closed;
+        line_.Close();
+    }
     bool IsOpen() const override { return line_.IsOpen(); }
     bool Configure(const LineSettings& settings) override { return line_.Configure(settings); }
     void Reconfigure(const LineSettings& settings) override { line_.Reconfigure(settings); }
@@ -116,34 +128,66 @@ public:
 private:
     void Heard(const std::string& bytes) {
         const LineSettings now = line_.Current();
-        const auto adapter = adapterAnswersAt.find(port_);
-        if (adapter != adapterAnswersAt.end() && !now.rtsHigh && now.baudRate == adapter->second) {
+        const auto adapter = setUp_.adapterAnswersAt.find(port_);
+        // A probe at any rate starts the adapter's set-up afresh.
+        if (adapter != setUp_.adapterAnswersAt.end() && !now.rtsHigh && bytes == "\x0F")
+            setUp_.switchedOver.erase(port_);
+        if (adapter != setUp_.adapterAnswersAt.end() && !now.rtsHigh && now.baudRate == adapter->second) {
             if (bytes == "\x0F") line_.QueueAt(clock_.NowMs(), "\x0F");
-            if (bytes == "\x51") switchedOver_ = true;
+            if (bytes == "\x51") setUp_.switchedOver.insert(port_);
         }
-        const auto cable = cableTerminalAt.find(port_);
-        const bool terminalHears = now.rtsHigh && ((cable != cableTerminalAt.end() && now.baudRate == cable->second) ||
-                                                   (switchedOver_ && now.baudRate == 115200));
+        const auto cable = setUp_.cableTerminalAt.find(port_);
+        const bool terminalHears =
+            now.rtsHigh && ((cable != setUp_.cableTerminalAt.end() && now.baudRate == cable->second) ||
+                            (setUp_.switchedOver.count(port_) != 0 && now.baudRate == 115200));
         if (terminalHears && bytes == "PNG\r") line_.QueueAt(clock_.NowMs() + 20, "ACK\r");
-        if (onWrite) onWrite(port_, bytes);
+        if (setUp_.onWrite) setUp_.onWrite(port_, bytes, clock_.NowMs());
     }
 
     VirtualClock& clock_;
+    PortsSetUp& setUp_;
     FakeLine line_{clock_};
     std::string port_;
-    bool switchedOver_ = false;
+};
+
+// Runs the jobs one after another, each on a clock of its own that starts
+// where the search's clock stands, as threads side by side would; the
+// search's clock then stands at the latest end.
+class SideBySide final : public ProbeRunner {
+public:
+    SideBySide(VirtualClock& clock, PortsSetUp& setUp) : clock_(clock), setUp_(setUp) {}
+    std::vector<std::string> jobPorts;
+
+    void RunAll(const std::vector<Job>& jobs) override {
+        const uint64_t start = clock_.NowMs();
+        uint64_t latest = start;
+        for (const Job& job : jobs) {
+            jobPorts.push_back(job.portName);
+            VirtualClock own;
+            own.AdvanceTo(start);
+            Ports line(own, setUp_);
+            job.run(line, own);
+            latest = std::max(latest, own.NowMs());
+        }
+        clock_.AdvanceTo(latest);
+    }
+
+private:
+    VirtualClock& clock_;
+    PortsSetUp& setUp_;
 };
 
 struct SearchBench {
     SearchResult Run(ConnectionSettings stored) {
-        TerminalSearch search(ports, clock, localTime, stop,
+        TerminalSearch search(runner, localTime, stop,
                               [this](const ConnectionSettings& candidate) { tried.push_back(Shown(candidate)); });
         return search.Run(stored);
     }
 
     VirtualClock clock;
     fake::FixedLocalTime localTime;
-    Ports ports{clock};
+    PortsSetUp ports;
+    SideBySide runner{clock, ports};
     SearchStop stop;
     std::vector<std::string> tried;
 };
@@ -157,25 +201,23 @@ TEST(TerminalSearch, ATerminalBehindTheAdapterOnCom14IsFoundFromCom1AndMissingPo
 
     EXPECT_EQ(result.end, SearchEnd::Found);
     EXPECT_EQ(result.found, (ConnectionSettings{13, 2, 1})) << "COM14, the adapter's rate 38400, the adapter";
-    for (int port = 1; port <= 16; ++port) {
+    EXPECT_EQ(bench.runner.jobPorts.front(), "COM1") << "the stored setting on its own first";
+    for (int port = 1; port <= 14; ++port) {
         const std::string name = "COM" + std::to_string(port);
-        const bool real = bench.ports.existing.count(name) != 0;
-        if (port <= 14) {
-            EXPECT_EQ(bench.ports.openAttempts[name], real ? 6 : 1) << name;
-        } else {
-            EXPECT_EQ(bench.ports.openAttempts.count(name), 0u) << name << ": after the find";
-        }
+        EXPECT_EQ(bench.ports.openAttempts[name], bench.ports.existing.count(name) != 0 ? 6 : 1) << name;
     }
-    EXPECT_EQ(bench.tried.back(), "COM14 adapter");
-    EXPECT_FALSE(bench.ports.IsOpen()) << "no port left open";
-    EXPECT_EQ(bench.ports.line().CloseCount(), bench.ports.opened);
-    // Two silent ports (five pings of 200 ms, an adapter set-up of 1.35 s),
-    // COM14's five pings, its adapter found at the third rate (1.3 s) and
-    // the answer (20 ms, then the 50 ms settle); the missing ports took no time.
-    EXPECT_EQ(bench.clock.NowMs(), 2 * (5 * 200 + 1350) + 5 * 200 + 1300 + 70u);
+    EXPECT_EQ(bench.ports.openAttempts.count("COM15"), 0u) << "after the find nothing more is opened";
+    EXPECT_EQ(bench.tried.front(), "COM1 115200");
+    EXPECT_FALSE(bench.ports.anyLeftOpen) << "no port left open";
+    EXPECT_EQ(bench.ports.closed, bench.ports.opened);
+    // The stored setting (a ping of 200 ms); then side by side the rest of
+    // COM1 (four pings and an adapter set-up of 1.35 s), COM3 (five and one)
+    // and COM14: five pings, its adapter found at the third rate (1.3 s) and
+    // the answer (20 ms, then the 50 ms settle). Missing ports take no time.
+    EXPECT_EQ(bench.clock.NowMs(), 200 + std::max({4 * 200 + 1350, 5 * 200 + 1350, 5 * 200 + 1300 + 70}) + 0u);
 }
 
-TEST(TerminalSearch, TheTerminalIsFoundWhereItAnswersAndNothingAfterIsTried) {
+TEST(TerminalSearch, TheTerminalIsFoundWhereItAnswersAndTheStoredSettingIsTriedAlone) {
     const struct {
         const char* sentence;
         ConnectionSettings stored;
@@ -190,21 +232,37 @@ TEST(TerminalSearch, TheTerminalIsFoundWhereItAnswersAndNothingAfterIsTried) {
          {1, 1, 0},
          {"COM2 115200", "COM2 9600", "COM2 57600"}},
         {"at 4800, stored though not listed", {0, 5, 0}, {{"COM1", 4800}}, {0, 5, 0}, {"COM1 4800"}},
+        {"at 115200 on the cable, with no adapter there to prefer",
+         {3, 0, 0},
+         {{"COM4", 115200}},
+         {3, 0, 0},
+         {"COM4 115200", "COM4 adapter"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
         SearchBench bench;
-        for (int port = 1; port <= 4; ++port) bench.ports.existing.insert("COM" + std::to_string(port));
+        bench.ports.existing = {"COM" + std::to_string(c.stored.Port + 1)};
         bench.ports.cableTerminalAt = c.cable;
         const SearchResult result = bench.Run(c.stored);
         EXPECT_EQ(result.end, SearchEnd::Found);
         EXPECT_EQ(result.found, c.found);
         EXPECT_EQ(bench.tried, c.tried);
-        EXPECT_FALSE(bench.ports.IsOpen());
+        EXPECT_FALSE(bench.ports.anyLeftOpen);
     }
 }
 
-TEST(TerminalSearch, FourRealPortsAndNoTerminalEndWithinTenSecondsHavingTriedEverything) {
+TEST(TerminalSearch, AnAdapterSwitchedOverEarlierThatLetsTheCableThroughIsStillTheSetting) {
+    SearchBench bench;
+    bench.ports.existing = {"COM3"};
+    bench.ports.adapterAnswersAt = {{"COM3", 38400}};
+    bench.ports.switchedOver = {"COM3"};  // by the component's last open, say
+    const SearchResult result = bench.Run(ConnectionSettings{2, 0, 0});
+    EXPECT_EQ(result.end, SearchEnd::Found);
+    EXPECT_EQ(result.found, (ConnectionSettings{2, 2, 1})) << "the adapter, answering at 38400";
+    EXPECT_EQ(bench.tried, (std::vector<std::string>{"COM3 115200", "COM3 adapter"}));
+}
+
+TEST(TerminalSearch, FourRealPortsAndNoTerminalAreSearchedSideBySideWellWithinTenSeconds) {
     SearchBench bench;
     bench.ports.existing = {"COM1", "COM2", "COM5", "COM9"};
     ConnectionSettings stored{4, 3, 0};
@@ -217,42 +275,46 @@ TEST(TerminalSearch, FourRealPortsAndNoTerminalEndWithinTenSecondsHavingTriedEve
     EXPECT_EQ(bench.ports.openAttempts.size(), 16u);
     for (const auto& [port, attempts] : bench.ports.openAttempts)
         EXPECT_EQ(attempts, bench.ports.existing.count(port) != 0 ? 6 : 1) << port;
-    EXPECT_EQ(bench.clock.NowMs(), 4 * (5 * 200 + 1350u));
+    // The stored setting, then the slowest port: five pings and an adapter
+    // set-up (COM5's rest is one ping shorter).
+    EXPECT_EQ(bench.clock.NowMs(), 200 + 5 * 200 + 1350u);
     EXPECT_LE(bench.clock.NowMs(), 10000u);
-    EXPECT_FALSE(bench.ports.IsOpen());
-    EXPECT_EQ(bench.ports.line().CloseCount(), bench.ports.opened);
+    EXPECT_FALSE(bench.ports.anyLeftOpen);
+    EXPECT_EQ(bench.ports.closed, bench.ports.opened);
 }
 
 TEST(TerminalSearch, AStopEndsTheSearchWithin300MsWhateverItWasDoingAndLeavesNoPortOpen) {
     const struct {
         const char* sentence;
-        std::string port, write;  // the stop is asked for as this is written there
-        int opensAfterTheStop;
+        std::string write;  // the stop is asked for as this is written
+        int occurrence;     // the how-many-th such write
     } cases[] = {
-        {"while a ping waits for its answer", "COM2", "PNG\r", 0},
-        {"while the adapter's probe waits for its echo", "COM2", "\x0F", 0},
-        {"while the adapter is switched over", "COM2", "\x36", 0},
+        {"while the stored setting's ping waits for its answer", "PNG\r", 1},
+        {"while a later ping waits", "PNG\r", 4},
+        {"while the adapter's probe waits for its echo", "\x0F", 1},
+        {"while the adapter is switched over", "\x36", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
         SearchBench bench;
-        bench.ports.existing = {"COM1", "COM2", "COM3"};
+        bench.ports.existing = {"COM2"};
+        bench.ports.adapterAnswersAt = {{"COM2", 9600}};
         uint64_t stoppedAt = 0;
+        int seen = 0;
         int opensAtStop = -1;
-        if (c.write == "\x36") bench.ports.adapterAnswersAt = {{"COM2", 9600}};
-        bench.ports.onWrite = [&](const std::string& port, const std::string& bytes) {
-            if (port != c.port || bytes != c.write || bench.stop.Requested()) return;
+        bench.ports.onWrite = [&](const std::string&, const std::string& bytes, uint64_t atMs) {
+            if (bytes != c.write || ++seen != c.occurrence) return;
             bench.stop.Request();
-            stoppedAt = bench.clock.NowMs();
+            stoppedAt = atMs;
             opensAtStop = bench.ports.opened;
         };
-        const SearchResult result = bench.Run(ConnectionSettings{0, 0, 0});
+        const SearchResult result = bench.Run(ConnectionSettings{1, 0, 0});
         ASSERT_TRUE(bench.stop.Requested());
         EXPECT_EQ(result.end, SearchEnd::Stopped);
         EXPECT_LE(bench.clock.NowMs() - stoppedAt, kSearchStopsWithinMs);
-        EXPECT_EQ(bench.ports.opened - opensAtStop, c.opensAfterTheStop);
-        EXPECT_FALSE(bench.ports.IsOpen());
-        EXPECT_EQ(bench.ports.line().CloseCount(), bench.ports.opened);
+        EXPECT_EQ(bench.ports.opened, opensAtStop) << "nothing opened after the stop";
+        EXPECT_FALSE(bench.ports.anyLeftOpen);
+        EXPECT_EQ(bench.ports.closed, bench.ports.opened);
     }
 }
 

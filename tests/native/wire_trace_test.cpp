@@ -157,6 +157,25 @@ TEST(WireTrace, AnOpenThatFailsAndALineThePortRefusesAreSaid) {
                                                 "close: DTR and RTS off"}));
 }
 
+TEST(WireTrace, AJoinedTraceWritesWhereTheOtherWritesEachLineMarkedWithItsLabel) {
+    TracedBench bench;
+    bench.trace.SetSink(&bench.sink);
+    fake::VirtualClock portClock;
+    portClock.Sleep(1000);
+    fake::FakeLine portLine(portClock);
+    WireTrace joined(portClock, bench.localTime, bench.trace, "COM7");
+    TracedLine traced(portLine, joined);
+    ASSERT_TRUE(traced.Open("COM7"));
+    portClock.Sleep(12);
+    traced.Close();
+    const std::vector<std::string> expected = {
+        "      0 trace on at 2026-12-10 14:03:05",
+        "      0 COM7: open COM7 at 2026-12-10 14:03:05",
+        "     12 COM7: close: DTR and RTS off",
+    };
+    EXPECT_EQ(bench.sink.lines, expected);
+}
+
 // --- The waiting lines and the file ----------------------------------------------------
 
 TEST(TraceQueue, LinesBeyondItsLimitAreDroppedAndCountedUntilTheWriterTakesThem) {
