@@ -108,6 +108,12 @@ void Script::Set(const std::string& name, win::unique_variant value) {
     EXPECT_EQ(extender_->SetPropVal(Property(name), value.get()), S_OK) << name;
 }
 
+void Script::TraceTo(const std::string& windowsPath) {
+    const auto trace = component_.query<IWireTrace>();
+    ASSERT_TRUE(trace);
+    EXPECT_EQ(trace->SetTraceFile(Bstr(windowsPath).get()), S_OK);
+}
+
 LONG Script::Method(const std::string& name) {
     LONG number = -1;
     extender_->FindMethod(Bstr(name).get(), &number);

@@ -55,6 +55,8 @@ public:
     std::string Field(int n) { return Utf8(Get("Field" + std::to_string(n))->bstrVal); }
     void SetField(int n, const std::string& utf8) { Set("Field" + std::to_string(n), TextValue(utf8)); }
     void Set(const std::string& name, win::unique_variant value);
+    // The component's wire trace to `windowsPath` from now on.
+    void TraceTo(const std::string& windowsPath);
 
 private:
     LONG Method(const std::string& name);
