@@ -77,17 +77,16 @@ void Terminal::adapterByte(unsigned char byte, const LineState& line, Reaction& 
   // A probe starts the adapter's set-up afresh; its last switching byte
   // opens the way to the terminal.
   if (byte == kProbeByte) adapterSwitched_ = false;
-  if (sc_.adapter && byte == kSwitchedOverByte && line.baud == sc_.adapter->baud) {
-    adapterSwitched_ = true;
-    r.events.push_back("adapter switched over by byte " + hexByte(byte) + where);
-    return;
-  }
   if (sc_.adapter && byte == kProbeByte && line.baud == sc_.adapter->baud) {
     r.events.push_back("adapter answers probe " + hexByte(byte) + where);
     r.output.push_back(Chunk{0, sc_.adapter->answer});
     return;
   }
   r.events.push_back("adapter takes byte " + hexByte(byte) + where + ", no answer");
+  if (sc_.adapter && byte == kSwitchedOverByte && line.baud == sc_.adapter->baud) {
+    adapterSwitched_ = true;
+    if (sc_.behindAdapter) r.events.push_back("adapter switched over by byte " + hexByte(byte) + where);
+  }
 }
 
 void Terminal::terminalByte(unsigned char byte, bool flipped, Reaction& r) {
