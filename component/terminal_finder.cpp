@@ -86,10 +86,17 @@ TerminalFinder::~TerminalFinder() {
 
 bool TerminalFinder::StartSearch() {
     const auto control = controlGuard_.lock();
+    // What is tried first, when no call holds the settings just now; the
+    // search says it anyway once it has the call lock.
+    ConnectionSettings first;
+    {
+        const win::critical_section::try_lock_guard held(component_.callGuard);
+        if (held.owns()) first = component_.settings;
+    }
     {
         const auto lock = statusGuard_.lock();
         if (status_.state == SearchState::Searching) return false;
-        status_ = {SearchState::Searching, ConnectionSettings{}};
+        status_ = {SearchState::Searching, first};
     }
     // The search before has told how it ended; its thread is at its end.
     if (thread_ && ::WaitForSingleObject(thread_.get(), kSearchEndWaitMs) != WAIT_OBJECT_0) {

@@ -107,10 +107,12 @@ protected:
         ASSERT_EQ(page->Show(SW_SHOW), S_OK);
     }
     void TearDown() override {
-        page->Deactivate();
-        page->SetObjects(0, nullptr);
-        page->SetPageSite(nullptr);
-        component->Done();
+        if (page) {
+            page->Deactivate();
+            page->SetObjects(0, nullptr);
+            page->SetPageSite(nullptr);
+        }
+        if (component) component->Done();
     }
 
     HWND Control(int id) const { return ::GetDlgItem(::GetWindow(frame.get(), GW_CHILD), id); }
