@@ -4,12 +4,13 @@
 
 namespace quill::console {
 
-win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed, const ProfileStore& store) {
-    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store));
+win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed, const ProfileStore& store,
+                                                         bool keeping) {
+    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store, keeping));
 }
 
 bool ConsoleConnection::KeepWritten() const {
-    if (profileName_.empty() || written_.empty()) return true;
+    if (!keeping_ || profileName_.empty() || written_.empty()) return true;
     return store_.Save(profileName_, written_);
 }
 
@@ -77,7 +78,7 @@ HRESULT ConsoleConnection::Write(LPCOLESTR name, VARIANT* value) {
 // for that name is read now.
 HRESULT ConsoleConnection::RegisterProfileAs(BSTR profileName) {
     profileName_.assign(profileName, ::SysStringLen(profileName));
-    stored_ = store_.Load(profileName_);
+    if (keeping_) stored_ = store_.Load(profileName_);
     return S_OK;
 }
 
