@@ -757,7 +757,9 @@ TEST_F(ComponentTest, ATextParameterIsTakenOnlyWhenItIsAWholeDecimalNumber) {
         const Call call = CallFunction(c.method, {&text});
         EXPECT_EQ(S_OK, call.hr);
         EXPECT_EQ(VT_I4, call.value.type());
-        if (c.result == 28) EXPECT_EQ(-1, call.value->lVal);
+        if (c.result == 28) {
+            EXPECT_EQ(-1, call.value->lVal);
+        }
         EXPECT_EQ(c.result, ReadInt(kResult));
     }
     ASSERT_EQ(S_OK, component->Done());

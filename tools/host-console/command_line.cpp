@@ -79,7 +79,7 @@ TakeValue Switch(bool ConsoleOptions::*field) {
 
 // One row per option: the parsing and the usage text both come from here.
 const OptionRow kOptions[] = {
-    {L"--module", L"PATH", L"load the module from PATH (default: by ProgID when registered, else " QUILL_MODULE_FILE_NAME L" beside quill-console.exe)",
+    {L"--module", L"PATH", L"load the module from PATH (default: by ProgID when registered, else " QUILL_MODULE_FILE_NAME L" beside the console)",
      Text(&ConsoleOptions::modulePath)},
     {L"--port", L"N", L"serial port: 0 = COM1, 1 = COM2 ... 15 = COM16 (default: the kept setting, else 0)",
      Setting(L"Port:0", 0, 15)},

@@ -36,12 +36,21 @@ namespace {
 using win::Utf8FromWide;
 using win::WideFromUtf8;
 
-// Output goes out as UTF-8 bytes, whatever the console's code page.
-void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) {
-    const std::string bytes = Utf8FromWide(line + L"\n");
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+// Text for a console window goes to it as UTF-16, so that the Russian
+// messages read right whatever its code page (866 in a Russian cmd.exe);
+// into a file or a pipe it goes as UTF-8 bytes.
+void Write(const std::wstring& text, DWORD stream) {
+    const HANDLE handle = ::GetStdHandle(stream);
+    DWORD mode = 0, written = 0;
+    if (::GetConsoleMode(handle, &mode)) {
+        ::WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const std::string bytes = Utf8FromWide(text);
+    ::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
+
+void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) { Write(line + L"\n", stream); }
 
 void Fail(const std::wstring& message) { Print(L"quill-console: " + message, STD_ERROR_HANDLE); }
 
@@ -223,12 +232,7 @@ private:
     // A progress line on a console (rewritten in place), and the progress box
     // on request.
     void ShowProgress(LONG mode, LONG count, const std::wstring& what) {
-        if (ErrorsGoToAConsole()) {
-            const std::string bytes = Utf8FromWide(L"\r" + what + L": " + std::to_wstring(count));
-            DWORD written = 0;
-            ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr);
-        }
+        if (ErrorsGoToAConsole()) Write(L"\r" + what + L": " + std::to_wstring(count), STD_ERROR_HANDLE);
         if (progress_) CallByName(L"ShowProgress", {ScriptValue::Number(mode), ScriptValue::Number(count)}, true);
     }
 
