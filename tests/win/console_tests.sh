@@ -100,15 +100,15 @@ expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --fast 1 --pr
 
 # Kept settings: each run keeps what it ended with, and the next starts from
 # it; the command line wins; a wrong line keeps nothing; --forget-settings
-# starts from the defaults and keeps nothing.
+# starts from the defaults instead.
 expect 0 'Settings: COM1, 115200 baud, cable, standard pace' --forget-settings list
-expect 0 'Settings: COM1, 115200 baud, cable, standard pace' list
 expect 0 'Settings: COM15, 9600 baud, cable, fast exchange' --port 14 --speed 4 --fast 1 list
 expect_refused 'unknown job "frobnicate"' --port 3 --fast 0 frobnicate
 expect 0 'Settings: COM15, 9600 baud, cable, fast exchange' list
 expect 0 'Settings: COM15, 9600 baud, cable, standard pace' --fast 0 list
 expect 0 'Settings: COM15, 9600 baud, cable, standard pace' list
+expect 0 'Settings: COM3, 115200 baud, cable, standard pace' --forget-settings --port 2 list
+expect 0 'Settings: COM3, 115200 baud, cable, standard pace' list
 expect 0 'Settings: COM1, 115200 baud, cable, standard pace' --forget-settings list
-expect 0 'Settings: COM1, 115200 baud, cable, standard pace' list
 
 exit $((failures > 0))

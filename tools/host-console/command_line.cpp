@@ -95,7 +95,8 @@ const OptionRow kOptions[] = {
      L"pace (default: the kept setting, else 0)",
      Setting(L"FastExchange:0", 0, 1)},
     {L"--forget-settings", nullptr,
-     L"forget the settings earlier runs kept: this run starts from the defaults and keeps nothing",
+     L"forget the settings earlier runs kept: this run starts from the defaults (and, as every run, keeps "
+     L"what it ends with)",
      Switch(&ConsoleOptions::forgetSettings)},
     {L"--progress", nullptr, L"paint the progress box while records move", Switch(&ConsoleOptions::progress)},
     {L"--help", nullptr, L"print this text and stop", Switch(&ConsoleOptions::help)},

@@ -24,7 +24,7 @@ struct ConsoleOptions {
     std::wstring modulePath;             // empty: the module beside the console
     ConsoleConnection::Profile profile;  // the settings, keyed as the component reads them
     bool progress = false;
-    bool forgetSettings = false;         // start from the defaults and keep nothing
+    bool forgetSettings = false;         // start from the defaults, not from the kept settings
     bool help = false;
     std::vector<Job> jobs;               // in order
 };

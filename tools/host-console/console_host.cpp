@@ -5,12 +5,12 @@
 namespace quill::console {
 
 win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed, const ProfileStore& store,
-                                                         bool keeping) {
-    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store, keeping));
+                                                         bool readKept) {
+    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store, readKept));
 }
 
 bool ConsoleConnection::KeepWritten() const {
-    if (!keeping_ || profileName_.empty() || written_.empty()) return true;
+    if (profileName_.empty() || written_.empty()) return true;
     return store_.Save(profileName_, written_);
 }
 
@@ -78,7 +78,7 @@ HRESULT ConsoleConnection::Write(LPCOLESTR name, VARIANT* value) {
 // for that name is read now.
 HRESULT ConsoleConnection::RegisterProfileAs(BSTR profileName) {
     profileName_.assign(profileName, ::SysStringLen(profileName));
-    if (keeping_) stored_ = store_.Load(profileName_);
+    if (readKept_) stored_ = store_.Load(profileName_);
     return S_OK;
 }
 
