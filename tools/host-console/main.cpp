@@ -3,12 +3,12 @@
 // a profile built from the command line and from what earlier runs kept (in
 // %APPDATA%\Quillomat\quill-console.ini; the command line wins; the
 // settings the run ends with are kept again), and runs jobs that call the
-// component's methods and
-// properties by their English or Russian names, printing what a script would
-// see. The component comes from the module that --module names; without it,
-// by its ProgID "AddIn.AddInObject" as a host creates it, once the module is
-// registered (regsvr32), and otherwise from the module beside the console
-// (Quillomat.dll for the 32-bit console, Quillomat64.dll for the 64-bit one).
+// component's methods and properties by their English or Russian names,
+// printing what a script would see. The component comes from the module
+// that --module names; without it, by its ProgID "AddIn.AddInObject" as a
+// host creates it, once the module is registered (regsvr32), and otherwise
+// from the module beside the console (Quillomat.dll for the 32-bit console,
+// Quillomat64.dll for the 64-bit one).
 // The options and jobs, with the usage text, are in command_line.cpp.
 #include <windows.h>
 #include <shellapi.h>
