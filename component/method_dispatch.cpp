@@ -15,8 +15,10 @@ namespace {
 constexpr LONG kNoParameters = 0;
 
 // The parameters of one call: a VT_I4 gives its value, a VT_BSTR its text
-// read as a decimal number; any other type, a missing element or an array
-// that is not a vector of VARIANTs gives nothing.
+// when that is a whole decimal number (white space around it allowed); any
+// other text or type, a missing element or an array that is not a vector of
+// VARIANTs gives nothing. A text such as "Документ 3" is refused rather than
+// read as some number: the call it was meant for may clear a store.
 class VariantParameters final : public MethodParameters {
 public:
     explicit VariantParameters(SAFEARRAY** parameters)
@@ -27,7 +29,7 @@ public:
         if (!parameters_.get(index, element)) return std::nullopt;
         switch (element.type()) {
             case VT_I4: return element->lVal;
-            case VT_BSTR: return ParseDecimal(win::TextFromBstr(element->bstrVal));
+            case VT_BSTR: return WholeDecimal(win::TextFromBstr(element->bstrVal));
             default: return std::nullopt;
         }
     }

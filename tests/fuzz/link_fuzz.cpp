@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "component/extension_tables.h"
+#include "core/numbers.h"
 #include "core/result_codes.h"
 #include "fake_line.h"
 #include "link/protocol.h"
@@ -170,10 +172,32 @@ private:
     uint64_t lastReplyEndMs_ = 0;
 };
 
+// In the order of the script methods that call them: Open is Attach (0),
+// Finish is Finish (15).
 enum class Operation {
     Open, Close, Ping, FreeMemory, SerialNumber, Time, SetTime, State, DocumentCount, DatabaseCount,
     ClearDocument, ClearDatabase, GetData, GetRecord, PutRecord, Finish, kMaxValue = Finish
 };
+static_assert(static_cast<int32_t>(Operation::Open) == method::kAttach);
+static_assert(static_cast<int32_t>(Operation::DocumentCount) == method::kGetDataCount);
+static_assert(static_cast<int32_t>(Operation::Finish) == method::kFinish);
+
+// The range the script method bounds the operation's number to, if it takes one.
+std::optional<Range> NumberRange(Operation op) {
+    switch (op) {
+        case Operation::DocumentCount:
+        case Operation::ClearDocument:
+        case Operation::GetData:
+            return protocol::kDocumentRange;
+        case Operation::DatabaseCount:
+        case Operation::ClearDatabase:
+        case Operation::GetRecord:
+        case Operation::PutRecord:
+            return protocol::kDatabaseRange;
+        default:
+            return std::nullopt;
+    }
+}
 
 class Session {
 public:
@@ -254,6 +278,7 @@ private:
                          (unsigned long long)bench_.clock.NowMs(), static_cast<int>(op), number, value,
                          bench_.state.result, Printable(bench_.state.data).c_str());
         CheckBounds(start);
+        CheckResultCode(op, number);
         if (!terminal_ || terminal_->beyondPromise) return;
         CheckAttribution(op, number, value, writesBefore);
     }
@@ -276,6 +301,16 @@ private:
         Require(state.data.size() <= protocol::kMaxReplyLength, "Data fits the reply buffer");
         for (const std::string& field : state.fields)
             Require(field.size() <= protocol::kMaxReplyLength, "a field fits the reply buffer");
+    }
+
+    // A number outside the method's range never reaches the operation
+    // through a script (it is bounded first), and may leave 6 or 7.
+    void CheckResultCode(Operation op, int32_t number) {
+        const std::optional<Range> range = NumberRange(op);
+        if (range && (number < range->lowest || number > range->highest)) return;
+        const std::vector<int32_t>& codes = MethodResultCodes(static_cast<int32_t>(op));
+        Require(std::binary_search(codes.begin(), codes.end(), bench_.state.result),
+                "an operation leaves only the codes its method lists");
     }
 
     void CheckAttribution(Operation op, int32_t number, int32_t value, size_t writesBefore) {
