@@ -81,10 +81,20 @@ public:
         if (kind_.emptiesDataFirst) state_.data.clear();
         state_.result = code::kTimeout;
         store_ = Store{kind_.store, number};
-        lastSent_ = NumberedCommand(kind_.command, number);
-        if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
-        if (ledger_.OwesOnlyRecordsOf(store_)) return ReceiveOwedRecord();
-        return AskForRecord();
+        command_ = NumberedCommand(kind_.command, number);
+        firstOwnLine_ = ledger_.NextLine();
+        if (const auto handedOut = TakeHandedOut()) return *handedOut;
+        // Replies owed to other operations or stores are waited for and put
+        // where they belong before this download writes anything.
+        if (ledger_.Owes() && !ledger_.OwesOnlyRecordsOf(store_)) {
+            if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
+                state_.result = *ending;
+                return kDownloadFailed;
+            }
+            if (const auto handedOut = TakeHandedOut()) return *handedOut;
+        }
+        Receiver receiver(line_, clock_, pace_);
+        return Receive(receiver);
     }
 
 private:
@@ -95,73 +105,77 @@ private:
         };
     }
 
-    // A record an earlier download received beyond its own.
-    int32_t HandOut(std::string_view text) {
-        Accept(text);
+    // The first thing this store was handed, when it answers the download:
+    // a record, or the place of one the terminal moved past.
+    std::optional<int32_t> TakeHandedOut() {
+        const HandedOut* first = ledger_.First(store_);
+        if (first == nullptr || first->kind == HandedOut::Kind::Refused) return std::nullopt;
+        const HandedOut taken = ledger_.TakeFirst(store_);
+        if (taken.kind == HandedOut::Kind::Lost) {
+            state_.result = code::kTransferError;
+            return kDownloadFailed;
+        }
+        Accept(taken.text);
         state_.result = code::kSuccess;
         return kRecordReceived;
     }
 
-    // The terminal still owes records of this store, for commands an earlier
-    // download wrote: the first of them is this download's record. When what
-    // comes is no record (an earlier download's refusal answered with ERR,
-    // say), this download asks the terminal anew: asking again with NAK
-    // would only be answered the same way, call after call.
-    int32_t ReceiveOwedRecord() {
-        if (const auto outcome = ReceiveEarlierReplies()) return *outcome;
-        failedAttempts_ = 0;
-        state_.result = code::kTimeout;
-        return AskForRecord();
-    }
-
-    // The outcome, or nothing when the replies still owed brought no record
-    // of this store and the download must ask the terminal itself.
-    std::optional<int32_t> ReceiveEarlierReplies() {
-        receivingEarlierReplies_ = true;
-        std::optional<int32_t> outcome;
-        Receiver receiver(line_, clock_, pace_);
-        if (receiver.Drain(Taker())) {
-            outcome = outcome_;
-        } else {
-            ledger_.DropExpired(clock_.NowMs());
-            if (ledger_.OwesOnlyRecordsOf(store_)) outcome = Receive(receiver);
-        }
-        receivingEarlierReplies_ = false;
-        if (std::exchange(earlierReplyRefused_, false)) return std::nullopt;
-        return outcome;
-    }
-
-    int32_t AskForRecord() {
-        if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
-            state_.result = *ending;
-            return kDownloadFailed;
-        }
-        if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
-        line_.AbortPending();
-        Send(lastSent_);
-        Receiver receiver(line_, clock_, pace_);
-        return Receive(receiver);
-    }
-
+    // Records still owed to this store (for commands an earlier download
+    // wrote) answer this download before it asks itself; a garbled record is
+    // asked for again with NAK once no other record can come before the
+    // terminal hears it.
     int32_t Receive(Receiver& receiver) {
-        while (failedAttempts_ < protocol::kFailedAttemptsBeforeGivingUp) {
+        for (;;) {
+            if (const auto handedOut = TakeHandedOut()) return *handedOut;
+            if (failedAttempts_ >= protocol::kFailedAttemptsBeforeGivingUp)
+                return GiveUp(kind_.givingUpLeavesTimeout ? code::kTimeout : state_.result);
+            const std::optional<bool> counted = WriteWhatIsDue();
+            if (!counted) continue;
             const PassResult pass = receiver.RunPass(Taker());
-            if (pass == PassResult::Answered) return outcome_;
-            if (const auto ending = EndingCode(pass)) {
-                state_.result = *ending;
-                return kDownloadFailed;
+            if (pass == PassResult::Answered) {
+                if (std::exchange(endReached_, false)) return Finish(kNoMoreRecords);
+                continue;
             }
-            if (pass == PassResult::TimedOut) CountTimeout();
+            if (const auto ending = EndingCode(pass)) return GiveUp(*ending);
+            ledger_.DropExpired(clock_.NowMs());
+            if (pass == PassResult::TimedOut && *counted) CountTimeout();
         }
-        if (kind_.givingUpLeavesTimeout) state_.result = code::kTimeout;
-        return kDownloadFailed;
+    }
+
+    // Writes what the download owes the terminal before its next wait, if
+    // anything. Whether that wait counts as an attempt; nothing when the
+    // store has an answer without one.
+    std::optional<bool> WriteWhatIsDue() {
+        const HandedOut* first = ledger_.First(store_);
+        if (first != nullptr && first->kind == HandedOut::Kind::Refused) {
+            // Another record may still come: if it does, the terminal has
+            // moved past the garbled one. Until that is settled, nothing goes
+            // out and the waits are not attempts.
+            if (ledger_.OwesOtherThan(first->answerId)) return false;
+            if (first->mayHoldNext) {
+                ledger_.ReportLostBefore(store_);
+                return std::nullopt;
+            }
+            if (!ledger_.Owes()) AskAgain(first->answerId);
+            return true;
+        }
+        // Copies of answers dealt with already: what comes for them must not
+        // be taken for the answer to a line written now.
+        if (ledger_.OwesSettledAnswers()) return false;
+        if (!asked_ && !ledger_.Owes()) Ask();
+        return true;
     }
 
     // The last message goes out again: a command asks for the next record,
-    // a NAK for the same one again.
+    // a NAK for the garbled one again.
     void CountTimeout() {
         if (kind_.timeoutSetsCode) state_.result = code::kTimeout;
-        if (++failedAttempts_ == protocol::kTimeoutsBeforeResend) Send(lastSent_, lastSentAsksAgainFor_);
+        if (++failedAttempts_ != protocol::kTimeoutsBeforeResend) return;
+        const HandedOut* first = ledger_.First(store_);
+        if (first != nullptr && first->kind == HandedOut::Kind::Refused)
+            AskAgain(first->answerId);
+        else
+            Ask();
     }
 
     // True when the line ends the download.
@@ -170,12 +184,16 @@ private:
             failedAttempts_ = 0;
             return false;
         }
-        const RecordVerdict verdict = JudgeRecordLine(line.bytes, line.tooLong);
-        if (verdict.kind == RecordVerdict::Kind::Refused) return Refuse(line.owed.answerId);
-        ledger_.AnswerTaken(line.owed.answerId);
-        if (verdict.kind == RecordVerdict::Kind::End) return Finish(kNoMoreRecords);
-        Accept(verdict.text);
-        return Finish(kRecordReceived);
+        switch (ledger_.File(line, line.owed.line >= firstOwnLine_)) {
+            case Filed::Refused: Refuse(); break;
+            case Filed::End:
+                if (ledger_.First(store_) == nullptr) return endReached_ = true;
+                break;
+            case Filed::Record:
+            case Filed::Dropped: break;
+        }
+        const HandedOut* first = ledger_.First(store_);
+        return first != nullptr && first->kind != HandedOut::Kind::Refused;
     }
 
     void Accept(std::string_view text) {
@@ -184,30 +202,38 @@ private:
         SplitIntoFields(text, state_.fields);
     }
 
-    // A corrupted line: asked for again, never kept. While the terminal still
-    // owes another record, its "send that again" would be ambiguous, so the
-    // refusal is only counted.
-    bool Refuse(uint64_t refusedAnswer) {
-        if (receivingEarlierReplies_) {
-            earlierReplyRefused_ = true;
-            return true;
-        }
-        if (!ledger_.Owes()) Send(protocol::kRefuseRecord, refusedAnswer);
+    // A garbled line: asked for again at once while the terminal owes
+    // nothing else; never kept.
+    void Refuse() {
         ++failedAttempts_;
         state_.result = code::kTransferError;
-        return false;
+        const HandedOut* first = ledger_.First(store_);
+        if (first != nullptr && first->kind == HandedOut::Kind::Refused && !first->mayHoldNext && !ledger_.Owes())
+            AskAgain(first->answerId);
     }
 
-    bool Finish(int32_t outcome) {
+    // The download ends without a record: a garbled record still waiting to
+    // be asked for again is given up with it.
+    int32_t GiveUp(int32_t resultCode) {
+        ledger_.GiveUp(store_);
+        state_.result = resultCode;
+        return kDownloadFailed;
+    }
+
+    int32_t Finish(int32_t outcome) {
         state_.result = code::kSuccess;
-        outcome_ = outcome;
-        return true;
+        return outcome;
     }
 
-    void Send(std::string message, std::optional<uint64_t> askingAgainFor = {}) {
-        lastSent_ = std::move(message);
-        SendOwing(line_, clock_, ledger_, lastSent_, ReplyKind::Record, store_, false, askingAgainFor);
-        lastSentAsksAgainFor_ = askingAgainFor;
+    void Ask() {
+        if (!asked_) line_.AbortPending();
+        asked_ = true;
+        SendOwing(line_, clock_, ledger_, command_, ReplyKind::Record, store_);
+    }
+
+    void AskAgain(uint64_t answerId) {
+        asked_ = true;
+        SendOwing(line_, clock_, ledger_, protocol::kRefuseRecord, ReplyKind::Record, store_, false, answerId);
     }
 
     SerialLine& line_;
@@ -217,12 +243,11 @@ private:
     ComponentState& state_;
     const DownloadKind& kind_;
     Store store_;
-    std::string lastSent_;
-    std::optional<uint64_t> lastSentAsksAgainFor_;  // a NAK: the answer it asks for again
+    std::string command_;
+    uint64_t firstOwnLine_ = 0;  // the lines this download writes, from this one on
     int failedAttempts_ = 0;
-    int32_t outcome_ = kDownloadFailed;
-    bool receivingEarlierReplies_ = false;  // replies owed to an earlier download's lines
-    bool earlierReplyRefused_ = false;
+    bool asked_ = false;       // this download has written a line
+    bool endReached_ = false;  // the terminal has no more records
 };
 
 // ---- Sent record lines: text without LF, checksum high, checksum low, CR.
