@@ -96,6 +96,10 @@ constexpr int kSilentWaitsBeforeNextCopy = 4;
 // A refused copy is one failed attempt, a copy left unanswered two; the
 // upload ends at kFailedAttemptsBeforeGivingUp.
 constexpr int kFailedAttemptsOfAnUnansweredCopy = 2;
+// When the answer to a copy cannot be read, the database's count is asked
+// this many times before another copy goes out, and taken only when every
+// reading gives the same number (a count carries no checksum).
+constexpr int kCountReadingsToTrust = 2;
 
 // The infrared adapter of the cradle.
 constexpr uint8_t kAdapterProbe = 0x0F;

@@ -279,26 +279,49 @@ std::string SentRecordLine(std::string text) {
     return text;
 }
 
+// Announces a load into `database`; false, with code 19 (or 5 for a broken
+// line), when the terminal did not answer ACK.
+bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
+    const TerminalLink::Exchanged announced = link.Exchange(NumberedCommand(protocol::kPutDatabaseRecord, database));
+    if (announced.replied && BeginsWith(state.data, protocol::kAck)) return true;
+    // A broken line stays a port error; any other miss is a refused load.
+    if (state.result != code::kPortError) state.result = code::kCannotEnterLoadMode;
+    return false;
+}
+
 class RecordUpload {
 public:
-    RecordUpload(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger, ComponentState& state,
-                 std::string recordLine)
-        : line_(line),
+    RecordUpload(TerminalLink& link, SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger,
+                 ComponentState& state, DatabaseCounts& counts, int32_t database, std::string recordLine)
+        : link_(link),
+          line_(line),
           clock_(clock),
           pace_(pace),
           ledger_(ledger),
           state_(state),
+          counts_(counts),
+          database_(database),
           recordLine_(std::move(recordLine)) {}
 
     // Sends the record until the terminal takes it, refuses it as full, or
     // the attempts run out. A copy goes out again only when the terminal
     // refused the last one or stayed silent long enough that it cannot have
     // received it, so a late acknowledgement never leaves two copies stored.
+    // When the database's count is known and the answer to a copy cannot be
+    // read (garbled, or missing past its time), the terminal is asked for
+    // the count before anything else goes out: one record more than before
+    // the copy means it was stored, and no copy goes out again.
     int32_t Run() {
-        Receiver receiver(line_, clock_, pace_);
-        auto take = [this](const uint8_t* bytes, size_t count) {
-            return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeReply(line); });
-        };
+        const int32_t outcome = Upload();
+        // A copy whose answer is still owed may yet be stored.
+        if (ledger_.Owes()) counts_.Forget(database_);
+        return outcome;
+    }
+
+private:
+    enum class Stored { Acknowledged, Counted, No, Unknown, LineGaveOut };
+
+    int32_t Upload() {
         // An announcement written twice is answered twice: that second
         // answer is waited for before the record goes out, never taken for
         // the record's.
@@ -307,21 +330,60 @@ public:
             return kNotStored;
         }
         SendCopy();
+        for (;;) {
+            Receiver receiver(line_, clock_, pace_);
+            if (const auto outcome = ReceiveAnswers(receiver)) return *outcome;
+            const Stored stored = AskWhetherStored();
+            if (stored == Stored::LineGaveOut) {
+                counts_.Forget(database_);
+                return kNotStored;
+            }
+            if (stored == Stored::Acknowledged || stored == Stored::Counted) {
+                // A count takes the terminal out of load mode; it is put back
+                // in it, as after any record stored.
+                if (stored == Stored::Counted) Announce(link_, state_, database_);
+                state_.result = code::kSuccess;
+                return kStored;
+            }
+            if (stored == Stored::Unknown) counts_.Forget(database_);  // and the copy goes again
+            if (GivingUp()) {
+                state_.result = failureCode_;
+                return kNotStored;
+            }
+            PauseBeforeWriting();
+            if (!Announce(link_, state_, database_)) return kNotStored;
+            PauseBeforeWriting();
+            SendCopy();
+        }
+    }
+
+    // The answers to the copies: the outcome of the upload, or nothing when
+    // the terminal is to be asked what it stored.
+    std::optional<int32_t> ReceiveAnswers(Receiver& receiver) {
+        auto take = [this](const uint8_t* bytes, size_t count) {
+            return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeReply(line); });
+        };
         while (!GivingUp()) {
             const PassResult pass = receiver.RunPass(take);
-            if (pass == PassResult::Answered) return outcome_;
+            if (pass == PassResult::Answered) return Answered();
             if (const auto ending = EndingCode(pass)) {
+                counts_.Forget(database_);  // whether the copy was stored is not known
                 state_.result = *ending;
                 return kNotStored;
             }
             if (pass == PassResult::BytesTaken) silentWaits_ = 0;
             if (pass == PassResult::TimedOut) CountSilentWait();
-            if (std::exchange(copyDue_, false) && SendCopyAfterRefusal(receiver, take)) return outcome_;
+            if (countDue_) return std::nullopt;
+            if (std::exchange(copyDue_, false) && SendCopyAfterRefusal(receiver, take)) return Answered();
         }
         return kNotStored;
     }
 
-private:
+    std::optional<int32_t> Answered() const {
+        if (countDue_) return std::nullopt;
+        return outcome_;
+    }
+
     void SendCopy() {
         SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
         silentWaits_ = 0;
@@ -345,21 +407,43 @@ private:
         return false;
     }
 
+    // A terminal that needs a moment after its reply before it listens
+    // again hears what the standard pace writes, which reads each reply a
+    // settle after it came; at the fast pace the lines of a count and of the
+    // copy after it wait that settle.
+    void PauseBeforeWriting() {
+        if (pace_ == Pace::Fast) clock_.Sleep(protocol::kSettleBeforeReadMs);
+    }
+
     void CountSilentWait() {
-        state_.result = code::kTimeout;
+        state_.result = failureCode_ = code::kTimeout;
         if (++silentWaits_ < protocol::kSilentWaitsBeforeNextCopy) return;
         failedAttempts_ += protocol::kFailedAttemptsOfAnUnansweredCopy;
+        if (counts_.Known(database_)) {
+            countDue_ = true;
+            return;
+        }
         if (!GivingUp()) SendCopy();
+    }
+
+    void Refused() {
+        state_.result = failureCode_ = code::kTransferError;
+        ++failedAttempts_;
     }
 
     bool GivingUp() const { return failedAttempts_ >= protocol::kFailedAttemptsBeforeGivingUp; }
 
-    // True when the reply ends the upload.
+    // True when the reply ends the upload, or calls for the count.
     bool TakeReply(const ReplyLine& line) {
-        if (!line.tooLong && BeginsWith(line.bytes, protocol::kAck)) return Finish(code::kSuccess, kStored);
+        if (!line.tooLong && BeginsWith(line.bytes, protocol::kAck)) {
+            counts_.Stored(database_);
+            return Finish(code::kSuccess, kStored);
+        }
         if (!line.tooLong && BeginsWith(line.bytes, protocol::kFull)) return Finish(code::kMemoryFull, kNotStored);
-        state_.result = code::kTransferError;
-        ++failedAttempts_;
+        Refused();
+        // A refusal says the copy was not stored; a garbled answer does not.
+        const bool refused = !line.tooLong && BeginsWith(line.bytes, protocol::kNak);
+        if (!refused && counts_.Known(database_)) return countDue_ = true;
         if (GivingUp()) return Finish(code::kTransferError, kNotStored);
         // A copy still on its way will be answered; only the last one refused
         // calls for the next, sent once this read has been taken.
@@ -373,15 +457,58 @@ private:
         return true;
     }
 
+    // Whether the copy whose answer could not be read was stored: an
+    // acknowledgement that still comes says so; otherwise the count, read
+    // alike every time, against the count before the copy.
+    Stored AskWhetherStored() {
+        countDue_ = false;
+        const int32_t before = *counts_.Known(database_);
+        bool acknowledged = false;
+        const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_, [&](const ReplyLine& reply) {
+            if (reply.owed.kind == ReplyKind::RecordAck && !reply.tooLong && BeginsWith(reply.bytes, protocol::kAck))
+                acknowledged = true;
+            else
+                ledger_.File(reply);
+        });
+        if (ending) {
+            state_.result = *ending;
+            return Stored::LineGaveOut;
+        }
+        if (acknowledged) {
+            counts_.Stored(database_);
+            return Stored::Acknowledged;
+        }
+        std::optional<int32_t> agreed;
+        for (int reading = 0; reading < protocol::kCountReadingsToTrust; ++reading) {
+            PauseBeforeWriting();
+            const TerminalLink::Exchanged exchanged =
+                link_.Exchange(NumberedCommand(protocol::kGetDatabaseCount, database_));
+            if (exchanged.lineGaveOut) return Stored::LineGaveOut;
+            const std::optional<int32_t> count = exchanged.replied ? StrictCount(state_.data) : std::nullopt;
+            if (!count || (agreed && *agreed != *count)) return Stored::Unknown;
+            agreed = count;
+        }
+        if (*agreed == before + 1) {
+            counts_.Asked(database_, *agreed);
+            return Stored::Counted;
+        }
+        return *agreed == before ? Stored::No : Stored::Unknown;
+    }
+
+    TerminalLink& link_;
     SerialLine& line_;
     Clock& clock_;
     const Pace pace_;
     ReplyLedger& ledger_;
     ComponentState& state_;
+    DatabaseCounts& counts_;
+    const int32_t database_;
     const std::string recordLine_;
     int failedAttempts_ = 0;
     int silentWaits_ = 0;
-    bool copyDue_ = false;  // refused, and nothing else owed: the next copy goes out
+    int32_t failureCode_ = code::kTimeout;  // 8 or 9, whichever was set last
+    bool copyDue_ = false;   // refused, and nothing else owed: the next copy goes out
+    bool countDue_ = false;  // the answer could not be read: the terminal is asked what it stored
     int32_t outcome_ = kNotStored;
 };
 
@@ -420,15 +547,19 @@ int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
     }
     state_.result = code::kTimeout;
     std::string recordLine = SentRecordLine(sentText);
-    line_.AbortPending();
-    const bool announced = ExchangeCommand(NumberedCommand(protocol::kPutDatabaseRecord, database)) != 0 &&
-                           BeginsWith(state_.data, protocol::kAck);
-    if (!announced) {
-        // A broken line stays a port error; any other miss is a refused load.
-        if (state_.result != code::kPortError) state_.result = code::kCannotEnterLoadMode;
-        return kNotStored;
+    if (databaseCounts_.ToBeAsked(database)) {
+        // Once after each attach and each clearing: the count an unreadable
+        // answer to a copy is held against. Without it, the copy goes again.
+        const Exchanged counted = Exchange(NumberedCommand(protocol::kGetDatabaseCount, database));
+        if (counted.lineGaveOut) return kNotStored;
+        databaseCounts_.Asked(database, counted.replied ? StrictCount(state_.data) : std::nullopt);
+        state_.result = code::kTimeout;
     }
-    return RecordUpload(line_, clock_, pace_, ledger_, state_, std::move(recordLine)).Run();
+    line_.AbortPending();
+    if (!Announce(*this, state_, database)) return kNotStored;
+    return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, database,
+                        std::move(recordLine))
+        .Run();
 }
 
 int32_t TerminalLink::FinishLoad() {
