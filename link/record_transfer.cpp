@@ -322,15 +322,15 @@ private:
     enum class Stored { Acknowledged, Counted, No, Unknown, LineGaveOut };
 
     int32_t Upload() {
-        // An announcement written twice is answered twice: that second
-        // answer is waited for before the record goes out, never taken for
-        // the record's.
-        if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
-            state_.result = *ending;
-            return kNotStored;
-        }
-        SendCopy();
         for (;;) {
+            // An announcement written twice is answered twice: that second
+            // answer is waited for before the record goes out, never taken
+            // for the record's.
+            if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
+                state_.result = *ending;
+                return kNotStored;
+            }
+            SendCopy();
             Receiver receiver(line_, clock_, pace_);
             if (const auto outcome = ReceiveAnswers(receiver)) return *outcome;
             const Stored stored = AskWhetherStored();
@@ -353,7 +353,6 @@ private:
             PauseBeforeWriting();
             if (!Announce(link_, state_, database_)) return kNotStored;
             PauseBeforeWriting();
-            SendCopy();
         }
     }
 

@@ -18,6 +18,7 @@ namespace quill {
 namespace {
 
 using fake::LinkBench;
+using fake::ScriptedReply;
 using fake::SentLine;
 
 // Database 2 of a terminal on the fake line, as the simulator plays it: GRC2
@@ -194,6 +195,21 @@ TEST(StoredCount, WhenTheLastAttemptIsUnreadableTheCountStillDecides) {
         EXPECT_EQ(bench.line.WritesOf(Copy(0)), 4) << c.stored;
         EXPECT_EQ(bench.line.WritesOf("GRC2\r"), 3) << c.stored;
     }
+}
+
+TEST(StoredCount, TheSecondAckToTheLoadAnnouncedAgainIsNotTheNextCopysAcknowledgement) {
+    // Both copies go unanswered. After the first one's count the load is
+    // announced again, answered so late that the announcement goes out twice.
+    LinkBench bench;
+    bench.line.Reply("GRC2\r", "0\r");
+    bench.line.Reply(ScriptedReply{"PDB2\r", "ACK\r", 20, 0, 1});
+    bench.line.Reply(ScriptedReply{"PDB2\r", "ACK\r", 130, 0, 2});
+    bench.line.Reply(ScriptedReply{"PDB2\r", "ACK\r", 130, 0, 3});
+    bench.state.fields = {"A", "", "", "", "", ""};
+    EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
+    EXPECT_EQ(bench.state.result, code::kTimeout);
+    EXPECT_EQ(bench.line.WritesOf("PDB2\r"), 3);
+    EXPECT_EQ(bench.line.WritesOf(SentLine("A\t")), 2);
 }
 
 }  // namespace
