@@ -106,10 +106,11 @@ private:
     }
 
     // The first thing this store was handed, when it answers the download:
-    // a record, or the place of one the terminal moved past.
+    // a record, or the place of one the terminal moved past. A garbled
+    // record after that place is asked for again first, while the terminal
+    // can still send it: the next call may be another operation's.
     std::optional<int32_t> TakeHandedOut() {
-        const HandedOut* first = ledger_.First(store_);
-        if (first == nullptr || first->kind == HandedOut::Kind::Refused) return std::nullopt;
+        if (!HasAnswer()) return std::nullopt;
         const HandedOut taken = ledger_.TakeFirst(store_);
         if (taken.kind == HandedOut::Kind::Lost) {
             state_.result = code::kTransferError;
@@ -118,6 +119,12 @@ private:
         Accept(taken.text);
         state_.result = code::kSuccess;
         return kRecordReceived;
+    }
+
+    bool HasAnswer() const {
+        const HandedOut* first = ledger_.First(store_);
+        if (first == nullptr || first->kind == HandedOut::Kind::Refused) return false;
+        return first->kind == HandedOut::Kind::Record || ledger_.Refused(store_) == nullptr;
     }
 
     // Records still owed to this store (for commands an earlier download
@@ -146,17 +153,16 @@ private:
     // anything. Whether that wait counts as an attempt; nothing when the
     // store has an answer without one.
     std::optional<bool> WriteWhatIsDue() {
-        const HandedOut* first = ledger_.First(store_);
-        if (first != nullptr && first->kind == HandedOut::Kind::Refused) {
+        if (const HandedOut* refused = ledger_.Refused(store_)) {
             // Another record may still come: if it does, the terminal has
             // moved past the garbled one. Until that is settled, nothing goes
             // out and the waits are not attempts.
-            if (ledger_.OwesOtherThan(first->answerId)) return false;
-            if (first->mayHoldNext) {
+            if (ledger_.OwesOtherThan(refused->answerId)) return false;
+            if (refused->mayHoldNext) {
                 ledger_.ReportLostBefore(store_);
                 return std::nullopt;
             }
-            if (!ledger_.Owes()) AskAgain(first->answerId);
+            if (!ledger_.Owes()) AskAgain(refused->answerId);
             return true;
         }
         // Copies of answers dealt with already: what comes for them must not
@@ -171,9 +177,8 @@ private:
     void CountTimeout() {
         if (kind_.timeoutSetsCode) state_.result = code::kTimeout;
         if (++failedAttempts_ != protocol::kTimeoutsBeforeResend) return;
-        const HandedOut* first = ledger_.First(store_);
-        if (first != nullptr && first->kind == HandedOut::Kind::Refused)
-            AskAgain(first->answerId);
+        if (const HandedOut* refused = ledger_.Refused(store_))
+            AskAgain(refused->answerId);
         else
             Ask();
     }
@@ -192,8 +197,7 @@ private:
             case Filed::Record:
             case Filed::Dropped: break;
         }
-        const HandedOut* first = ledger_.First(store_);
-        return first != nullptr && first->kind != HandedOut::Kind::Refused;
+        return HasAnswer();
     }
 
     void Accept(std::string_view text) {
@@ -207,9 +211,8 @@ private:
     void Refuse() {
         ++failedAttempts_;
         state_.result = code::kTransferError;
-        const HandedOut* first = ledger_.First(store_);
-        if (first != nullptr && first->kind == HandedOut::Kind::Refused && !first->mayHoldNext && !ledger_.Owes())
-            AskAgain(first->answerId);
+        const HandedOut* refused = ledger_.Refused(store_);
+        if (refused != nullptr && !refused->mayHoldNext && !ledger_.Owes()) AskAgain(refused->answerId);
     }
 
     // The download ends without a record: a garbled record still waiting to

@@ -91,22 +91,31 @@ void ReplyLedger::DropHandedOut(Store store) {
                      handedOut_.end());
 }
 
+const HandedOut* ReplyLedger::Refused(Store store) const {
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.store == store && h.kind == HandedOut::Kind::Refused;
+    });
+    return refused == handedOut_.end() ? nullptr : &*refused;
+}
+
 void ReplyLedger::GiveUp(Store store) {
-    const auto first = std::find_if(handedOut_.begin(), handedOut_.end(),
-                                    [&](const HandedOut& h) { return h.store == store; });
-    if (first == handedOut_.end() || first->kind != HandedOut::Kind::Refused) return;
-    const uint64_t answerId = first->answerId;
-    handedOut_.erase(first);
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.store == store && h.kind == HandedOut::Kind::Refused;
+    });
+    if (refused == handedOut_.end()) return;
+    const uint64_t answerId = refused->answerId;
+    handedOut_.erase(refused);
     for (OwedReply& owed : owed_)
         if (owed.answerId == answerId) owed.givenUp = true;
 }
 
 void ReplyLedger::ReportLostBefore(Store store) {
-    const auto first = std::find_if(handedOut_.begin(), handedOut_.end(),
-                                    [&](const HandedOut& h) { return h.store == store; });
-    if (first == handedOut_.end() || first->kind != HandedOut::Kind::Refused) return;
-    first->mayHoldNext = false;
-    handedOut_.insert(first, HandedOut{HandedOut::Kind::Lost, store, {}});
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.store == store && h.kind == HandedOut::Kind::Refused;
+    });
+    if (refused == handedOut_.end()) return;
+    refused->mayHoldNext = false;
+    handedOut_.insert(refused, HandedOut{HandedOut::Kind::Lost, store, {}});
 }
 
 HandedOut* ReplyLedger::RefusedFor(uint64_t answerId) {

@@ -117,15 +117,17 @@ public:
     // The oldest of what `store` was handed, if any.
     const HandedOut* First(Store store) const;
     HandedOut TakeFirst(Store store);
+    // The garbled record of `store` that a NAK would still bring again, if any.
+    const HandedOut* Refused(Store store) const;
     // A store the terminal has cleared: what it was handed goes.
     void DropHandedOut(Store store);
-    // The download of `store` gave up: a refused record first in line is
-    // reported lost by that failure; what still comes for it is a record
-    // kept for the store or a refusal dropped.
+    // The download of `store` gave up: its refused record is reported lost
+    // by that failure; what still comes for it is a record kept for the
+    // store or a refusal dropped.
     void GiveUp(Store store);
-    // The refused record first in line may have carried the next one with
-    // it: its place is reported lost, and a NAK now asks for whatever the
-    // terminal sent last.
+    // The refused record may have carried the next one with it: its place
+    // is reported lost, and a NAK now asks for whatever the terminal sent
+    // last.
     void ReportLostBefore(Store store);
 
     // Takes one read in order. Each complete line goes to `onLine` with the

@@ -210,6 +210,23 @@ TEST(TwoAnswers, ARecordTheTerminalMovedPastIsReportedAndTheOneAfterItFollows) {
     }
 }
 
+TEST(TwoAnswers, TheRecordAfterOneReportedLostIsAskedForAgainBeforeTheCallReturns) {
+    // A script may call another operation after a failed download: the
+    // record asked for again must be in by then.
+    LinkBench bench;
+    Document1 terminal(bench, 3);
+    terminal.crLostOnFirstSend = {0};
+    bench.line.Reply("PNG\r", "ACK\r");
+    EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
+    EXPECT_EQ(bench.state.result, code::kTransferError);
+    EXPECT_EQ(bench.line.WritesOf("NAK\r"), 1);
+    EXPECT_EQ(bench.link.PingTerminal(), 1);
+    const Pulled rest = PullDocument1(bench, 6);
+    EXPECT_EQ(rest.records, Records(1, 3));
+    EXPECT_TRUE(rest.failures.empty());
+    EXPECT_TRUE(rest.ended);
+}
+
 TEST(TwoAnswers, AGarbledRecordStillOwedWhenAnotherCommandGoesOutIsReportedByTheNextDownload) {
     LinkBench bench;
     Document1 terminal(bench, 3);
