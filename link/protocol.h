@@ -97,9 +97,9 @@ constexpr int kSilentWaitsBeforeNextCopy = 4;
 // upload ends at kFailedAttemptsBeforeGivingUp.
 constexpr int kFailedAttemptsOfAnUnansweredCopy = 2;
 // When the answer to a copy cannot be read, the database's count is asked
-// this many times before another copy goes out, and taken only when every
-// reading gives the same number (a count carries no checksum).
-constexpr int kCountReadingsToTrust = 2;
+// before another copy goes out, and taken only when two readings give the
+// same number (a count carries no checksum); at most this many are asked.
+constexpr int kCountReadingsAtMost = 4;
 
 // The infrared adapter of the cradle.
 constexpr uint8_t kAdapterProbe = 0x0F;

@@ -206,13 +206,15 @@ private:
         SplitIntoFields(text, state_.fields);
     }
 
-    // A garbled line: asked for again at once while the terminal owes
-    // nothing else; never kept.
+    // A garbled line: asked for again at once unless another record may
+    // still come (copies of the same one may: they are taken once); never
+    // kept.
     void Refuse() {
         ++failedAttempts_;
         state_.result = code::kTransferError;
         const HandedOut* refused = ledger_.Refused(store_);
-        if (refused != nullptr && !refused->mayHoldNext && !ledger_.Owes()) AskAgain(refused->answerId);
+        if (refused != nullptr && !refused->mayHoldNext && !ledger_.OwesOtherThan(refused->answerId))
+            AskAgain(refused->answerId);
     }
 
     // The download ends without a record: a garbled record still waiting to
@@ -461,7 +463,7 @@ private:
 
     // Whether the copy whose answer could not be read was stored: an
     // acknowledgement that still comes says so; otherwise the count, read
-    // alike every time, against the count before the copy.
+    // alike twice, against the count before the copy.
     Stored AskWhetherStored() {
         countDue_ = false;
         const int32_t before = *counts_.Known(database_);
@@ -480,16 +482,20 @@ private:
             counts_.Stored(database_);
             return Stored::Acknowledged;
         }
-        std::optional<int32_t> agreed;
-        for (int reading = 0; reading < protocol::kCountReadingsToTrust; ++reading) {
+        // Noise on the count's command or reply gives no number, or another
+        // one: the count is taken once two readings give the same.
+        std::optional<int32_t> agreed, lastRead;
+        for (int reading = 0; reading < protocol::kCountReadingsAtMost && !agreed; ++reading) {
             PauseBeforeWriting();
             const TerminalLink::Exchanged exchanged =
                 link_.Exchange(NumberedCommand(protocol::kGetDatabaseCount, database_));
             if (exchanged.lineGaveOut) return Stored::LineGaveOut;
             const std::optional<int32_t> count = exchanged.replied ? StrictCount(state_.data) : std::nullopt;
-            if (!count || (agreed && *agreed != *count)) return Stored::Unknown;
-            agreed = count;
+            if (!count) continue;
+            if (lastRead == count) agreed = count;
+            lastRead = count;
         }
+        if (!agreed) return Stored::Unknown;
         if (*agreed == before + 1) {
             counts_.Asked(database_, *agreed);
             return Stored::Counted;

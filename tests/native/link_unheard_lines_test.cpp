@@ -54,7 +54,7 @@ public:
     uint32_t deafAfterReplyMs = 0;   // from the last byte of each reply; a reply still to come deafens nothing
     uint32_t commandDelayMs = 1;
     std::map<int, int> garbledSends;  // record -> how many of its first sends come garbled
-    std::set<int> crLostOnFirstSend;  // records whose first send ends in another byte than CR
+    std::map<int, int> crLost;        // record -> the send (from 1) that ends in another byte than CR
 
 private:
     void Hear(const std::string& bytes) {
@@ -79,7 +79,7 @@ private:
             const int send = ++sends_[i];
             line = ReceivedLine(Record(i));
             if (send <= garbledSends[i]) line = Garbled(line);
-            if (send == 1 && crLostOnFirstSend.count(i) != 0) line.back() = '\x05';
+            if (crLost.count(i) != 0 && crLost[i] == send) line.back() = '\x05';
         }
         lastReplyAtMs_ = atMs;
         bench_.line.QueueAt(lastReplyAtMs_, line);
@@ -193,7 +193,7 @@ TEST(TwoAnswers, ARecordTheTerminalMovedPastIsReportedAndTheOneAfterItFollows) {
          [](Document1& t) { t.garbledSends = {{1, 1}}; }, Records(0, 4), 0},
         {"a prompt answer's CR lost, so it joins the second copy's: the first is reported, the second asked "
          "for again",
-         1, [](Document1& t) { t.crLostOnFirstSend = {0}; }, {"R1", "R2", "R3"}, 1},
+         1, [](Document1& t) { t.crLost = {{0, 1}}; }, {"R1", "R2", "R3"}, 1},
     };
     for (const Pace pace : {Pace::Standard, Pace::Fast}) {
         for (const TwoAnswersCase& c : cases) {
@@ -210,12 +210,26 @@ TEST(TwoAnswers, ARecordTheTerminalMovedPastIsReportedAndTheOneAfterItFollows) {
     }
 }
 
+TEST(TwoAnswers, ACopyAskedForAgainWhoseCrWasLostJoinsTheNextCopyAndIsAskedForOnceMore) {
+    // R0 comes garbled; the NAK's answer loses its CR, so the NAK goes out
+    // again and the two copies arrive as one line.
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        LinkBench bench(true, pace);
+        Document1 terminal(bench, 2);
+        terminal.garbledSends = {{0, 1}};
+        terminal.crLost = {{0, 2}};
+        const Pulled pulled = PullDocument1(bench, 6);
+        EXPECT_EQ(pulled.records, Records(0, 2)) << (pace == Pace::Fast ? "fast" : "standard");
+        EXPECT_TRUE(pulled.failures.empty()) << (pace == Pace::Fast ? "fast" : "standard");
+    }
+}
+
 TEST(TwoAnswers, TheRecordAfterOneReportedLostIsAskedForAgainBeforeTheCallReturns) {
     // A script may call another operation after a failed download: the
     // record asked for again must be in by then.
     LinkBench bench;
     Document1 terminal(bench, 3);
-    terminal.crLostOnFirstSend = {0};
+    terminal.crLost = {{0, 1}};
     bench.line.Reply("PNG\r", "ACK\r");
     EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
     EXPECT_EQ(bench.state.result, code::kTransferError);
