@@ -98,7 +98,7 @@ constexpr int kSilentWaitsBeforeNextCopy = 4;
 constexpr int kFailedAttemptsOfAnUnansweredCopy = 2;
 // When the answer to a copy cannot be read, the database's count is asked
 // before another copy goes out, and taken only when two readings give the
-// same number (a count carries no checksum); at most this many are asked.
+// same number (a count carries no checksum); at most this many readings.
 constexpr int kCountReadingsAtMost = 4;
 
 // The infrared adapter of the cradle.

@@ -2,11 +2,13 @@
 // document and database records, the upload of a database record, and the
 // end of a load.
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/numbers.h"
 #include "core/result_codes.h"
@@ -484,7 +486,8 @@ private:
         }
         // Noise on the count's command or reply gives no number, or another
         // one: the count is taken once two readings give the same.
-        std::optional<int32_t> agreed, lastRead;
+        std::optional<int32_t> agreed;
+        std::vector<int32_t> read;
         for (int reading = 0; reading < protocol::kCountReadingsAtMost && !agreed; ++reading) {
             PauseBeforeWriting();
             const TerminalLink::Exchanged exchanged =
@@ -492,8 +495,8 @@ private:
             if (exchanged.lineGaveOut) return Stored::LineGaveOut;
             const std::optional<int32_t> count = exchanged.replied ? StrictCount(state_.data) : std::nullopt;
             if (!count) continue;
-            if (lastRead == count) agreed = count;
-            lastRead = count;
+            if (std::find(read.begin(), read.end(), *count) != read.end()) agreed = count;
+            read.push_back(*count);
         }
         if (!agreed) return Stored::Unknown;
         if (*agreed == before + 1) {
