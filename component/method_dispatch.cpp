@@ -2,6 +2,7 @@
 // VARIANT parameters read for the portable method logic.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "component/addin_object.h"
 #include "component/extension_tables.h"
@@ -16,15 +17,27 @@ constexpr LONG kNoParameters = 0;
 
 // The parameters of one call: a VT_I4 gives its value, a VT_BSTR its text
 // read as a decimal number; any other type, a missing element or an array
-// that is not a vector of VARIANTs gives nothing.
+// that is not a vector of VARIANTs gives nothing. Read when the call comes,
+// before the call lock is taken: a copy of an element that holds an object
+// is let go of again, which calls out of the component.
 class VariantParameters final : public MethodParameters {
 public:
-    explicit VariantParameters(SAFEARRAY** parameters)
-        : parameters_(parameters != nullptr ? *parameters : nullptr) {}
+    VariantParameters(LONG methodNumber, SAFEARRAY** parameters) {
+        const MethodEntry* entry = FindMethodEntry(methodNumber);
+        const win::variant_array array(parameters != nullptr ? *parameters : nullptr);
+        const int32_t count = entry != nullptr ? entry->paramCount : 0;
+        for (int32_t index = 0; index < count; ++index) values_.push_back(Read(array, index));
+    }
 
     std::optional<int32_t> Integer(int32_t index) const override {
+        if (index < 0 || static_cast<size_t>(index) >= values_.size()) return std::nullopt;
+        return values_[static_cast<size_t>(index)];
+    }
+
+private:
+    static std::optional<int32_t> Read(const win::variant_array& array, int32_t index) {
         win::unique_variant element;
-        if (!parameters_.get(index, element)) return std::nullopt;
+        if (!array.get(index, element)) return std::nullopt;
         switch (element.type()) {
             case VT_I4: return element->lVal;
             case VT_BSTR: return ParseDecimal(win::TextFromBstr(element->bstrVal));
@@ -32,8 +45,7 @@ public:
         }
     }
 
-private:
-    win::variant_array parameters_;
+    std::vector<std::optional<int32_t>> values_;
 };
 
 }  // namespace
@@ -75,18 +87,18 @@ STDMETHODIMP AddInObject::HasRetVal(LONG lMethodNum, LONG* pboolRetValue) {
 }
 
 STDMETHODIMP AddInObject::CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) {
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
-        const VariantParameters parameters(paParams);
+        const VariantParameters parameters(lMethodNum, paParams);
+        const auto guard = callGuard_.lock();
         return calls_.CallAsProc(lMethodNum, parameters) ? S_OK : S_FALSE;
     });
 }
 
 STDMETHODIMP AddInObject::CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue, SAFEARRAY** paParams) {
     if (pvarRetValue == nullptr) return E_POINTER;
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
-        const VariantParameters parameters(paParams);
+        const VariantParameters parameters(lMethodNum, paParams);
+        const auto guard = callGuard_.lock();
         const std::optional<int32_t> value = calls_.CallAsFunc(lMethodNum, parameters);
         if (!value) return S_FALSE;
         ::VariantInit(pvarRetValue);  // what the host left there is not ours to clear

@@ -46,14 +46,66 @@ bool ForPageDialog(UINT message) {
            (message >= kFirstMouseMessage && message <= kLastMouseMessage);
 }
 
+// The frame's site, held by the page while it tells it something.
+class HeldSite final : public PageSite {
+public:
+    explicit HeldSite(const win::com_ptr<IPropertyPageSite>& site) : site_(site) {}
+    void OnStatusChange(uint32_t status) override { site_->OnStatusChange(status); }
+
+private:
+    win::com_ptr<IPropertyPageSite> site_;
+};
+
+// An object the frame handed over, held by the page while it asks it.
+class HeldObject final : public PageObject {
+public:
+    HeldObject(const win::com_ptr<IUnknown>& object, IConnectionSettings* self) : object_(object), self_(self) {}
+
+    bool ReadSettings(ConnectionSettings& settings) override {
+        const auto source = object_.query<IConnectionSettings>();
+        if (!source) return false;
+        // This very component: `settings` is its record, just read.
+        if (source.get() == self_) return true;
+        LONG port = 0, speed = 0, adapter = 0;
+        if (FAILED(source->GetSettings(&port, &speed, &adapter))) return false;
+        settings.Port = static_cast<int32_t>(port);
+        settings.Speed = static_cast<int32_t>(speed);
+        settings.IsIrDA = static_cast<int32_t>(adapter);
+        // The pace comes from an interface of its own, which an object made
+        // before it may lack.
+        const auto pace = object_.query<IExchangeSettings>();
+        LONG fast = 0;
+        if (pace && SUCCEEDED(pace->GetFastExchange(&fast))) settings.FastExchange = static_cast<int32_t>(fast);
+        return true;
+    }
+
+    bool WriteSettings(const ConnectionSettings& settings) override {
+        const auto target = object_.query<IConnectionSettings>();
+        if (!target) return false;
+        if (FAILED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA))) return false;
+        if (const auto pace = object_.query<IExchangeSettings>()) pace->SetFastExchange(settings.FastExchange);
+        return true;
+    }
+
+private:
+    win::com_ptr<IUnknown> object_;
+    IConnectionSettings* const self_;
+};
+
 }  // namespace
 
-PropertyPage::PropertyPage(ConnectionSettings& settings, TerminalLink& link)
-    : logic_(*this, settings, link), window_(logic_) {}
+PropertyPage::PropertyPage(Lock& callLock, ConnectionSettings& settings, TerminalLink& link, PageOwner& owner,
+                           IConnectionSettings* self)
+    : callLock_(callLock),
+      self_(self),
+      logic_(*this, callLock, pageGuard_, settings, link),
+      window_(logic_, owner) {}
 
 HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {
+    win::com_ptr<IPropertyPageSite> replaced;  // let go of after the lock
+    const LockHold call(callLock_);
     if (site == nullptr) {
-        site_.reset();
+        replaced = std::move(site_);
         return S_OK;
     }
     if (site_) return E_UNEXPECTED;
@@ -61,6 +113,8 @@ HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {
     return S_OK;
 }
 
+// The page's window does not wait for a call in progress: it shows the
+// settings and tells the site as soon as the call has ended.
 HRESULT PropertyPage::Activate(HWND parent, LPCRECT rect) {
     if (rect == nullptr) return E_POINTER;
     if (window_.Create(parent)) window_.Move(*rect);
@@ -92,6 +146,8 @@ HRESULT PropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     held.reserve(count);  // out of memory: the caller's guard answers E_OUTOFMEMORY, the objects kept
     for (ULONG index = 0; index < count; ++index)
         held.push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
+    // The objects held so far are let go of after the lock, with `held`.
+    const LockHold call(callLock_);
     objects_.swap(held);
     return S_OK;
 }
@@ -122,32 +178,14 @@ HRESULT PropertyPage::TranslateAccelerator(MSG* message) {
     return window_.TakeDialogMessage(*message) ? S_OK : S_FALSE;
 }
 
-void PropertyPage::OnStatusChange(uint32_t status) {
-    if (site_) site_->OnStatusChange(status);
+std::shared_ptr<PageSite> PropertyPage::Site() {
+    if (!site_) return nullptr;
+    return std::make_shared<HeldSite>(site_);
 }
 
-bool PropertyPage::ReadSettings(size_t object, ConnectionSettings& settings) {
-    const auto source = objects_[object].query<IConnectionSettings>();
-    if (!source) return false;
-    LONG port = 0, speed = 0, adapter = 0;
-    if (FAILED(source->GetSettings(&port, &speed, &adapter))) return false;
-    settings.Port = static_cast<int32_t>(port);
-    settings.Speed = static_cast<int32_t>(speed);
-    settings.IsIrDA = static_cast<int32_t>(adapter);
-    // The pace comes from an interface of its own, which an object made
-    // before it may lack.
-    const auto pace = objects_[object].query<IExchangeSettings>();
-    LONG fast = 0;
-    if (pace && SUCCEEDED(pace->GetFastExchange(&fast))) settings.FastExchange = static_cast<int32_t>(fast);
-    return true;
-}
-
-bool PropertyPage::WriteSettings(size_t object, const ConnectionSettings& settings) {
-    const auto target = objects_[object].query<IConnectionSettings>();
-    if (!target) return false;
-    if (FAILED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA))) return false;
-    if (const auto pace = objects_[object].query<IExchangeSettings>()) pace->SetFastExchange(settings.FastExchange);
-    return true;
+std::shared_ptr<PageObject> PropertyPage::FirstObject() {
+    if (objects_.empty() || !objects_.front()) return nullptr;
+    return std::make_shared<HeldObject>(objects_.front(), self_);
 }
 
 // --- IPropertyPage of the component object -------------------------------------
@@ -180,11 +218,12 @@ STDMETHODIMP AddInObject::Move(LPCRECT pRect) {
     return win::GuardedCall([&] { return page_.Move(pRect); });
 }
 
-STDMETHODIMP AddInObject::IsPageDirty() { return page_.IsPageDirty(); }
+STDMETHODIMP AddInObject::IsPageDirty() {
+    return win::GuardedCall([&] { return page_.IsPageDirty(); });
+}
 
+// Apply takes the call lock itself, for the steps that need it.
 STDMETHODIMP AddInObject::Apply() {
-    // Apply stores the settings and reopens the port: one call at a time.
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&] { return page_.Apply(); });
 }
 

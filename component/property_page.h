@@ -2,15 +2,24 @@
 // IPropertyPage: the frame's site and the objects it handed over, the page's
 // logic and its window. The component object answers IPropertyPage and
 // hands each call to this part.
+//
+// The site and the objects are held under the component's call lock, which
+// also guards the component's record and the terminal link. The frame's
+// calls that replace them wait for a call in progress to end; the page's
+// window never waits for it (see SettingsPage); nothing is called on the
+// site or an object while the lock is held, and no reference is let go then.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
+#include <memory>
 #include <vector>
 
 #include "core/connection_settings.h"
 #include "core/win/com.h"
+#include "core/win/handles.h"
+#include "host/addin.h"
 #include "link/terminal_link.h"
 #include "ui/settings_page.h"
 #include "ui/win32_settings_page.h"
@@ -19,16 +28,21 @@ namespace quill {
 
 class PropertyPage final : private PageFrame {
 public:
-    // `settings` is the component's record, `link` its terminal link.
-    PropertyPage(ConnectionSettings& settings, TerminalLink& link);
-    // Destroys a page window that still exists, then lets go of the objects
-    // and the site.
+    // `callLock` is the component's call lock, `settings` its record, `link`
+    // its terminal link, `owner` keeps the component while the page window's
+    // thread works with it, and `self` is the component's own
+    // IConnectionSettings (a first object that answers with it is this very
+    // component).
+    PropertyPage(Lock& callLock, ConnectionSettings& settings, TerminalLink& link, PageOwner& owner,
+                 IConnectionSettings* self);
+    // Destroys a page window that still exists (or lets go of it, when it is
+    // another thread's), then lets go of the objects and the site.
     ~PropertyPage() override = default;
     PropertyPage(const PropertyPage&) = delete;
     PropertyPage& operator=(const PropertyPage&) = delete;
 
     // The component's page window handle: the page window while it exists.
-    const HWND& window() const { return window_.handle(); }
+    const std::atomic<HWND>& window() const { return window_.handle(); }
 
     HRESULT SetPageSite(IPropertyPageSite* site);
     HRESULT Activate(HWND parent, LPCRECT rect);
@@ -42,14 +56,15 @@ public:
     HRESULT TranslateAccelerator(MSG* message);
 
 private:
-    // PageFrame
-    void OnStatusChange(uint32_t status) override;
-    size_t ObjectCount() const override { return objects_.size(); }
-    bool ReadSettings(size_t object, ConnectionSettings& settings) override;
-    bool WriteSettings(size_t object, const ConnectionSettings& settings) override;
+    // PageFrame: called with the call lock held.
+    std::shared_ptr<PageSite> Site() override;
+    std::shared_ptr<PageObject> FirstObject() override;
 
-    win::com_ptr<IPropertyPageSite> site_;
-    std::vector<win::com_ptr<IUnknown>> objects_;
+    Lock& callLock_;
+    IConnectionSettings* const self_;
+    win::com_ptr<IPropertyPageSite> site_;              // under callLock_
+    std::vector<win::com_ptr<IUnknown>> objects_;       // under callLock_
+    win::critical_section pageGuard_;                   // the page's own state
     SettingsPage logic_;
     PageWindow window_;  // last: it goes first, while the rest still stands
 };
