@@ -89,8 +89,13 @@ STDMETHODIMP AddInObject::HasRetVal(LONG lMethodNum, LONG* pboolRetValue) {
 STDMETHODIMP AddInObject::CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) {
     return win::GuardedCall([&]() -> HRESULT {
         const VariantParameters parameters(lMethodNum, paParams);
-        const auto guard = callGuard_.lock();
-        return calls_.CallAsProc(lMethodNum, parameters) ? S_OK : S_FALSE;
+        bool called = false;
+        {
+            const auto guard = callGuard_.lock();
+            called = calls_.CallAsProc(lMethodNum, parameters);
+        }
+        page_.LockLetGo();
+        return called ? S_OK : S_FALSE;
     });
 }
 
@@ -98,8 +103,12 @@ STDMETHODIMP AddInObject::CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue, SAF
     if (pvarRetValue == nullptr) return E_POINTER;
     return win::GuardedCall([&]() -> HRESULT {
         const VariantParameters parameters(lMethodNum, paParams);
-        const auto guard = callGuard_.lock();
-        const std::optional<int32_t> value = calls_.CallAsFunc(lMethodNum, parameters);
+        std::optional<int32_t> value;
+        {
+            const auto guard = callGuard_.lock();
+            value = calls_.CallAsFunc(lMethodNum, parameters);
+        }
+        page_.LockLetGo();
         if (!value) return S_FALSE;
         ::VariantInit(pvarRetValue);  // what the host left there is not ours to clear
         pvarRetValue->vt = VT_I4;

@@ -178,6 +178,10 @@ HRESULT PropertyPage::TranslateAccelerator(MSG* message) {
     return window_.TakeDialogMessage(*message) ? S_OK : S_FALSE;
 }
 
+void PropertyPage::LockLetGo() {
+    if (logic_.Behind()) window_.Nudge();
+}
+
 std::shared_ptr<PageSite> PropertyPage::Site() {
     if (!site_) return nullptr;
     return std::make_shared<HeldSite>(site_);

@@ -55,6 +55,11 @@ public:
     HRESULT Apply();
     HRESULT TranslateAccelerator(MSG* message);
 
+    // Called once a call has let the lock go: a page window that is behind
+    // (a call held the lock when it wanted it) is asked to catch up now,
+    // before the next call takes the lock, rather than at its next timer.
+    void LockLetGo();
+
 private:
     // PageFrame: called with the call lock held.
     std::shared_ptr<PageSite> Site() override;

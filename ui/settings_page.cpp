@@ -144,6 +144,11 @@ void SettingsPage::WindowClosed() {
     shown_ = false;
 }
 
+bool SettingsPage::Behind() const {
+    const LockHold page(pageLock_);
+    return controls_ != nullptr && (!shown_ || owedCount_ > 0);
+}
+
 bool SettingsPage::IsDirty() const {
     const LockHold page(pageLock_);
     return dirty_;

@@ -124,6 +124,8 @@ public:
     void WindowClosed();
 
     bool IsDirty() const;
+    // True while the window has something left for CatchUp.
+    bool Behind() const;
 
     // Hands the choice to the first object, marks the page clean and reopens
     // this component's port with its record; the outcome is in the result

@@ -42,6 +42,8 @@ constexpr UINT kCatchUpEveryMs = 50;
 
 // Asks the window's thread to destroy a window its page let go of.
 constexpr UINT kDestroyDetachedWindow = WM_APP + 1;
+// Asks the window's thread to catch up at once.
+constexpr UINT kCatchUpNow = WM_APP + 2;
 
 // A control read from another thread goes through that window's thread,
 // which may be busy; it is given this long.
@@ -101,6 +103,11 @@ void PageWindow::Close(bool keepChoice) {
     Closed();
 }
 
+void PageWindow::Nudge() {
+    const HWND window = window_.load();
+    if (window != nullptr) ::PostMessageW(window, kCatchUpNow, 0, 0);  // unchecked: the timer tries too
+}
+
 void PageWindow::Show(int command) { ::ShowWindow(window_.load(), command); }
 
 void PageWindow::Move(const RECT& rect) {
@@ -146,6 +153,9 @@ INT_PTR PageWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             return FALSE;
         case WM_TIMER:
             if (wParam != kCatchUpTimer) return FALSE;
+            if (page_.CatchUp()) ::KillTimer(window, kCatchUpTimer);
+            return TRUE;
+        case kCatchUpNow:
             if (page_.CatchUp()) ::KillTimer(window, kCatchUpTimer);
             return TRUE;
         case WM_STYLECHANGING:

@@ -49,6 +49,10 @@ public:
     const std::atomic<HWND>& handle() const { return window_; }
     bool exists() const { return window_.load() != nullptr; }
 
+    // Asks the window's thread to catch up now (the lock has just been let
+    // go); harmless when the window is gone.
+    void Nudge();
+
     void Show(int command);
     void Move(const RECT& rect);
     // Lets the page window's dialog handling see a keyboard or mouse message
