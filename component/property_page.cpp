@@ -4,6 +4,7 @@
 #include "component/property_page.h"
 
 #include <string>
+#include <utility>
 
 #include "component/addin_object.h"
 #include "ui/settings_page_ids.h"
@@ -102,14 +103,14 @@ PropertyPage::PropertyPage(Lock& callLock, ConnectionSettings& settings, Termina
       window_(logic_, owner) {}
 
 HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {
-    win::com_ptr<IPropertyPageSite> replaced;  // let go of after the lock
-    const LockHold call(callLock_);
-    if (site == nullptr) {
-        replaced = std::move(site_);
-        return S_OK;
+    std::optional<win::com_ptr<IPropertyPageSite>> given(win::com_ptr<IPropertyPageSite>::copy_from(site));
+    {
+        const LockHold page(pageGuard_);
+        if (site != nullptr && siteGiven_) return E_UNEXPECTED;  // `given` let go of after the lock
+        siteGiven_ = site != nullptr;
+        std::swap(newSite_, given);  // one handed over before and not yet taken in goes with `given`
     }
-    if (site_) return E_UNEXPECTED;
-    site_ = win::com_ptr<IPropertyPageSite>::copy_from(site);
+    TakeInWhenFree();
     return S_OK;
 }
 
@@ -142,13 +143,15 @@ HRESULT PropertyPage::GetPageInfo(PROPPAGEINFO* info) {
 HRESULT PropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     // A frame that lets go of its objects may pass no array with them.
     if (objects == nullptr && count != 0) return E_POINTER;
-    std::vector<win::com_ptr<IUnknown>> held;
-    held.reserve(count);  // out of memory: the caller's guard answers E_OUTOFMEMORY, the objects kept
+    std::optional<std::vector<win::com_ptr<IUnknown>>> given(std::in_place);
+    given->reserve(count);  // out of memory: the caller's guard answers E_OUTOFMEMORY, the objects kept
     for (ULONG index = 0; index < count; ++index)
-        held.push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
-    // The objects held so far are let go of after the lock, with `held`.
-    const LockHold call(callLock_);
-    objects_.swap(held);
+        given->push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
+    {
+        const LockHold page(pageGuard_);
+        std::swap(newObjects_, given);
+    }
+    TakeInWhenFree();
     return S_OK;
 }
 
@@ -169,6 +172,7 @@ HRESULT PropertyPage::IsPageDirty() { return logic_.IsDirty() ? S_OK : S_FALSE; 
 
 HRESULT PropertyPage::Apply() {
     logic_.Apply();
+    LetGoOfReplaced();
     return S_OK;
 }
 
@@ -179,15 +183,55 @@ HRESULT PropertyPage::TranslateAccelerator(MSG* message) {
 }
 
 void PropertyPage::LockLetGo() {
+    TakeInWhenFree();
     if (logic_.Behind()) window_.Nudge();
 }
 
+void PropertyPage::TakeInWhenFree() {
+    bool handedOver = false;
+    {
+        const LockHold page(pageGuard_);
+        handedOver = newSite_ || newObjects_;
+    }
+    if (handedOver) {
+        const LockHold call(callLock_, LockHold::Waiting::DontWait);
+        if (call.held()) TakeIn();
+    }
+    LetGoOfReplaced();
+}
+
+void PropertyPage::TakeIn() {
+    const LockHold page(pageGuard_);
+    if (newSite_) {
+        replacedSites_.push_back(std::move(site_));
+        site_ = std::move(*newSite_);
+        newSite_.reset();  // empty already: nothing let go of here
+    }
+    if (newObjects_) {
+        replacedObjects_.push_back(std::move(objects_));
+        objects_ = std::move(*newObjects_);
+        newObjects_.reset();
+    }
+}
+
+void PropertyPage::LetGoOfReplaced() {
+    std::vector<win::com_ptr<IPropertyPageSite>> sites;
+    std::vector<std::vector<win::com_ptr<IUnknown>>> objects;
+    const LockHold page(pageGuard_);
+    sites.swap(replacedSites_);
+    objects.swap(replacedObjects_);
+    // `sites` and `objects` let go after the lock, in reverse order of
+    // declaration: the page lock first.
+}
+
 std::shared_ptr<PageSite> PropertyPage::Site() {
+    TakeIn();
     if (!site_) return nullptr;
     return std::make_shared<HeldSite>(site_);
 }
 
 std::shared_ptr<PageObject> PropertyPage::FirstObject() {
+    TakeIn();
     if (objects_.empty() || !objects_.front()) return nullptr;
     return std::make_shared<HeldObject>(objects_.front(), self_);
 }

@@ -4,16 +4,20 @@
 // hands each call to this part.
 //
 // The site and the objects are held under the component's call lock, which
-// also guards the component's record and the terminal link. The frame's
-// calls that replace them wait for a call in progress to end; the page's
-// window never waits for it (see SettingsPage); nothing is called on the
-// site or an object while the lock is held, and no reference is let go then.
+// also guards the component's record and the terminal link. Nothing the
+// frame calls on the page waits for a call in progress but Apply (see
+// SettingsPage): a site or objects handed over while a call holds the lock
+// wait in a handover of the page's own until the next one to hold the lock
+// takes them in. Nothing is called on the site or an object while the lock
+// is held, and no reference is let go then: references replaced under it
+// are let go of later, after it.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/connection_settings.h"
@@ -55,9 +59,10 @@ public:
     HRESULT Apply();
     HRESULT TranslateAccelerator(MSG* message);
 
-    // Called once a call has let the lock go: a page window that is behind
-    // (a call held the lock when it wanted it) is asked to catch up now,
-    // before the next call takes the lock, rather than at its next timer.
+    // Called once a call has let the lock go: what was handed over meanwhile
+    // is taken in, and a page window that is behind (a call held the lock
+    // when it wanted it) is asked to catch up now, and given a short turn
+    // before the next call takes the lock, rather than left to its timer.
     void LockLetGo();
 
 private:
@@ -65,11 +70,27 @@ private:
     std::shared_ptr<PageSite> Site() override;
     std::shared_ptr<PageObject> FirstObject() override;
 
+    // Takes in what was handed over, when the call lock is free; then lets
+    // go of the references it replaced.
+    void TakeInWhenFree();
+    // Takes in what was handed over; the call lock is held.
+    void TakeIn();
+    // Lets go of the references replaced; no lock is held.
+    void LetGoOfReplaced();
+
     Lock& callLock_;
     IConnectionSettings* const self_;
-    win::com_ptr<IPropertyPageSite> site_;              // under callLock_
-    std::vector<win::com_ptr<IUnknown>> objects_;       // under callLock_
-    win::critical_section pageGuard_;                   // the page's own state
+    // Under callLock_.
+    win::com_ptr<IPropertyPageSite> site_;
+    std::vector<win::com_ptr<IUnknown>> objects_;
+    // The page's own state, and the handover, under pageGuard_.
+    win::critical_section pageGuard_;
+    bool siteGiven_ = false;  // the frame has handed over a site and not taken it back
+    std::optional<win::com_ptr<IPropertyPageSite>> newSite_;
+    std::optional<std::vector<win::com_ptr<IUnknown>>> newObjects_;
+    std::vector<win::com_ptr<IPropertyPageSite>> replacedSites_;
+    std::vector<std::vector<win::com_ptr<IUnknown>>> replacedObjects_;
+
     SettingsPage logic_;
     PageWindow window_;  // last: it goes first, while the rest still stands
 };

@@ -42,8 +42,10 @@ constexpr UINT kCatchUpEveryMs = 50;
 
 // Asks the window's thread to destroy a window its page let go of.
 constexpr UINT kDestroyDetachedWindow = WM_APP + 1;
-// Asks the window's thread to catch up at once.
+// Asks the window's thread to catch up at once, and how long a caller that
+// has just let the lock go gives it for that.
 constexpr UINT kCatchUpNow = WM_APP + 2;
+constexpr UINT kCatchUpTurnMs = 20;
 
 // A control read from another thread goes through that window's thread,
 // which may be busy; it is given this long.
@@ -103,9 +105,20 @@ void PageWindow::Close(bool keepChoice) {
     Closed();
 }
 
+// The window's thread is given a short turn before the caller goes on to
+// its next call: a script that calls back to back would otherwise take the
+// lock again before the window looks. A window of the calling thread itself
+// is asked by a posted message; a window whose thread does not answer is not
+// waited for.
 void PageWindow::Nudge() {
     const HWND window = window_.load();
-    if (window != nullptr) ::PostMessageW(window, kCatchUpNow, 0, 0);  // unchecked: the timer tries too
+    if (window == nullptr) return;
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+        ::PostMessageW(window, kCatchUpNow, 0, 0);  // unchecked: the timer tries too
+        return;
+    }
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(window, kCatchUpNow, 0, 0, SMTO_ABORTIFHUNG, kCatchUpTurnMs, &ignored);
 }
 
 void PageWindow::Show(int command) { ::ShowWindow(window_.load(), command); }

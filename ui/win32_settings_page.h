@@ -50,7 +50,7 @@ public:
     bool exists() const { return window_.load() != nullptr; }
 
     // Asks the window's thread to catch up now (the lock has just been let
-    // go); harmless when the window is gone.
+    // go) and gives it a short turn to; harmless when the window is gone.
     void Nudge();
 
     void Show(int command);
