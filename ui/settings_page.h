@@ -1,8 +1,9 @@
 // The settings page's logic, apart from any window: which settings object it
 // asks, the order of its initialisation and of Apply, the dirty flag and
-// what the frame's site hears of it. Written against two narrow interfaces,
-// the page window's controls and the frame around the page, the way the
-// terminal link is written against SerialLine.
+// what the frame's site hears of it, and when it takes the component's call
+// lock. Written against narrow interfaces, the page window's controls, the
+// frame around the page and the locks, the way the terminal link is written
+// against SerialLine.
 #pragma once
 
 #include <cstddef>
