@@ -16,6 +16,11 @@ struct ConnectionSettings {
     int32_t FastExchange = 0;
 };
 
+inline bool operator==(const ConnectionSettings& a, const ConnectionSettings& b) {
+    return a.Port == b.Port && a.Speed == b.Speed && a.IsIrDA == b.IsIrDA && a.FastExchange == b.FastExchange;
+}
+inline bool operator!=(const ConnectionSettings& a, const ConnectionSettings& b) { return !(a == b); }
+
 constexpr int32_t kFastExchangeOn = 1;
 
 // The fast exchange flag as kept and written: 1 on, 0 off; any value but 1
