@@ -1,14 +1,4 @@
-# Cross build of the 64-bit Windows module (for 64-bit hosts) and its tests
-# with MinGW-w64: the same sources as the 32-bit build, another processor.
-set(CMAKE_SYSTEM_NAME Windows)
+# The 64-bit Windows module (for 64-bit hosts) and its tests, from the same
+# sources.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOL_PREFIX x86_64-w64-mingw32)
-# The posix thread model: its C++ library has std::mutex and std::thread,
-# which GoogleTest needs (programs link it statically).
-set(CMAKE_C_COMPILER ${TOOL_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOL_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOL_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

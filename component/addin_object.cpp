@@ -1,6 +1,8 @@
 #include "component/addin_object.h"
 
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "component/result_messages.h"
 #include "core/win/text.h"
@@ -43,13 +45,14 @@ private:
     IPropertyProfile& profile_;
 };
 
-// Asks `connection` for T into `slot`; a refusal leaves the slot null.
+// Asks `connection` for T; null when it refuses.
 template <typename T>
-void ObtainInterface(IDispatch* connection, win::com_ptr<T>& slot) {
-    void** out = slot.put_void();
-    if (connection == nullptr) return;
-    if (FAILED(connection->QueryInterface(__uuidof(T), out)))
+win::com_ptr<T> ObtainInterface(IDispatch* connection) {
+    win::com_ptr<T> slot;
+    if (connection == nullptr) return slot;
+    if (FAILED(connection->QueryInterface(__uuidof(T), slot.put_void())))
         (void)slot.detach();  // whatever a failing call left there is not ours to release
+    return slot;
 }
 
 }  // namespace
@@ -62,8 +65,12 @@ AddInObject::AddInObject(IUnknown* outer)
       trace_(clock_, localTime_),
       tracedLine_(line_, trace_.wire()),
       link_(tracedLine_, clock_, localTime_, state_),
-      finder_({callGuard_, link_, settings_, state_, trace_.wire(), localTime_, *ControllingUnknown()}),
-      page_(settings_, link_, finder_, trace_),
+      // The search holds the object's own count, as the page window does:
+      // the thread that lets it go never calls an outer object.
+      finder_({callGuard_, link_, settings_, state_, trace_.wire(), localTime_, inner_,
+               [this] { page_.LockLetGo(); }}),
+      pageKeeper_(*this),
+      page_(callGuard_, settings_, link_, pageKeeper_, static_cast<IConnectionSettings*>(this), finder_, trace_),
       painter_(page_.window()),
       calls_(link_, state_, settings_, painter_, &trace_.wire()) {}
 
@@ -143,17 +150,44 @@ STDMETHODIMP_(ULONG) AddInObject::AddRef() { return ControllingUnknown()->AddRef
 
 STDMETHODIMP_(ULONG) AddInObject::Release() { return ControllingUnknown()->Release(); }
 
+// The object's own count: the one that decides when it is destroyed, also
+// when it is aggregated.
+bool AddInObject::PageKeeper::TryHold() {
+    LONG count = owner_.references_;
+    while (count > 0) {
+        const LONG seen = ::InterlockedCompareExchange(&owner_.references_, count + 1, count);
+        if (seen == count) return true;
+        count = seen;
+    }
+    return false;
+}
+
+void AddInObject::PageKeeper::LetGo() { owner_.inner_.Release(); }
+
 // --- IInitDone -------------------------------------------------------------
 
+// The host's interfaces are asked for and the profile read before the call
+// lock is taken; the interfaces an earlier Init obtained are let go of after
+// it.
 STDMETHODIMP AddInObject::Init(IDispatch* pConnection) {
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
-        ObtainHostInterfaces(pConnection);
-        if (profile_) {
-            RegisterProfile();
-            HostProfile profile(*profile_.get());
-            if (!LoadSettings(profile, settings_)) return E_FAIL;
+        HostInterfaces host = ObtainHostInterfaces(pConnection);
+        std::optional<ConnectionSettings> loaded;
+        bool loadedAll = true;
+        if (host.profile) {
+            RegisterProfile(*host.profile.get());
+            {
+                const auto guard = callGuard_.lock();
+                loaded = settings_;
+            }
+            HostProfile profile(*host.profile.get());
+            // A failed read keeps what was read before it.
+            loadedAll = LoadSettings(profile, *loaded);
         }
+        const auto guard = callGuard_.lock();
+        std::swap(host_, host);
+        if (loaded) settings_ = *loaded;
+        if (!loadedAll) return E_FAIL;
         trace_.Follow(settings_.Trace);
         // Only a repeated Init finds the port open; it is closed properly
         // rather than forgotten.
@@ -164,39 +198,51 @@ STDMETHODIMP AddInObject::Init(IDispatch* pConnection) {
     });
 }
 
-void AddInObject::ObtainHostInterfaces(IDispatch* connection) {
-    ObtainInterface(connection, errorLog_);
-    ObtainInterface(connection, asyncEvent_);
-    ObtainInterface(connection, statusLine_);
-    ObtainInterface(connection, profile_);
+AddInObject::HostInterfaces AddInObject::ObtainHostInterfaces(IDispatch* connection) {
+    HostInterfaces host;
+    host.errorLog = ObtainInterface<IErrorLog>(connection);
+    host.asyncEvent = ObtainInterface<IAsyncEvent>(connection);
+    host.statusLine = ObtainInterface<IStatusLine>(connection);
+    host.profile = ObtainInterface<IPropertyProfile>(connection);
+    return host;
 }
 
-void AddInObject::RegisterProfile() {
+void AddInObject::RegisterProfile(IPropertyProfile& profile) {
     const win::unique_bstr name = win::BstrFromText(kProfileName);
-    if (name) profile_->RegisterProfileAs(name.get());
+    if (name) profile.RegisterProfileAs(name.get());
 }
 
+// The port is closed under the call lock; the settings are written to the
+// profile and the host's interfaces let go of after it.
 STDMETHODIMP AddInObject::Done() {
-    // A search still running gives the port back first.
-    finder_.EndBeforeOwnUse();
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
-        link_.ClosePort();
-        if (profile_) {
-            HostProfile profile(*profile_.get());
-            SaveSettings(profile, settings_);
+        // A search still running gives the port back first.
+        finder_.EndBeforeOwnUse();
+        HostInterfaces host;
+        ConnectionSettings toSave;
+        {
+            const auto guard = callGuard_.lock();
+            link_.ClosePort();
+            // After the port's close, which it writes; its last lines are
+            // written within a short time.
+            trace_.End();
+            toSave = settings_;
+            std::swap(host_, host);
         }
-        trace_.End();
-        ReleaseHostInterfaces();
+        if (host.profile) {
+            HostProfile profile(*host.profile.get());
+            SaveSettings(profile, toSave);
+        }
+        host.Release();
         return S_OK;
     });
 }
 
-void AddInObject::ReleaseHostInterfaces() {
-    statusLine_.reset();
-    profile_.reset();
-    asyncEvent_.reset();
-    errorLog_.reset();
+void AddInObject::HostInterfaces::Release() {
+    statusLine.reset();
+    profile.reset();
+    asyncEvent.reset();
+    errorLog.reset();
 }
 
 STDMETHODIMP AddInObject::GetInfo(SAFEARRAY** pInfo) {

@@ -1,11 +1,15 @@
 // The component object the host creates: IInitDone (life from Init to Done),
 // ILanguageExtender (the script's properties and methods), the private
 // IConnectionSettings, IExchangeSettings, IWireTrace and ITerminalSearch, and
-// IPropertyPage (the settings page). One reference count for all of them; it can be aggregated. The class
-// is registered for both apartment kinds, so threads of the multi-threaded
+// IPropertyPage (the settings page). One reference count for all of them; it
+// can be aggregated. The class is registered for both apartment kinds, so threads of the multi-threaded
 // apartment may call one object at once: the count is interlocked, and every
-// call that reads or changes the object's state or talks to the terminal
-// holds its call lock, so one such call at a time reaches the link.
+// call that reads or changes the object's state, its settings or the page's
+// site and objects, or talks to the terminal, holds its call lock, so one
+// such call at a time reaches the link. The search for the terminal holds
+// it too, on a thread of its own, for as long as it searches. Nothing is
+// called out of the object (the host's interfaces, the page's site and
+// objects) while the lock is held, and no reference to them is let go then.
 #pragma once
 
 #include <windows.h>
@@ -121,6 +125,29 @@ private:
         AddInObject& owner_;
     };
 
+    // Keeps the object while its page window's thread works with the page.
+    class PageKeeper final : public PageOwner {
+    public:
+        explicit PageKeeper(AddInObject& owner) : owner_(owner) {}
+        bool TryHold() override;
+        void LetGo() override;
+
+    private:
+        AddInObject& owner_;
+    };
+
+    // The host's interfaces held from Init to Done; declared so that
+    // destruction lets them go in the order Release does.
+    struct HostInterfaces {
+        win::com_ptr<IErrorLog> errorLog;
+        win::com_ptr<IAsyncEvent> asyncEvent;
+        win::com_ptr<IPropertyProfile> profile;
+        win::com_ptr<IStatusLine> statusLine;
+        // Lets them go in Done's order: status line, profile, asynchronous
+        // events, error log.
+        void Release();
+    };
+
     explicit AddInObject(IUnknown* outer);
     ~AddInObject();
 
@@ -130,9 +157,8 @@ private:
     HRESULT QueryOwnInterface(REFIID iid, void** object);
     IUnknown* ControllingUnknown();
 
-    void ObtainHostInterfaces(IDispatch* connection);
-    void ReleaseHostInterfaces();
-    void RegisterProfile();
+    static HostInterfaces ObtainHostInterfaces(IDispatch* connection);
+    static void RegisterProfile(IPropertyProfile& profile);
 
     // Property access (property_access.cpp).
     HRESULT ReadProperty(LONG number, VARIANT& value);
@@ -143,7 +169,8 @@ private:
     InnerUnknown inner_;
     IUnknown* const outer_;  // null unless aggregated
     volatile LONG references_ = 1;  // interlocked
-    // Held by every call that touches the state, the settings or the link.
+    // Held by every call that touches the state, the settings, the page's
+    // site and objects, the host's interfaces or the link.
     win::critical_section callGuard_;
 
     ComponentState state_;
@@ -155,16 +182,13 @@ private:
     TracedLine tracedLine_;  // the line as the link sees it: the trace hears of everything on it
     TerminalLink link_;
     TerminalFinder finder_;  // before the page, which starts and stops it
+    PageKeeper pageKeeper_;
     PropertyPage page_;  // its window is the page window the painter paints into
     GdiProgressPainter painter_;
     MethodCalls calls_;
 
-    // Held from Init to Done; declared so that destruction releases them in
-    // the order Done does.
-    win::com_ptr<IErrorLog> errorLog_;
-    win::com_ptr<IAsyncEvent> asyncEvent_;
-    win::com_ptr<IPropertyProfile> profile_;
-    win::com_ptr<IStatusLine> statusLine_;
+    // Held from Init to Done; destruction lets them go as Done does.
+    HostInterfaces host_;
 };
 
 }  // namespace quill

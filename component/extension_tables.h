@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quill {
 
@@ -40,6 +41,11 @@ struct MethodEntry {
 // nullptr when the number is out of range.
 const PropertyEntry* FindPropertyEntry(int32_t number);
 const MethodEntry* FindMethodEntry(int32_t number);
+
+// The result codes a call of the method may leave in Result, in rising
+// order; empty for a number out of range. The link fuzzer holds every
+// operation to its method's codes, and the script writers' guide lists them.
+const std::vector<int32_t>& MethodResultCodes(int32_t number);
 
 // Alias name of a name-pair text (8-bit): alias 0 before the first comma,
 // alias 1 after it, the whole text for every alias when there is no comma,

@@ -16,8 +16,8 @@
 namespace quill {
 
 // The parameters of one call, read by index when the method needs them: an
-// integer (VT_I4, or a decimal string), or nullopt for a missing parameter or
-// one of another type.
+// integer (VT_I4, or a text that is a whole decimal number), or nullopt for a
+// missing parameter, any other text, or one of another type.
 class MethodParameters {
 public:
     virtual ~MethodParameters() = default;

@@ -2,6 +2,7 @@
 // VARIANT parameters read for the portable method logic.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "component/addin_object.h"
 #include "component/extension_tables.h"
@@ -15,25 +16,38 @@ namespace {
 constexpr LONG kNoParameters = 0;
 
 // The parameters of one call: a VT_I4 gives its value, a VT_BSTR its text
-// read as a decimal number; any other type, a missing element or an array
-// that is not a vector of VARIANTs gives nothing.
+// when that is a whole decimal number (white space around it allowed); any
+// other text or type, a missing element or an array that is not a vector of
+// VARIANTs gives nothing. A text such as "Документ 3" is refused rather than
+// read as some number: the call it was meant for may clear a store. Read
+// when the call comes, before the call lock is taken: a copy of an element
+// that holds an object is let go of again, which calls out of the component.
 class VariantParameters final : public MethodParameters {
 public:
-    explicit VariantParameters(SAFEARRAY** parameters)
-        : parameters_(parameters != nullptr ? *parameters : nullptr) {}
+    VariantParameters(LONG methodNumber, SAFEARRAY** parameters) {
+        const MethodEntry* entry = FindMethodEntry(methodNumber);
+        const win::variant_array array(parameters != nullptr ? *parameters : nullptr);
+        const int32_t count = entry != nullptr ? entry->paramCount : 0;
+        for (int32_t index = 0; index < count; ++index) values_.push_back(Read(array, index));
+    }
 
     std::optional<int32_t> Integer(int32_t index) const override {
+        if (index < 0 || static_cast<size_t>(index) >= values_.size()) return std::nullopt;
+        return values_[static_cast<size_t>(index)];
+    }
+
+private:
+    static std::optional<int32_t> Read(const win::variant_array& array, int32_t index) {
         win::unique_variant element;
-        if (!parameters_.get(index, element)) return std::nullopt;
+        if (!array.get(index, element)) return std::nullopt;
         switch (element.type()) {
             case VT_I4: return element->lVal;
-            case VT_BSTR: return ParseDecimal(win::TextFromBstr(element->bstrVal));
+            case VT_BSTR: return WholeDecimal(win::TextFromBstr(element->bstrVal));
             default: return std::nullopt;
         }
     }
 
-private:
-    win::variant_array parameters_;
+    std::vector<std::optional<int32_t>> values_;
 };
 
 }  // namespace
@@ -75,19 +89,28 @@ STDMETHODIMP AddInObject::HasRetVal(LONG lMethodNum, LONG* pboolRetValue) {
 }
 
 STDMETHODIMP AddInObject::CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) {
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
-        const VariantParameters parameters(paParams);
-        return calls_.CallAsProc(lMethodNum, parameters) ? S_OK : S_FALSE;
+        const VariantParameters parameters(lMethodNum, paParams);
+        bool called = false;
+        {
+            const auto guard = callGuard_.lock();
+            called = calls_.CallAsProc(lMethodNum, parameters);
+        }
+        page_.LockLetGo();
+        return called ? S_OK : S_FALSE;
     });
 }
 
 STDMETHODIMP AddInObject::CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue, SAFEARRAY** paParams) {
     if (pvarRetValue == nullptr) return E_POINTER;
-    const auto guard = callGuard_.lock();
     return win::GuardedCall([&]() -> HRESULT {
-        const VariantParameters parameters(paParams);
-        const std::optional<int32_t> value = calls_.CallAsFunc(lMethodNum, parameters);
+        const VariantParameters parameters(lMethodNum, paParams);
+        std::optional<int32_t> value;
+        {
+            const auto guard = callGuard_.lock();
+            value = calls_.CallAsFunc(lMethodNum, parameters);
+        }
+        page_.LockLetGo();
         if (!value) return S_FALSE;
         ::VariantInit(pvarRetValue);  // what the host left there is not ours to clear
         pvarRetValue->vt = VT_I4;

@@ -76,10 +76,19 @@ STDMETHODIMP AddInObject::GetPropVal(LONG lPropNum, VARIANT* pvarPropVal) {
     return win::GuardedCall([&] { return ReadProperty(lPropNum, *pvarPropVal); });
 }
 
+// A write of Enabled opens the port, which may take the call lock for a
+// while (the infrared adapter's set-up).
 STDMETHODIMP AddInObject::SetPropVal(LONG lPropNum, VARIANT* varPropVal) {
     if (varPropVal == nullptr) return E_POINTER;
-    const auto guard = callGuard_.lock();
-    return win::GuardedCall([&] { return WriteProperty(lPropNum, *varPropVal); });
+    return win::GuardedCall([&] {
+        HRESULT written = S_FALSE;
+        {
+            const auto guard = callGuard_.lock();
+            written = WriteProperty(lPropNum, *varPropVal);
+        }
+        page_.LockLetGo();
+        return written;
+    });
 }
 
 HRESULT AddInObject::ReadProperty(LONG number, VARIANT& value) {

@@ -4,6 +4,7 @@
 #include "component/property_page.h"
 
 #include <string>
+#include <utility>
 
 #include "component/addin_object.h"
 #include "ui/settings_page_ids.h"
@@ -46,22 +47,80 @@ bool ForPageDialog(UINT message) {
            (message >= kFirstMouseMessage && message <= kLastMouseMessage);
 }
 
+// The frame's site, held by the page while it tells it something.
+class HeldSite final : public PageSite {
+public:
+    explicit HeldSite(const win::com_ptr<IPropertyPageSite>& site) : site_(site) {}
+    void OnStatusChange(uint32_t status) override { site_->OnStatusChange(status); }
+
+private:
+    win::com_ptr<IPropertyPageSite> site_;
+};
+
+// An object the frame handed over, held by the page while it asks it.
+class HeldObject final : public PageObject {
+public:
+    HeldObject(const win::com_ptr<IUnknown>& object, IConnectionSettings* self) : object_(object), self_(self) {}
+
+    bool ReadSettings(ConnectionSettings& settings) override {
+        const auto source = object_.query<IConnectionSettings>();
+        if (!source) return false;
+        // This very component: `settings` is its record, just read.
+        if (source.get() == self_) return true;
+        LONG port = 0, speed = 0, adapter = 0;
+        if (FAILED(source->GetSettings(&port, &speed, &adapter))) return false;
+        settings.Port = static_cast<int32_t>(port);
+        settings.Speed = static_cast<int32_t>(speed);
+        settings.IsIrDA = static_cast<int32_t>(adapter);
+        // The pace comes from an interface of its own, which an object made
+        // before it may lack.
+        const auto pace = object_.query<IExchangeSettings>();
+        LONG fast = 0;
+        if (pace && SUCCEEDED(pace->GetFastExchange(&fast))) settings.FastExchange = static_cast<int32_t>(fast);
+        // So does the trace flag.
+        const auto trace = object_.query<IWireTrace>();
+        LONG traced = 0;
+        if (trace && SUCCEEDED(trace->GetTrace(&traced))) settings.Trace = static_cast<int32_t>(traced);
+        return true;
+    }
+
+    bool WriteSettings(const ConnectionSettings& settings) override {
+        const auto target = object_.query<IConnectionSettings>();
+        if (!target) return false;
+        if (FAILED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA))) return false;
+        if (const auto pace = object_.query<IExchangeSettings>()) pace->SetFastExchange(settings.FastExchange);
+        if (const auto trace = object_.query<IWireTrace>()) trace->SetTrace(settings.Trace);
+        return true;
+    }
+
+private:
+    win::com_ptr<IUnknown> object_;
+    IConnectionSettings* const self_;
+};
+
 }  // namespace
 
-PropertyPage::PropertyPage(ConnectionSettings& settings, TerminalLink& link, SearchControl& search,
-                           const TraceReport& trace)
-    : logic_(*this, settings, link, search, trace), window_(logic_) {}
+PropertyPage::PropertyPage(Lock& callLock, ConnectionSettings& settings, TerminalLink& link, PageOwner& owner,
+                           IConnectionSettings* self, SearchControl& search, const TraceReport& trace)
+    : callLock_(callLock),
+      self_(self),
+      logic_(*this, callLock, pageGuard_, settings, link, search, trace),
+      window_(logic_, owner) {}
 
 HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {
-    if (site == nullptr) {
-        site_.reset();
-        return S_OK;
+    std::optional<win::com_ptr<IPropertyPageSite>> given(win::com_ptr<IPropertyPageSite>::copy_from(site));
+    {
+        const LockHold page(pageGuard_);
+        if (site != nullptr && siteGiven_) return E_UNEXPECTED;  // `given` let go of after the lock
+        siteGiven_ = site != nullptr;
+        std::swap(newSite_, given);  // one handed over before and not yet taken in goes with `given`
     }
-    if (site_) return E_UNEXPECTED;
-    site_ = win::com_ptr<IPropertyPageSite>::copy_from(site);
+    TakeInWhenFree();
     return S_OK;
 }
 
+// The page's window does not wait for a call in progress: it shows the
+// settings and tells the site as soon as the call has ended.
 HRESULT PropertyPage::Activate(HWND parent, LPCRECT rect) {
     if (rect == nullptr) return E_POINTER;
     if (window_.Create(parent)) window_.Move(*rect);
@@ -89,11 +148,15 @@ HRESULT PropertyPage::GetPageInfo(PROPPAGEINFO* info) {
 HRESULT PropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     // A frame that lets go of its objects may pass no array with them.
     if (objects == nullptr && count != 0) return E_POINTER;
-    std::vector<win::com_ptr<IUnknown>> held;
-    held.reserve(count);  // out of memory: the caller's guard answers E_OUTOFMEMORY, the objects kept
+    std::optional<std::vector<win::com_ptr<IUnknown>>> given(std::in_place);
+    given->reserve(count);  // out of memory: the caller's guard answers E_OUTOFMEMORY, the objects kept
     for (ULONG index = 0; index < count; ++index)
-        held.push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
-    objects_.swap(held);
+        given->push_back(win::com_ptr<IUnknown>::copy_from(objects[index]));
+    {
+        const LockHold page(pageGuard_);
+        std::swap(newObjects_, given);
+    }
+    TakeInWhenFree();
     return S_OK;
 }
 
@@ -114,6 +177,7 @@ HRESULT PropertyPage::IsPageDirty() { return logic_.IsDirty() ? S_OK : S_FALSE; 
 
 HRESULT PropertyPage::Apply() {
     logic_.Apply();
+    LetGoOfReplaced();
     return S_OK;
 }
 
@@ -123,37 +187,58 @@ HRESULT PropertyPage::TranslateAccelerator(MSG* message) {
     return window_.TakeDialogMessage(*message) ? S_OK : S_FALSE;
 }
 
-void PropertyPage::OnStatusChange(uint32_t status) {
-    if (site_) site_->OnStatusChange(status);
+void PropertyPage::LockLetGo() {
+    TakeInWhenFree();
+    if (logic_.Behind()) window_.Nudge();
 }
 
-bool PropertyPage::ReadSettings(size_t object, ConnectionSettings& settings) {
-    const auto source = objects_[object].query<IConnectionSettings>();
-    if (!source) return false;
-    LONG port = 0, speed = 0, adapter = 0;
-    if (FAILED(source->GetSettings(&port, &speed, &adapter))) return false;
-    settings.Port = static_cast<int32_t>(port);
-    settings.Speed = static_cast<int32_t>(speed);
-    settings.IsIrDA = static_cast<int32_t>(adapter);
-    // The pace comes from an interface of its own, which an object made
-    // before it may lack.
-    const auto pace = objects_[object].query<IExchangeSettings>();
-    LONG fast = 0;
-    if (pace && SUCCEEDED(pace->GetFastExchange(&fast))) settings.FastExchange = static_cast<int32_t>(fast);
-    // So does the trace flag.
-    const auto trace = objects_[object].query<IWireTrace>();
-    LONG traced = 0;
-    if (trace && SUCCEEDED(trace->GetTrace(&traced))) settings.Trace = static_cast<int32_t>(traced);
-    return true;
+void PropertyPage::TakeInWhenFree() {
+    bool handedOver = false;
+    {
+        const LockHold page(pageGuard_);
+        handedOver = newSite_ || newObjects_;
+    }
+    if (handedOver) {
+        const LockHold call(callLock_, LockHold::Waiting::DontWait);
+        if (call.held()) TakeIn();
+    }
+    LetGoOfReplaced();
 }
 
-bool PropertyPage::WriteSettings(size_t object, const ConnectionSettings& settings) {
-    const auto target = objects_[object].query<IConnectionSettings>();
-    if (!target) return false;
-    if (FAILED(target->SetSettings(settings.Port, settings.Speed, settings.IsIrDA))) return false;
-    if (const auto pace = objects_[object].query<IExchangeSettings>()) pace->SetFastExchange(settings.FastExchange);
-    if (const auto trace = objects_[object].query<IWireTrace>()) trace->SetTrace(settings.Trace);
-    return true;
+void PropertyPage::TakeIn() {
+    const LockHold page(pageGuard_);
+    if (newSite_) {
+        replacedSites_.push_back(std::move(site_));
+        site_ = std::move(*newSite_);
+        newSite_.reset();  // empty already: nothing let go of here
+    }
+    if (newObjects_) {
+        replacedObjects_.push_back(std::move(objects_));
+        objects_ = std::move(*newObjects_);
+        newObjects_.reset();
+    }
+}
+
+void PropertyPage::LetGoOfReplaced() {
+    std::vector<win::com_ptr<IPropertyPageSite>> sites;
+    std::vector<std::vector<win::com_ptr<IUnknown>>> objects;
+    const LockHold page(pageGuard_);
+    sites.swap(replacedSites_);
+    objects.swap(replacedObjects_);
+    // `sites` and `objects` let go after the lock, in reverse order of
+    // declaration: the page lock first.
+}
+
+std::shared_ptr<PageSite> PropertyPage::Site() {
+    TakeIn();
+    if (!site_) return nullptr;
+    return std::make_shared<HeldSite>(site_);
+}
+
+std::shared_ptr<PageObject> PropertyPage::FirstObject() {
+    TakeIn();
+    if (objects_.empty() || !objects_.front()) return nullptr;
+    return std::make_shared<HeldObject>(objects_.front(), self_);
 }
 
 // --- IPropertyPage of the component object -------------------------------------
@@ -186,14 +271,17 @@ STDMETHODIMP AddInObject::Move(LPCRECT pRect) {
     return win::GuardedCall([&] { return page_.Move(pRect); });
 }
 
-STDMETHODIMP AddInObject::IsPageDirty() { return page_.IsPageDirty(); }
+STDMETHODIMP AddInObject::IsPageDirty() {
+    return win::GuardedCall([&] { return page_.IsPageDirty(); });
+}
 
+// Apply takes the call lock itself, for the steps that need it.
 STDMETHODIMP AddInObject::Apply() {
-    // A search still running gives the port back first.
-    finder_.EndBeforeOwnUse();
-    // Apply stores the settings and reopens the port: one call at a time.
-    const auto guard = callGuard_.lock();
-    return win::GuardedCall([&] { return page_.Apply(); });
+    return win::GuardedCall([&] {
+        // A search still running gives the port back first.
+        finder_.EndBeforeOwnUse();
+        return page_.Apply();
+    });
 }
 
 // The page has no help file, so there is no help to show.

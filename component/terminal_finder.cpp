@@ -90,8 +90,8 @@ bool TerminalFinder::StartSearch() {
     // search says it anyway once it has the call lock.
     ConnectionSettings first;
     {
-        const win::critical_section::try_lock_guard held(component_.callGuard);
-        if (held.owns()) first = component_.settings;
+        const LockHold call(component_.callLock, LockHold::Waiting::DontWait);
+        if (call.held()) first = component_.settings;
     }
     {
         const auto lock = statusGuard_.lock();
@@ -144,10 +144,10 @@ DWORD TerminalFinder::Run(void* finder) {
 void TerminalFinder::Search() {
     // The call lock, looked for again and again so that a stop is not missed
     // while a script's call holds it.
-    std::optional<win::critical_section::try_lock_guard> held;
+    std::optional<LockHold> held;
     for (;;) {
-        held.emplace(component_.callGuard);
-        if (held->owns()) break;
+        held.emplace(component_.callLock, LockHold::Waiting::DontWait);
+        if (held->held()) break;
         held.reset();
         if (stop_.Requested()) {
             Publish({SearchState::Stopped, ConnectionSettings{}});
@@ -183,6 +183,7 @@ void TerminalFinder::Search() {
     }
     held.reset();
     Publish({StateAfter(outcome.end), outcome.end == SearchEnd::Found ? outcome.found : stored});
+    if (component_.lockLetGo) component_.lockLetGo();
 }
 
 }  // namespace quill

@@ -3,17 +3,22 @@
 // lock for the whole search (a script's call waits meanwhile, as it waits
 // for any long exchange), closes the component's port if it was open,
 // searches (the ports side by side, a thread and a line each), and opens the
-// port again afterwards with the settings then in force. It holds a
-// reference to the component while it runs. Its progress is read by polling.
+// port again afterwards with the settings then in force. Nothing is called
+// out of the component while it holds the lock: the page learns how the
+// search goes by polling its status, which has a small lock of its own and
+// never waits for the call lock. The search holds a reference to the
+// component while it runs.
 #pragma once
 
 #include <windows.h>
 #include <unknwn.h>
 
 #include <atomic>
+#include <functional>
 
 #include "core/component_state.h"
 #include "core/connection_settings.h"
+#include "core/lock.h"
 #include "core/win/handles.h"
 #include "link/terminal_link.h"
 #include "link/terminal_search.h"
@@ -25,13 +30,15 @@ class TerminalFinder final : public SearchControl {
 public:
     // What of the component the search works on.
     struct Component {
-        win::critical_section& callGuard;
+        Lock& callLock;
         TerminalLink& link;
         ConnectionSettings& settings;
         ComponentState& state;
         WireTrace& trace;
         const LocalTimeSource& localTime;
         IUnknown& owner;  // held while the search runs
+        // Called once the search has let the call lock go, on its thread.
+        std::function<void()> lockLetGo;
     };
 
     explicit TerminalFinder(const Component& component) : component_(component) {}

@@ -27,4 +27,16 @@ int32_t ParseDecimal(std::string_view text) {
     return static_cast<int32_t>(value > kHighest ? kHighest : (value < kLowest ? kLowest : value));
 }
 
+std::optional<int32_t> WholeDecimal(std::string_view text) {
+    size_t first = 0, end = text.size();
+    while (first < end && IsBlank(text[first])) ++first;
+    while (end > first && IsBlank(text[end - 1])) --end;
+    const std::string_view number = text.substr(first, end - first);
+    const size_t sign = !number.empty() && (number[0] == '+' || number[0] == '-') ? 1 : 0;
+    if (number.size() == sign) return std::nullopt;
+    for (size_t pos = sign; pos < number.size(); ++pos)
+        if (!IsDigit(number[pos])) return std::nullopt;
+    return ParseDecimal(number);
+}
+
 }  // namespace quill

@@ -11,18 +11,24 @@ TerminalLink::TerminalLink(SerialLine& line, Clock& clock, const LocalTimeSource
     : line_(line), clock_(clock), localTime_(localTime), state_(state) {}
 
 int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
+    return Exchange(commandLine).replied ? 1 : 0;
+}
+
+TerminalLink::Exchanged TerminalLink::Exchange(const std::string& commandLine) {
+    constexpr Exchanged kNoReply{false, false};
+    constexpr Exchanged kLineGaveOut{false, true};
     if (!IsOpen()) {
         state_.result = code::kPortNotInitialised;
-        return 0;
+        return kNoReply;
     }
     const std::string_view command = UpToNul(commandLine);
-    if (command.empty() || command.size() > protocol::kMaxCommandLength) return 0;
+    if (command.empty() || command.size() > protocol::kMaxCommandLength) return kNoReply;
 
     state_.data.clear();
     state_.result = code::kTimeout;
     if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
         state_.result = *ending;
-        return 0;
+        return kLineGaveOut;
     }
     line_.AbortPending();
     SendOwing(line_, clock_, ledger_, command, ReplyKind::Command);
@@ -46,22 +52,22 @@ int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
         if (pass == PassResult::Answered) {
             if (replyTooLong) {
                 state_.result = code::kTransferError;
-                return 0;
+                return kNoReply;
             }
             state_.data = reply;
             state_.result = code::kSuccess;
-            return 1;
+            return {true, false};
         }
         if (const auto ending = EndingCode(pass)) {
             state_.result = *ending;
-            return 0;
+            return kLineGaveOut;
         }
         if (pass == PassResult::BytesTaken) timeouts = 0;
         if (pass == PassResult::TimedOut && ++timeouts == protocol::kTimeoutsBeforeResend)
             SendOwing(line_, clock_, ledger_, command, ReplyKind::Command);
     }
     state_.result = code::kTimeout;
-    return 0;
+    return kNoReply;
 }
 
 }  // namespace quill

@@ -79,6 +79,7 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     // records held for later downloads; another port starts afresh.
     const std::string portName = PortName(settings.Port);
     ledger_.LineClosed();
+    databaseCounts_.ForgetAll();  // taken anew after each attach
     if (portName != lastPortName_) ledger_.Reset();
     lastPortName_ = portName;
     if (!line_.Open(portName)) {

@@ -96,6 +96,10 @@ constexpr int kSilentWaitsBeforeNextCopy = 4;
 // A refused copy is one failed attempt, a copy left unanswered two; the
 // upload ends at kFailedAttemptsBeforeGivingUp.
 constexpr int kFailedAttemptsOfAnUnansweredCopy = 2;
+// When the answer to a copy cannot be read, the database's count is asked
+// before another copy goes out, and taken only when two readings give the
+// same number (a count carries no checksum); at most this many readings.
+constexpr int kCountReadingsAtMost = 4;
 
 // The infrared adapter of the cradle.
 constexpr uint8_t kAdapterProbe = 0x0F;

@@ -2,11 +2,13 @@
 // document and database records, the upload of a database record, and the
 // end of a load.
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/numbers.h"
 #include "core/result_codes.h"
@@ -81,10 +83,20 @@ public:
         if (kind_.emptiesDataFirst) state_.data.clear();
         state_.result = code::kTimeout;
         store_ = Store{kind_.store, number};
-        lastSent_ = NumberedCommand(kind_.command, number);
-        if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
-        if (ledger_.OwesOnlyRecordsOf(store_)) return ReceiveOwedRecord();
-        return AskForRecord();
+        command_ = NumberedCommand(kind_.command, number);
+        firstOwnLine_ = ledger_.NextLine();
+        if (const auto handedOut = TakeHandedOut()) return *handedOut;
+        // Replies owed to other operations or stores are waited for and put
+        // where they belong before this download writes anything.
+        if (ledger_.Owes() && !ledger_.OwesOnlyRecordsOf(store_)) {
+            if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
+                state_.result = *ending;
+                return kDownloadFailed;
+            }
+            if (const auto handedOut = TakeHandedOut()) return *handedOut;
+        }
+        Receiver receiver(line_, clock_, pace_);
+        return Receive(receiver);
     }
 
 private:
@@ -95,73 +107,82 @@ private:
         };
     }
 
-    // A record an earlier download received beyond its own.
-    int32_t HandOut(std::string_view text) {
-        Accept(text);
+    // The first thing this store was handed, when it answers the download:
+    // a record, or the place of one the terminal moved past. A garbled
+    // record after that place is asked for again first, while the terminal
+    // can still send it: the next call may be another operation's.
+    std::optional<int32_t> TakeHandedOut() {
+        if (!HasAnswer()) return std::nullopt;
+        const HandedOut taken = ledger_.TakeFirst(store_);
+        if (taken.kind == HandedOut::Kind::Lost) {
+            state_.result = code::kTransferError;
+            return kDownloadFailed;
+        }
+        Accept(taken.text);
         state_.result = code::kSuccess;
         return kRecordReceived;
     }
 
-    // The terminal still owes records of this store, for commands an earlier
-    // download wrote: the first of them is this download's record. When what
-    // comes is no record (an earlier download's refusal answered with ERR,
-    // say), this download asks the terminal anew: asking again with NAK
-    // would only be answered the same way, call after call.
-    int32_t ReceiveOwedRecord() {
-        if (const auto outcome = ReceiveEarlierReplies()) return *outcome;
-        failedAttempts_ = 0;
-        state_.result = code::kTimeout;
-        return AskForRecord();
+    bool HasAnswer() const {
+        const HandedOut* first = ledger_.First(store_);
+        if (first == nullptr || first->kind == HandedOut::Kind::Refused) return false;
+        return first->kind == HandedOut::Kind::Record || ledger_.Refused(store_) == nullptr;
     }
 
-    // The outcome, or nothing when the replies still owed brought no record
-    // of this store and the download must ask the terminal itself.
-    std::optional<int32_t> ReceiveEarlierReplies() {
-        receivingEarlierReplies_ = true;
-        std::optional<int32_t> outcome;
-        Receiver receiver(line_, clock_, pace_);
-        if (receiver.Drain(Taker())) {
-            outcome = outcome_;
-        } else {
-            ledger_.DropExpired(clock_.NowMs());
-            if (ledger_.OwesOnlyRecordsOf(store_)) outcome = Receive(receiver);
-        }
-        receivingEarlierReplies_ = false;
-        if (std::exchange(earlierReplyRefused_, false)) return std::nullopt;
-        return outcome;
-    }
-
-    int32_t AskForRecord() {
-        if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
-            state_.result = *ending;
-            return kDownloadFailed;
-        }
-        if (const auto held = ledger_.TakeHeld(store_)) return HandOut(*held);
-        line_.AbortPending();
-        Send(lastSent_);
-        Receiver receiver(line_, clock_, pace_);
-        return Receive(receiver);
-    }
-
+    // Records still owed to this store (for commands an earlier download
+    // wrote) answer this download before it asks itself; a garbled record is
+    // asked for again with NAK once no other record can come before the
+    // terminal hears it.
     int32_t Receive(Receiver& receiver) {
-        while (failedAttempts_ < protocol::kFailedAttemptsBeforeGivingUp) {
+        for (;;) {
+            if (const auto handedOut = TakeHandedOut()) return *handedOut;
+            if (failedAttempts_ >= protocol::kFailedAttemptsBeforeGivingUp)
+                return GiveUp(kind_.givingUpLeavesTimeout ? code::kTimeout : state_.result);
+            const std::optional<bool> counted = WriteWhatIsDue();
+            if (!counted) continue;
             const PassResult pass = receiver.RunPass(Taker());
-            if (pass == PassResult::Answered) return outcome_;
-            if (const auto ending = EndingCode(pass)) {
-                state_.result = *ending;
-                return kDownloadFailed;
+            if (pass == PassResult::Answered) {
+                if (std::exchange(endReached_, false)) return Finish(kNoMoreRecords);
+                continue;
             }
-            if (pass == PassResult::TimedOut) CountTimeout();
+            if (const auto ending = EndingCode(pass)) return GiveUp(*ending);
+            ledger_.DropExpired(clock_.NowMs());
+            if (pass == PassResult::TimedOut && *counted) CountTimeout();
         }
-        if (kind_.givingUpLeavesTimeout) state_.result = code::kTimeout;
-        return kDownloadFailed;
+    }
+
+    // Writes what the download owes the terminal before its next wait, if
+    // anything. Whether that wait counts as an attempt; nothing when the
+    // store has an answer without one.
+    std::optional<bool> WriteWhatIsDue() {
+        if (const HandedOut* refused = ledger_.Refused(store_)) {
+            // Another record may still come: if it does, the terminal has
+            // moved past the garbled one. Until that is settled, nothing goes
+            // out and the waits are not attempts.
+            if (ledger_.OwesOtherThan(refused->answerId)) return false;
+            if (refused->mayHoldNext) {
+                ledger_.ReportLostBefore(store_);
+                return std::nullopt;
+            }
+            if (!ledger_.Owes()) AskAgain(refused->answerId);
+            return true;
+        }
+        // Copies of answers dealt with already: what comes for them must not
+        // be taken for the answer to a line written now.
+        if (ledger_.OwesSettledAnswers()) return false;
+        if (!asked_ && !ledger_.Owes()) Ask();
+        return true;
     }
 
     // The last message goes out again: a command asks for the next record,
-    // a NAK for the same one again.
+    // a NAK for the garbled one again.
     void CountTimeout() {
         if (kind_.timeoutSetsCode) state_.result = code::kTimeout;
-        if (++failedAttempts_ == protocol::kTimeoutsBeforeResend) Send(lastSent_, lastSentAsksAgainFor_);
+        if (++failedAttempts_ != protocol::kTimeoutsBeforeResend) return;
+        if (const HandedOut* refused = ledger_.Refused(store_))
+            AskAgain(refused->answerId);
+        else
+            Ask();
     }
 
     // True when the line ends the download.
@@ -170,12 +191,15 @@ private:
             failedAttempts_ = 0;
             return false;
         }
-        const RecordVerdict verdict = JudgeRecordLine(line.bytes, line.tooLong);
-        if (verdict.kind == RecordVerdict::Kind::Refused) return Refuse(line.owed.answerId);
-        ledger_.AnswerTaken(line.owed.answerId);
-        if (verdict.kind == RecordVerdict::Kind::End) return Finish(kNoMoreRecords);
-        Accept(verdict.text);
-        return Finish(kRecordReceived);
+        switch (ledger_.File(line, line.owed.line >= firstOwnLine_)) {
+            case Filed::Refused: Refuse(); break;
+            case Filed::End:
+                if (ledger_.First(store_) == nullptr) return endReached_ = true;
+                break;
+            case Filed::Record:
+            case Filed::Dropped: break;
+        }
+        return HasAnswer();
     }
 
     void Accept(std::string_view text) {
@@ -184,30 +208,39 @@ private:
         SplitIntoFields(text, state_.fields);
     }
 
-    // A corrupted line: asked for again, never kept. While the terminal still
-    // owes another record, its "send that again" would be ambiguous, so the
-    // refusal is only counted.
-    bool Refuse(uint64_t refusedAnswer) {
-        if (receivingEarlierReplies_) {
-            earlierReplyRefused_ = true;
-            return true;
-        }
-        if (!ledger_.Owes()) Send(protocol::kRefuseRecord, refusedAnswer);
+    // A garbled line: asked for again at once unless another record may
+    // still come (copies of the same one may: they are taken once); never
+    // kept.
+    void Refuse() {
         ++failedAttempts_;
         state_.result = code::kTransferError;
-        return false;
+        const HandedOut* refused = ledger_.Refused(store_);
+        if (refused != nullptr && !refused->mayHoldNext && !ledger_.OwesOtherThan(refused->answerId))
+            AskAgain(refused->answerId);
     }
 
-    bool Finish(int32_t outcome) {
+    // The download ends without a record: a garbled record still waiting to
+    // be asked for again is given up with it.
+    int32_t GiveUp(int32_t resultCode) {
+        ledger_.GiveUp(store_);
+        state_.result = resultCode;
+        return kDownloadFailed;
+    }
+
+    int32_t Finish(int32_t outcome) {
         state_.result = code::kSuccess;
-        outcome_ = outcome;
-        return true;
+        return outcome;
     }
 
-    void Send(std::string message, std::optional<uint64_t> askingAgainFor = {}) {
-        lastSent_ = std::move(message);
-        SendOwing(line_, clock_, ledger_, lastSent_, ReplyKind::Record, store_, false, askingAgainFor);
-        lastSentAsksAgainFor_ = askingAgainFor;
+    void Ask() {
+        if (!asked_) line_.AbortPending();
+        asked_ = true;
+        SendOwing(line_, clock_, ledger_, command_, ReplyKind::Record, store_);
+    }
+
+    void AskAgain(uint64_t answerId) {
+        asked_ = true;
+        SendOwing(line_, clock_, ledger_, protocol::kRefuseRecord, ReplyKind::Record, store_, false, answerId);
     }
 
     SerialLine& line_;
@@ -217,12 +250,11 @@ private:
     ComponentState& state_;
     const DownloadKind& kind_;
     Store store_;
-    std::string lastSent_;
-    std::optional<uint64_t> lastSentAsksAgainFor_;  // a NAK: the answer it asks for again
+    std::string command_;
+    uint64_t firstOwnLine_ = 0;  // the lines this download writes, from this one on
     int failedAttempts_ = 0;
-    int32_t outcome_ = kDownloadFailed;
-    bool receivingEarlierReplies_ = false;  // replies owed to an earlier download's lines
-    bool earlierReplyRefused_ = false;
+    bool asked_ = false;       // this download has written a line
+    bool endReached_ = false;  // the terminal has no more records
 };
 
 // ---- Sent record lines: text without LF, checksum high, checksum low, CR.
@@ -254,49 +286,110 @@ std::string SentRecordLine(std::string text) {
     return text;
 }
 
+// Announces a load into `database`; false, with code 19 (or 5 for a broken
+// line), when the terminal did not answer ACK.
+bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
+    const TerminalLink::Exchanged announced = link.Exchange(NumberedCommand(protocol::kPutDatabaseRecord, database));
+    if (announced.replied && BeginsWith(state.data, protocol::kAck)) return true;
+    // A broken line stays a port error; any other miss is a refused load.
+    if (state.result != code::kPortError) state.result = code::kCannotEnterLoadMode;
+    return false;
+}
+
 class RecordUpload {
 public:
-    RecordUpload(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger, ComponentState& state,
-                 std::string recordLine)
-        : line_(line),
+    RecordUpload(TerminalLink& link, SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger,
+                 ComponentState& state, DatabaseCounts& counts, int32_t database, std::string recordLine)
+        : link_(link),
+          line_(line),
           clock_(clock),
           pace_(pace),
           ledger_(ledger),
           state_(state),
+          counts_(counts),
+          database_(database),
           recordLine_(std::move(recordLine)) {}
 
     // Sends the record until the terminal takes it, refuses it as full, or
     // the attempts run out. A copy goes out again only when the terminal
     // refused the last one or stayed silent long enough that it cannot have
     // received it, so a late acknowledgement never leaves two copies stored.
+    // When the database's count is known and the answer to a copy cannot be
+    // read (garbled, or missing past its time), the terminal is asked for
+    // the count before anything else goes out: one record more than before
+    // the copy means it was stored, and no copy goes out again.
     int32_t Run() {
-        Receiver receiver(line_, clock_, pace_);
+        const int32_t outcome = Upload();
+        // A copy whose answer is still owed may yet be stored.
+        if (ledger_.Owes()) counts_.Forget(database_);
+        return outcome;
+    }
+
+private:
+    enum class Stored { Acknowledged, Counted, No, Unknown, LineGaveOut };
+
+    int32_t Upload() {
+        for (;;) {
+            // An announcement written twice is answered twice: that second
+            // answer is waited for before the record goes out, never taken
+            // for the record's.
+            if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
+                state_.result = *ending;
+                return kNotStored;
+            }
+            SendCopy();
+            Receiver receiver(line_, clock_, pace_);
+            if (const auto outcome = ReceiveAnswers(receiver)) return *outcome;
+            const Stored stored = AskWhetherStored();
+            if (stored == Stored::LineGaveOut) {
+                counts_.Forget(database_);
+                return kNotStored;
+            }
+            if (stored == Stored::Acknowledged || stored == Stored::Counted) {
+                // A count takes the terminal out of load mode; it is put back
+                // in it, as after any record stored.
+                if (stored == Stored::Counted) Announce(link_, state_, database_);
+                state_.result = code::kSuccess;
+                return kStored;
+            }
+            if (stored == Stored::Unknown) counts_.Forget(database_);  // and the copy goes again
+            if (GivingUp()) {
+                state_.result = failureCode_;
+                return kNotStored;
+            }
+            PauseBeforeWriting();
+            if (!Announce(link_, state_, database_)) return kNotStored;
+            PauseBeforeWriting();
+        }
+    }
+
+    // The answers to the copies: the outcome of the upload, or nothing when
+    // the terminal is to be asked what it stored.
+    std::optional<int32_t> ReceiveAnswers(Receiver& receiver) {
         auto take = [this](const uint8_t* bytes, size_t count) {
             return ledger_.Take(bytes, count, [this](const ReplyLine& line) { return TakeReply(line); });
         };
-        // An announcement written twice is answered twice: that second
-        // answer is waited for before the record goes out, never taken for
-        // the record's.
-        if (const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_)) {
-            state_.result = *ending;
-            return kNotStored;
-        }
-        SendCopy();
         while (!GivingUp()) {
             const PassResult pass = receiver.RunPass(take);
-            if (pass == PassResult::Answered) return outcome_;
+            if (pass == PassResult::Answered) return Answered();
             if (const auto ending = EndingCode(pass)) {
+                counts_.Forget(database_);  // whether the copy was stored is not known
                 state_.result = *ending;
                 return kNotStored;
             }
             if (pass == PassResult::BytesTaken) silentWaits_ = 0;
             if (pass == PassResult::TimedOut) CountSilentWait();
-            if (std::exchange(copyDue_, false) && SendCopyAfterRefusal(receiver, take)) return outcome_;
+            if (countDue_) return std::nullopt;
+            if (std::exchange(copyDue_, false) && SendCopyAfterRefusal(receiver, take)) return Answered();
         }
         return kNotStored;
     }
 
-private:
+    std::optional<int32_t> Answered() const {
+        if (countDue_) return std::nullopt;
+        return outcome_;
+    }
+
     void SendCopy() {
         SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
         silentWaits_ = 0;
@@ -320,21 +413,43 @@ private:
         return false;
     }
 
+    // A terminal that needs a moment after its reply before it listens
+    // again hears what the standard pace writes, which reads each reply a
+    // settle after it came; at the fast pace the lines of a count and of the
+    // copy after it wait that settle.
+    void PauseBeforeWriting() {
+        if (pace_ == Pace::Fast) clock_.Sleep(protocol::kSettleBeforeReadMs);
+    }
+
     void CountSilentWait() {
-        state_.result = code::kTimeout;
+        state_.result = failureCode_ = code::kTimeout;
         if (++silentWaits_ < protocol::kSilentWaitsBeforeNextCopy) return;
         failedAttempts_ += protocol::kFailedAttemptsOfAnUnansweredCopy;
+        if (counts_.Known(database_)) {
+            countDue_ = true;
+            return;
+        }
         if (!GivingUp()) SendCopy();
+    }
+
+    void Refused() {
+        state_.result = failureCode_ = code::kTransferError;
+        ++failedAttempts_;
     }
 
     bool GivingUp() const { return failedAttempts_ >= protocol::kFailedAttemptsBeforeGivingUp; }
 
-    // True when the reply ends the upload.
+    // True when the reply ends the upload, or calls for the count.
     bool TakeReply(const ReplyLine& line) {
-        if (!line.tooLong && BeginsWith(line.bytes, protocol::kAck)) return Finish(code::kSuccess, kStored);
+        if (!line.tooLong && BeginsWith(line.bytes, protocol::kAck)) {
+            counts_.Stored(database_);
+            return Finish(code::kSuccess, kStored);
+        }
         if (!line.tooLong && BeginsWith(line.bytes, protocol::kFull)) return Finish(code::kMemoryFull, kNotStored);
-        state_.result = code::kTransferError;
-        ++failedAttempts_;
+        Refused();
+        // A refusal says the copy was not stored; a garbled answer does not.
+        const bool refused = !line.tooLong && BeginsWith(line.bytes, protocol::kNak);
+        if (!refused && counts_.Known(database_)) return countDue_ = true;
         if (GivingUp()) return Finish(code::kTransferError, kNotStored);
         // A copy still on its way will be answered; only the last one refused
         // calls for the next, sent once this read has been taken.
@@ -348,15 +463,63 @@ private:
         return true;
     }
 
+    // Whether the copy whose answer could not be read was stored: an
+    // acknowledgement that still comes says so; otherwise the count, read
+    // alike twice, against the count before the copy.
+    Stored AskWhetherStored() {
+        countDue_ = false;
+        const int32_t before = *counts_.Known(database_);
+        bool acknowledged = false;
+        const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_, [&](const ReplyLine& reply) {
+            if (reply.owed.kind == ReplyKind::RecordAck && !reply.tooLong && BeginsWith(reply.bytes, protocol::kAck))
+                acknowledged = true;
+            else
+                ledger_.File(reply);
+        });
+        if (ending) {
+            state_.result = *ending;
+            return Stored::LineGaveOut;
+        }
+        if (acknowledged) {
+            counts_.Stored(database_);
+            return Stored::Acknowledged;
+        }
+        // Noise on the count's command or reply gives no number, or another
+        // one: the count is taken once two readings give the same.
+        std::optional<int32_t> agreed;
+        std::vector<int32_t> read;
+        for (int reading = 0; reading < protocol::kCountReadingsAtMost && !agreed; ++reading) {
+            PauseBeforeWriting();
+            const TerminalLink::Exchanged exchanged =
+                link_.Exchange(NumberedCommand(protocol::kGetDatabaseCount, database_));
+            if (exchanged.lineGaveOut) return Stored::LineGaveOut;
+            const std::optional<int32_t> count = exchanged.replied ? StrictCount(state_.data) : std::nullopt;
+            if (!count) continue;
+            if (std::find(read.begin(), read.end(), *count) != read.end()) agreed = count;
+            read.push_back(*count);
+        }
+        if (!agreed) return Stored::Unknown;
+        if (*agreed == before + 1) {
+            counts_.Asked(database_, *agreed);
+            return Stored::Counted;
+        }
+        return *agreed == before ? Stored::No : Stored::Unknown;
+    }
+
+    TerminalLink& link_;
     SerialLine& line_;
     Clock& clock_;
     const Pace pace_;
     ReplyLedger& ledger_;
     ComponentState& state_;
+    DatabaseCounts& counts_;
+    const int32_t database_;
     const std::string recordLine_;
     int failedAttempts_ = 0;
     int silentWaits_ = 0;
-    bool copyDue_ = false;  // refused, and nothing else owed: the next copy goes out
+    int32_t failureCode_ = code::kTimeout;  // 8 or 9, whichever was set last
+    bool copyDue_ = false;   // refused, and nothing else owed: the next copy goes out
+    bool countDue_ = false;  // the answer could not be read: the terminal is asked what it stored
     int32_t outcome_ = kNotStored;
 };
 
@@ -395,15 +558,19 @@ int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
     }
     state_.result = code::kTimeout;
     std::string recordLine = SentRecordLine(sentText);
-    line_.AbortPending();
-    const bool announced = ExchangeCommand(NumberedCommand(protocol::kPutDatabaseRecord, database)) != 0 &&
-                           BeginsWith(state_.data, protocol::kAck);
-    if (!announced) {
-        // A broken line stays a port error; any other miss is a refused load.
-        if (state_.result != code::kPortError) state_.result = code::kCannotEnterLoadMode;
-        return kNotStored;
+    if (databaseCounts_.ToBeAsked(database)) {
+        // Once after each attach and each clearing: the count an unreadable
+        // answer to a copy is held against. Without it, the copy goes again.
+        const Exchanged counted = Exchange(NumberedCommand(protocol::kGetDatabaseCount, database));
+        if (counted.lineGaveOut) return kNotStored;
+        databaseCounts_.Asked(database, counted.replied ? StrictCount(state_.data) : std::nullopt);
+        state_.result = code::kTimeout;
     }
-    return RecordUpload(line_, clock_, pace_, ledger_, state_, std::move(recordLine)).Run();
+    line_.AbortPending();
+    if (!Announce(*this, state_, database)) return kNotStored;
+    return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, database,
+                        std::move(recordLine))
+        .Run();
 }
 
 int32_t TerminalLink::FinishLoad() {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "link/receive_pass.h"
 #include "link/received_record.h"
 
 namespace quill {
@@ -12,7 +11,22 @@ size_t LongestLine(ReplyKind kind) {
     return kind == ReplyKind::Command ? protocol::kMaxReplyLength : protocol::kMaxRecordLineLength;
 }
 
+// NAK, OK or ERR in place of a record: the terminal refused or did not
+// understand the line; it sent no record.
+bool TerminalRefused(const ReplyLine& line) {
+    if (line.tooLong) return false;
+    const ReplyClass reply = ClassifyReply(line.bytes);
+    return reply == ReplyClass::Nak || reply == ReplyClass::Ok || reply == ReplyClass::Err;
+}
+
 }  // namespace
+
+void ReplyLedger::Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs) {
+    const uint64_t answerId = sameAnswerAs ? *sameAnswerAs : ++lastAnswerId_;
+    LoseRefusedOtherThan(sameAnswerAs);
+    owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, answerId, ++linesWritten_, false,
+                     false});
+}
 
 bool ReplyLedger::OwesOnlyRecordsOf(Store store) const {
     return !owed_.empty() && std::all_of(owed_.begin(), owed_.end(), [&](const OwedReply& owed) {
@@ -20,12 +34,21 @@ bool ReplyLedger::OwesOnlyRecordsOf(Store store) const {
     });
 }
 
+bool ReplyLedger::OwesOtherThan(uint64_t answerId) const {
+    return std::any_of(owed_.begin(), owed_.end(), [&](const OwedReply& owed) { return owed.answerId != answerId; });
+}
+
+bool ReplyLedger::OwesSettledAnswers() const {
+    return std::any_of(owed_.begin(), owed_.end(),
+                       [](const OwedReply& owed) { return owed.answerTaken || owed.givenUp; });
+}
+
 // A line still coming in when a reply's time is over is not that reply (it
 // would have ended in time) but a later one's; with nothing owed any more it
 // is nobody's.
 void ReplyLedger::DropExpired(uint64_t nowMs) {
     while (!owed_.empty() && owed_.front().expiresAtMs <= nowMs) owed_.pop_front();
-    if (owed_.empty()) partial_.Clear();
+    if (owed_.empty()) ClearPartial();
 }
 
 void ReplyLedger::AnswerTaken(uint64_t answerId) {
@@ -35,25 +58,79 @@ void ReplyLedger::AnswerTaken(uint64_t answerId) {
 
 void ReplyLedger::ForgetOwed() {
     owed_.clear();
-    partial_.Clear();
+    ClearPartial();
 }
 
 void ReplyLedger::Reset() {
     ForgetOwed();
-    held_.clear();
+    handedOut_.clear();
 }
 
-std::optional<std::string> ReplyLedger::TakeHeld(Store store) {
-    const auto held = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.first == store; });
-    if (held == held_.end()) return std::nullopt;
-    std::string text = std::move(held->second);
-    held_.erase(held);
-    return text;
+void ReplyLedger::ClearPartial() {
+    partial_.Clear();
+    partialBegun_ = false;
 }
 
-void ReplyLedger::DropHeld(Store store) {
-    held_.erase(std::remove_if(held_.begin(), held_.end(), [&](const auto& h) { return h.first == store; }),
-                held_.end());
+const HandedOut* ReplyLedger::First(Store store) const {
+    const auto first = std::find_if(handedOut_.begin(), handedOut_.end(),
+                                    [&](const HandedOut& h) { return h.store == store; });
+    return first == handedOut_.end() ? nullptr : &*first;
+}
+
+HandedOut ReplyLedger::TakeFirst(Store store) {
+    const auto first = std::find_if(handedOut_.begin(), handedOut_.end(),
+                                    [&](const HandedOut& h) { return h.store == store; });
+    HandedOut taken = std::move(*first);
+    handedOut_.erase(first);
+    return taken;
+}
+
+void ReplyLedger::DropHandedOut(Store store) {
+    handedOut_.erase(std::remove_if(handedOut_.begin(), handedOut_.end(),
+                                    [&](const HandedOut& h) { return h.store == store; }),
+                     handedOut_.end());
+}
+
+const HandedOut* ReplyLedger::Refused(Store store) const {
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.store == store && h.kind == HandedOut::Kind::Refused;
+    });
+    return refused == handedOut_.end() ? nullptr : &*refused;
+}
+
+void ReplyLedger::GiveUp(Store store) {
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.store == store && h.kind == HandedOut::Kind::Refused;
+    });
+    if (refused == handedOut_.end()) return;
+    const uint64_t answerId = refused->answerId;
+    handedOut_.erase(refused);
+    for (OwedReply& owed : owed_)
+        if (owed.answerId == answerId) owed.givenUp = true;
+}
+
+void ReplyLedger::ReportLostBefore(Store store) {
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.store == store && h.kind == HandedOut::Kind::Refused;
+    });
+    if (refused == handedOut_.end()) return;
+    refused->mayHoldNext = false;
+    handedOut_.insert(refused, HandedOut{HandedOut::Kind::Lost, store, {}});
+}
+
+HandedOut* ReplyLedger::RefusedFor(uint64_t answerId) {
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.kind == HandedOut::Kind::Refused && h.answerId == answerId;
+    });
+    return refused == handedOut_.end() ? nullptr : &*refused;
+}
+
+// A NAK asks the terminal for the reply it sent last: once it has answered,
+// or been sent, a line for another answer, a record refused before cannot be
+// asked for again.
+void ReplyLedger::LoseRefusedOtherThan(std::optional<uint64_t> answerId) {
+    for (HandedOut& h : handedOut_)
+        if (h.kind == HandedOut::Kind::Refused && (!answerId || h.answerId != *answerId)) h.kind = HandedOut::Kind::Lost;
 }
 
 // The line settles the oldest reply owed, except an ACK before a record:
@@ -62,26 +139,55 @@ void ReplyLedger::DropHeld(Store store) {
 ReplyLine ReplyLedger::CompleteLine(const std::string& line) {
     const OwedReply owed = owed_.front();
     const bool tooLong = partial_.Overflowed() || line.size() > LongestLine(owed.kind);
-    partial_.Clear();
+    const uint64_t beganAfter = partialBegun_ ? partialBeganAfter_ : linesWritten_;
+    ClearPartial();
     if (owed.kind == ReplyKind::Record && !tooLong && BeginsWith(line, protocol::kAck)) {
         const std::string_view rest = UpToNul(std::string_view(line).substr(std::string_view(protocol::kAck).size()));
         if (!BeginsWith(rest, protocol::kOver)) {
+            // The record after the ACK is the same reply: it began with the ACK.
             partial_.Assign(rest);
-            return {owed, rest, false, true};
+            partialBegun_ = true;
+            partialBeganAfter_ = beganAfter;
+            return {owed, rest, false, true, false};
         }
         owed_.pop_front();
-        return {owed, rest, false, false};
+        LoseRefusedOtherThan(owed.answerId);
+        return {owed, rest, false, false, false};
     }
     owed_.pop_front();
-    return {owed, line, tooLong, false};
+    LoseRefusedOtherThan(owed.answerId);
+    const bool mayHoldNext =
+        !owed_.empty() && owed_.front().answerId != owed.answerId && owed_.front().line > beganAfter;
+    return {owed, line, tooLong, false, mayHoldNext};
 }
 
-void ReplyLedger::File(const ReplyLine& line) {
-    if (line.leadIn || line.owed.kind != ReplyKind::Record) return;
+Filed ReplyLedger::File(const ReplyLine& line, bool answersOwnLine) {
+    if (line.leadIn || line.owed.kind != ReplyKind::Record) return Filed::Dropped;
+    const uint64_t answerId = line.owed.answerId;
     const RecordVerdict verdict = JudgeRecordLine(line.bytes, line.tooLong);
-    if (verdict.kind == RecordVerdict::Kind::Refused) return;
-    AnswerTaken(line.owed.answerId);
-    if (verdict.kind == RecordVerdict::Kind::Record) Hold(line.owed.store, verdict.text);
+    switch (verdict.kind) {
+        case RecordVerdict::Kind::Record: {
+            AnswerTaken(answerId);
+            HandedOut record{HandedOut::Kind::Record, line.owed.store, std::string(verdict.text)};
+            if (HandedOut* refused = RefusedFor(answerId))
+                *refused = std::move(record);  // asked for again, and come whole
+            else
+                Hand(std::move(record));
+            return Filed::Record;
+        }
+        case RecordVerdict::Kind::End:
+            AnswerTaken(answerId);
+            if (HandedOut* refused = RefusedFor(answerId)) refused->kind = HandedOut::Kind::Lost;
+            return Filed::End;
+        case RecordVerdict::Kind::Refused: break;
+    }
+    if (line.owed.givenUp || (!answersOwnLine && TerminalRefused(line))) return Filed::Dropped;
+    if (HandedOut* refused = RefusedFor(answerId)) {
+        refused->mayHoldNext = refused->mayHoldNext || line.mayHoldNext;
+    } else {
+        Hand(HandedOut{HandedOut::Kind::Refused, line.owed.store, {}, answerId, line.mayHoldNext});
+    }
+    return Filed::Refused;
 }
 
 void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
@@ -95,20 +201,7 @@ void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_
 }
 
 std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger) {
-    auto file = [&](const uint8_t* bytes, size_t count) {
-        return ledger.Take(bytes, count, [&](const ReplyLine& reply) {
-            ledger.File(reply);
-            return false;
-        });
-    };
-    Receiver receiver(line, clock, pace);
-    receiver.Drain(file);
-    ledger.DropExpired(clock.NowMs());
-    while (ledger.Owes()) {
-        if (const auto ending = EndingCode(receiver.RunPass(file))) return ending;
-        ledger.DropExpired(clock.NowMs());
-    }
-    return std::nullopt;
+    return SettleOwedReplies(line, clock, pace, ledger, [&](const ReplyLine& reply) { ledger.File(reply); });
 }
 
 }  // namespace quill

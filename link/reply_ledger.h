@@ -1,11 +1,18 @@
-// The replies the terminal still owes. It answers every line written to it
-// with one line, in the order the lines were written, and sometimes late: so
-// a command written twice is answered twice, and a reply may come after its
-// operation has given up. Each received line is taken for the oldest reply
-// still owed; a line nobody is owed is dropped. A record that arrives for a
-// download beyond the one that was answered is held for the next download of
-// the same store, in order, so nothing the terminal handed out is lost and
-// nothing is filed under another store.
+// The replies the terminal still owes. It answers every line it hears with
+// one line, in the order the lines were written, and sometimes late: so a
+// command written twice may be answered twice, and a reply may come after its
+// operation has given up. A line it never heard (it was busy, or noise ate
+// the line's end) is never answered: its reply is given up when its time is
+// over. Each received line is taken for the oldest reply still owed; a line
+// nobody is owed is dropped.
+//
+// What a download's lines hand out is kept per store, in order, until a
+// download of that store takes it: a record that came for a download beyond
+// the one that was answered, a garbled record the terminal can still be asked
+// for again with NAK, and the place of a garbled record it has moved past
+// (reported to that store's next download as a failure). So nothing the
+// terminal handed out is lost or filed under another store, and nothing it
+// moved past is passed over with success.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +26,7 @@
 #include "link/bounded_line.h"
 #include "link/pace.h"
 #include "link/protocol.h"
+#include "link/receive_pass.h"
 #include "link/reply_class.h"
 #include "link/serial_line.h"
 
@@ -45,7 +53,9 @@ struct OwedReply {
     // Replies with the same id bring the same record: the answers to a
     // command and to each NAK that asked for that record again.
     uint64_t answerId;
-    bool answerTaken;  // that record has been taken: this copy is dropped
+    uint64_t line;      // the how-many-th line written this answers
+    bool answerTaken;   // that record has been taken: this copy is dropped
+    bool givenUp;       // the download that asked gave up: a record still comes to the store, a refusal is dropped
 };
 
 // A complete line and the reply it answers.
@@ -54,34 +64,71 @@ struct ReplyLine {
     std::string_view bytes;  // before the CR
     bool tooLong;            // more than a reply of its kind may hold
     bool leadIn;             // an ACK before a record: that reply is still owed
+    // It began to arrive before the next line owed, which asks for another
+    // record, was written: if its own CR was lost, it holds that reply too.
+    bool mayHoldNext;
 };
+
+// What a download's line left for its store.
+struct HandedOut {
+    enum class Kind {
+        Record,   // a good record
+        Refused,  // a garbled record the terminal still sends again at a NAK
+        Lost,     // a garbled record the terminal has moved past
+    } kind;
+    Store store;
+    std::string text;          // Record: the record text
+    uint64_t answerId = 0;     // Refused: what a NAK asks for again
+    bool mayHoldNext = false;  // Refused: the record after it may have come with it
+};
+
+// What became of a line of a download.
+enum class Filed { Record, End, Refused, Dropped };
 
 class ReplyLedger {
 public:
     // Notes a reply owed for a line written now; `sameAnswerAs` for a line
-    // that asks for an answer again.
-    void Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs = {}) {
-        const uint64_t answerId = sameAnswerAs ? *sameAnswerAs : ++lastAnswerId_;
-        owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, answerId, false});
-    }
+    // that asks for an answer again. Any other line moves the terminal past
+    // the garbled records it could still have sent again.
+    void Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::optional<uint64_t> sameAnswerAs = {});
+    // The line the next Owe notes.
+    uint64_t NextLine() const { return linesWritten_ + 1; }
     // The answer has been taken: further copies of it are dropped as they come.
     void AnswerTaken(uint64_t answerId);
     bool Owes() const { return !owed_.empty(); }
     // True when replies are owed and all of them are records of `store`.
     bool OwesOnlyRecordsOf(Store store) const;
+    // True when a reply is owed that brings another answer than `answerId`.
+    bool OwesOtherThan(uint64_t answerId) const;
+    // True when a reply is owed whose answer was taken or given up already:
+    // what comes for it is no answer to a line written now.
+    bool OwesSettledAnswers() const;
     // Gives up the replies whose time is over.
     void DropExpired(uint64_t nowMs);
-    // Gives up every reply still owed and the line being collected; the held
-    // records stay.
+    // Gives up every reply still owed and the line being collected; what
+    // the stores were handed stays.
     void ForgetOwed();
     // The port was closed: the bytes of a line being collected went with it.
     // What the terminal owes is still on its way, and still expires in time.
-    void LineClosed() { partial_.Clear(); }
-    // Another port: nothing there is owed or held.
+    void LineClosed() { ClearPartial(); }
+    // Another port: nothing there is owed or handed out.
     void Reset();
 
-    std::optional<std::string> TakeHeld(Store store);
-    void DropHeld(Store store);
+    // The oldest of what `store` was handed, if any.
+    const HandedOut* First(Store store) const;
+    HandedOut TakeFirst(Store store);
+    // The garbled record of `store` that a NAK would still bring again, if any.
+    const HandedOut* Refused(Store store) const;
+    // A store the terminal has cleared: what it was handed goes.
+    void DropHandedOut(Store store);
+    // The download of `store` gave up: its refused record is reported lost
+    // by that failure; what still comes for it is a record kept for the
+    // store or a refusal dropped.
+    void GiveUp(Store store);
+    // The refused record may have carried the next one with it: its place
+    // is reported lost, and a NAK now asks for whatever the terminal sent
+    // last.
+    void ReportLostBefore(Store store);
 
     // Takes one read in order. Each complete line goes to `onLine` with the
     // reply it answers until `onLine` returns true (the operation has its
@@ -91,11 +138,15 @@ public:
         bool answered = false;
         for (size_t i = 0; i < count; ++i) {
             if (bytes[i] != protocol::kCarriageReturn) {
+                if (!partialBegun_) {
+                    partialBegun_ = true;
+                    partialBeganAfter_ = linesWritten_;
+                }
                 partial_.Append(bytes[i]);
                 continue;
             }
             if (owed_.empty()) {
-                partial_.Clear();  // nobody asked for it
+                ClearPartial();  // nobody asked for it
                 continue;
             }
             const std::string line(partial_.Bytes());
@@ -109,18 +160,28 @@ public:
         return answered;
     }
 
-    // A line no operation waits for: a good record is held for its store,
-    // anything else dropped.
-    void File(const ReplyLine& line);
+    // Puts a download's line where it belongs: a good record in its store's
+    // line, a garbled one too while a NAK can still bring it again. A
+    // refusal by the terminal (NAK, OK, ERR) brings no record; only the
+    // download that wrote the line it answers asks again after one.
+    Filed File(const ReplyLine& line, bool answersOwnLine = false);
 
 private:
     ReplyLine CompleteLine(const std::string& line);
-    void Hold(Store store, std::string_view text) { held_.emplace_back(store, std::string(text)); }
+    void ClearPartial();
+    void Hand(HandedOut handedOut) { handedOut_.push_back(std::move(handedOut)); }
+    HandedOut* RefusedFor(uint64_t answerId);
+    // The terminal has sent or been sent another line since: a refused
+    // record other than `answerId` can no longer be asked for again.
+    void LoseRefusedOtherThan(std::optional<uint64_t> answerId);
 
     std::deque<OwedReply> owed_;
     BoundedLine partial_{protocol::kMaxReplyLength};
-    std::deque<std::pair<Store, std::string>> held_;  // in the order they arrived
+    bool partialBegun_ = false;
+    uint64_t partialBeganAfter_ = 0;  // the lines written when its first byte came
+    std::deque<HandedOut> handedOut_;  // in the order they arrived
     uint64_t lastAnswerId_ = 0;
+    uint64_t linesWritten_ = 0;
 };
 
 // Writes a line the terminal answers and notes the reply as owed; with
@@ -129,9 +190,32 @@ void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_
                    Store store = {}, bool drain = false, std::optional<uint64_t> sameAnswerAs = {});
 
 // Before a command goes out: takes what is queued, waits for each reply still
-// owed until it comes or its time is over, and puts it where it belongs (a
-// record held for its store, anything else dropped); then nothing is owed and
-// nothing queued. The result code when the line failed meanwhile.
+// owed until it comes or its time is over, and hands each line to `onLine`
+// (by default: a download's line filed for its store, anything else
+// dropped); then nothing is owed and nothing queued. The result code when
+// the line failed meanwhile.
+template <class OnLine>
+std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger,
+                                         OnLine&& onLine);
 std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger);
+
+template <class OnLine>
+std::optional<int32_t> SettleOwedReplies(SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger,
+                                         OnLine&& onLine) {
+    auto take = [&](const uint8_t* bytes, size_t count) {
+        return ledger.Take(bytes, count, [&](const ReplyLine& reply) {
+            onLine(reply);
+            return false;
+        });
+    };
+    Receiver receiver(line, clock, pace);
+    receiver.Drain(take);
+    ledger.DropExpired(clock.NowMs());
+    while (ledger.Owes()) {
+        if (const auto ending = EndingCode(receiver.RunPass(take))) return ending;
+        ledger.DropExpired(clock.NowMs());
+    }
+    return std::nullopt;
+}
 
 }  // namespace quill

@@ -2,8 +2,9 @@
 // cradle when asked), the command exchange, the short queries and the record
 // transfers. Written once against SerialLine and Clock; every operation
 // leaves its outcome in the ComponentState it was given. Between calls the
-// link keeps only the replies the terminal still owes and the records they
-// brought for later downloads (ReplyLedger).
+// link keeps only the replies the terminal still owes and what they brought
+// for later downloads (ReplyLedger), and the record count of each database
+// it loads into (DatabaseCounts).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "core/component_state.h"
 #include "core/connection_settings.h"
+#include "link/database_counts.h"
 #include "link/pace.h"
 #include "link/reply_ledger.h"
 #include "link/serial_line.h"
@@ -34,6 +36,13 @@ public:
 
     // One command line out, one reply line back into state.data.
     int32_t ExchangeCommand(const std::string& commandLine);  // 1 reply, 0 none
+    // The same exchange, saying also whether the line gave out (failed, or
+    // kept sending without an end) rather than the terminal not answering.
+    struct Exchanged {
+        bool replied;
+        bool lineGaveOut;
+    };
+    Exchanged Exchange(const std::string& commandLine);
 
     // Queries and housekeeping.
     int32_t PingTerminal();
@@ -61,6 +70,7 @@ private:
     Pace pace_ = Pace::Standard;
     uint32_t adapterRate_ = 0;
     ReplyLedger ledger_;
+    DatabaseCounts databaseCounts_;
     std::string lastPortName_;  // of the last open, for the ledger
 };
 

@@ -132,14 +132,17 @@ int32_t TerminalLink::GetDatabaseCount(int32_t database) {
 int32_t TerminalLink::ClearDocument(int32_t document) {
     const int32_t cleared = RunQuery(*this, state_, NumberedCommand(protocol::kClearDocument, document),
                                      AnsweredOk, kFailedFlag);
-    if (cleared == 1) ledger_.DropHeld(Store{Store::Kind::Document, document});
+    if (cleared == 1) ledger_.DropHandedOut(Store{Store::Kind::Document, document});
     return cleared;
 }
 
+// Whatever the answer, the database may have been cleared: its count is
+// asked anew before the next load into it.
 int32_t TerminalLink::ClearTerminalDatabase(int32_t database) {
     const int32_t cleared = RunQuery(*this, state_, NumberedCommand(protocol::kClearDatabase, database),
                                      DatabaseCleared, kFailedFlag);
-    if (cleared == 1) ledger_.DropHeld(Store{Store::Kind::Database, database});
+    if (cleared == 1) ledger_.DropHandedOut(Store{Store::Kind::Database, database});
+    databaseCounts_.Forget(database);
     return cleared;
 }
 

@@ -1,11 +1,15 @@
 // The serial line on Windows. The wait for input, the read and the write
 // each have an OVERLAPPED record and a manual-reset event of their own, and
 // no wait blocks without a time limit: an operation that does not complete
-// in its time is ended (the way that fits it, then CancelIo), and when even
-// that fails the port is closed, so the caller sees a failed wait or read
-// and never a call that does not return. A wait that times out is ended
-// rather than left armed, so the next wait starts afresh, from whichever
-// thread calls next, and nothing completes into its record unseen.
+// in its time is ended (the way that fits it, then CancelIoEx on its own
+// record, which reaches it whichever thread started it), and when a read or
+// a write will not end even then the port is closed, so the caller sees a
+// failed read and never a call that does not return. A wait for input that
+// times out is ended too; one that will not end (seen under Wine) is left
+// armed, and the next wait, from whichever thread calls next, waits on it
+// again instead of starting a second one. When the thread that armed it has
+// ended, Windows has cancelled it: it then counts as a wait that timed out,
+// and a fresh one is started.
 #include "link/win32_serial_line.h"
 
 #include <algorithm>
@@ -47,6 +51,9 @@ constexpr DWORD kReadLimitMs = 500;
 constexpr DWORD kCompletionSlackMs = 500;
 // How long an operation is given to end once asked to.
 constexpr DWORD kEndingLimitMs = 200;
+// What the system leaves in the record of an operation it cancelled; read
+// back as ERROR_OPERATION_ABORTED.
+constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 // After an early signal, how often completion is looked at.
 constexpr DWORD kRecheckMs = 5;
 
@@ -87,7 +94,7 @@ DWORD WriteLimitMs(size_t count) {
 }
 
 // The first way to end each kind of operation: changing the event mask ends
-// a wait (on Windows and under Wine, where CancelIo does not reach it).
+// a wait (on Windows and under Wine, where CancelIoEx does not reach it).
 void EndWait(HANDLE port) { ::SetCommMask(port, kReceivedCharacter); }  // unchecked: completion tells
 void EndRead(HANDLE port) { ::PurgeComm(port, PURGE_RXABORT); }         // unchecked: completion tells
 void EndWrite(HANDLE port) { ::PurgeComm(port, PURGE_TXABORT); }        // unchecked: completion tells
@@ -233,11 +240,26 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
     if (*queued > 0) return WaitOutcome::Received;
 
     PendingIo& wait = *wait_;
+    if (!wait.pending) return StartWait(milliseconds);
     // A wait that would not end when an earlier time ran out (seen under
     // Wine) is still armed: it is waited on again, never a second one started.
-    if (wait.pending) {
-        if (!wait.AwaitCompletion(milliseconds)) return WaitOutcome::TimedOut;
-    } else if (!::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin())) {
+    const DWORD start = ::GetTickCount();
+    if (!wait.AwaitCompletion(milliseconds)) return WaitOutcome::TimedOut;
+    DWORD ignored = 0;
+    if (wait.Collect(port_.get(), ignored)) return WaitOutcome::Received;
+    // Ended not by a character but by the system: the thread that armed it
+    // has ended, and Windows cancels the I/O of an ending thread. Nothing
+    // came; a fresh wait takes the rest of the time.
+    if (::GetLastError() != ERROR_OPERATION_ABORTED) return WaitOutcome::Failed;
+    const DWORD elapsed = ::GetTickCount() - start;
+    return StartWait(elapsed < milliseconds ? milliseconds - elapsed : 0);
+}
+
+// Starts a wait for a received character and waits up to `milliseconds`
+// for it.
+WaitOutcome Win32SerialLine::StartWait(DWORD milliseconds) {
+    PendingIo& wait = *wait_;
+    if (!::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin())) {
         if (::GetLastError() != ERROR_IO_PENDING) {
             wait.Forget();
             return WaitOutcome::Failed;
@@ -250,7 +272,7 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
 }
 
 // Ends a wait whose time ran out. Under Wine neither a changed event mask nor
-// CancelIo always reaches it; such a wait is left armed, to be waited on again
+// CancelIoEx always reaches it; such a wait is left armed, to be waited on again
 // by the next wait for input (reads and writes have records of their own),
 // rather than the port closed under the script.
 WaitOutcome Win32SerialLine::EndWaitAfterTimeOut() {
@@ -349,6 +371,22 @@ void Win32SerialLine::DiscardQueues() {
 
 HANDLE Win32SerialLine::WaitEventForTests() const { return wait_ ? wait_->event.get() : nullptr; }
 
+void Win32SerialLine::LeaveWaitArmedForTests() {
+    if (!IsOpen() || wait_->pending) return;
+    if (!::WaitCommEvent(port_.get(), &wait_->eventMask, wait_->Begin()) && ::GetLastError() != ERROR_IO_PENDING)
+        wait_->Forget();
+}
+
+void Win32SerialLine::CancelArmedWaitForTests() {
+    PendingIo& wait = *wait_;
+    if (!IsOpen() || !wait.pending || HasOverlappedIoCompleted(&wait.overlapped)) return;
+    EndWait(port_.get());
+    if (!wait.AwaitCompletion(kEndingLimitMs)) return;
+    wait.overlapped.Internal = kStatusCancelled;
+    wait.overlapped.InternalHigh = 0;
+    wait.event.SetEvent();
+}
+
 // Starts an overlapped write of a copy of the bytes, once the write before
 // it has finished; true when it started.
 bool Win32SerialLine::StartWrite(const uint8_t* bytes, size_t count) {
@@ -378,20 +416,21 @@ bool Win32SerialLine::FinishWrite() {
 }
 
 // Asks an operation still in progress to end: first the way that fits it,
-// then CancelIo. True when nothing is in progress any more; one that did not
-// end stays pending.
+// then CancelIoEx on its own record (CancelIo would reach only operations
+// the calling thread started, and the wait may be another thread's). True
+// when nothing is in progress any more; one that did not end stays pending.
 bool Win32SerialLine::TryToEnd(PendingIo& io, FirstEnding firstEnding) {
     if (!io.pending) return true;
     firstEnding(port_.get());
     if (!io.AwaitCompletion(kEndingLimitMs)) {
-        ::CancelIo(port_.get());  // unchecked: completion tells
+        ::CancelIoEx(port_.get(), &io.overlapped);  // unchecked: completion tells
         if (!io.AwaitCompletion(kEndingLimitMs)) return false;
     }
     io.Forget();
     return true;
 }
 
-// Ends an operation still in progress; when even CancelIo does not end it,
+// Ends an operation still in progress; when even CancelIoEx does not end it,
 // the port is closed. True when nothing is in progress any more and the port
 // is still open.
 bool Win32SerialLine::EndOperation(PendingIo& io, FirstEnding firstEnding) {

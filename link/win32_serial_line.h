@@ -38,6 +38,13 @@ public:
     // The event that the wait for input signals (null while the port is
     // closed). The tests signal it early, as a driver may.
     HANDLE WaitEventForTests() const;
+    // For the tests: starts a wait for input and leaves it armed, as a wait
+    // whose time ran out and that would not end is left.
+    void LeaveWaitArmedForTests();
+    // For the tests: ends the armed wait and leaves its record as the system
+    // leaves one it cancelled (ERROR_OPERATION_ABORTED). Windows does so with
+    // the I/O of a thread that ends; Wine does not, so the tests play its part.
+    void CancelArmedWaitForTests();
 
 private:
     // One overlapped operation in progress, or none: its record, its own
@@ -72,9 +79,10 @@ private:
         DWORD count = 0;
     };
 
-    // How an operation in progress is asked to end before CancelIo.
+    // How an operation in progress is asked to end before CancelIoEx.
     using FirstEnding = void (*)(HANDLE port);
 
+    WaitOutcome StartWait(DWORD milliseconds);
     WaitOutcome EndWaitAfterTimeOut();
     std::optional<FinishedRead> RunRead(DWORD wanted, DWORD limitMs);
     WaitOutcome ReadFirstByte(uint8_t& byte, DWORD milliseconds);

@@ -29,7 +29,7 @@ void GdiProgressPainter::DrawProgressBox(int32_t mode, int32_t count) {
     // Painted from UTF-16, so the Windows-1251 text reads the same whatever
     // the machine's ANSI code page is.
     const std::wstring text = win::WideFromNarrow(win::kComponentCodePage, ProgressText(mode, count));
-    win::unique_window_dc dc(pageWindow_);
+    win::unique_window_dc dc(pageWindow_.load());
     if (!dc) return;
 
     const BoxRect box = ProgressBoxRect(::GetDeviceCaps(dc.get(), HORZRES),

@@ -10,8 +10,6 @@ namespace {
 
 constexpr int kStringCapacity = 260;  // 259 characters and the terminating zero
 constexpr WORD kDialogResourceType = 5;  // the resource type of dialog templates
-// The timer by which the page looks at the search and the trace.
-constexpr UINT_PTR kPollTimer = 1;
 
 std::wstring PageText(const std::string& text) { return win::WideFromNarrow(win::kComponentCodePage, text); }
 
@@ -38,6 +36,45 @@ std::optional<CharCell> FontCell(const DialogTemplateFacts& facts) {
     return CharCell{AverageCharWidth(sample.cx), metrics.tmHeight + metrics.tmExternalLeading};
 }
 
+// The page window's timer that calls CatchUp while a call holds the lock.
+constexpr UINT_PTR kCatchUpTimer = 1;
+constexpr UINT kCatchUpEveryMs = 50;
+// The timer by which the page looks at the search and the trace, for as
+// long as the window exists.
+constexpr UINT_PTR kPollTimer = 2;
+
+// Asks the window's thread to destroy a window its page let go of.
+constexpr UINT kDestroyDetachedWindow = WM_APP + 1;
+// Asks the window's thread to catch up at once, and how long a caller that
+// has just let the lock go gives it for that.
+constexpr UINT kCatchUpNow = WM_APP + 2;
+constexpr UINT kCatchUpTurnMs = 20;
+
+// A control read from another thread goes through that window's thread,
+// which may be busy; it is given this long.
+constexpr UINT kControlAnswerMs = 1000;
+
+// Guards the step from a page window to its page: the window's thread
+// looks up the page and takes a reference to it under this guard, and a
+// page that lets go of its window does so under it, before its memory goes.
+// One for all page windows, held only for those few steps.
+win::critical_section& WindowGuard() {
+    static win::critical_section guard;
+    return guard;
+}
+
+// A control's answer to a message without parameters: at once on the
+// window's own thread, within kControlAnswerMs from another; nullopt when
+// the control is gone or did not answer.
+std::optional<LRESULT> AskControl(HWND control, UINT message) {
+    DWORD_PTR answer = 0;
+    if (control == nullptr ||
+        ::SendMessageTimeoutW(control, message, 0, 0, SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT, kControlAnswerMs,
+                              &answer) == 0)
+        return std::nullopt;
+    return static_cast<LRESULT>(answer);
+}
+
 CharCell SystemDialogCell() {
     const LONG units = ::GetDialogBaseUnits();
     return {LOWORD(units), HIWORD(units)};
@@ -55,24 +92,71 @@ bool PageWindow::Create(HWND parent) {
     return exists();
 }
 
-void PageWindow::Destroy() {
-    if (window_ != nullptr && ::IsWindow(window_)) ::DestroyWindow(window_);
+void PageWindow::Close(bool keepChoice) {
+    const HWND window = window_.load();
+    if (window != nullptr && ::IsWindow(window) && !::DestroyWindow(window) && ::IsWindow(window)) {
+        // Another thread's window (only its own thread may destroy it). The
+        // window is let go of before this page may go, and its thread
+        // destroys it when it next looks at its messages.
+        if (keepChoice) page_.WindowClosing();
+        {
+            const auto detaching = WindowGuard().lock();
+            ::SetWindowLongPtrW(window, DWLP_USER, 0);
+        }
+        ::PostMessageW(window, kDestroyDetachedWindow, 0, 0);  // unchecked: a window gone meanwhile needs nothing
+    }
     Closed();
 }
 
-void PageWindow::Show(int command) { ::ShowWindow(window_, command); }
-
-void PageWindow::Move(const RECT& rect) {
-    ::MoveWindow(window_, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+// The window's thread is given a short turn before the caller goes on to
+// its next call: a script that calls back to back would otherwise take the
+// lock again before the window looks. A window of the calling thread itself
+// is asked by a posted message; a window whose thread does not answer is not
+// waited for.
+void PageWindow::Nudge() {
+    const HWND window = window_.load();
+    if (window == nullptr) return;
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+        ::PostMessageW(window, kCatchUpNow, 0, 0);  // unchecked: the timer tries too
+        return;
+    }
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(window, kCatchUpNow, 0, 0, SMTO_ABORTIFHUNG, kCatchUpTurnMs, &ignored);
 }
 
-bool PageWindow::TakeDialogMessage(MSG& message) { return ::IsDialogMessageW(window_, &message) != FALSE; }
+void PageWindow::Show(int command) { ::ShowWindow(window_.load(), command); }
 
+void PageWindow::Move(const RECT& rect) {
+    ::MoveWindow(window_.load(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+}
+
+bool PageWindow::TakeDialogMessage(MSG& message) { return ::IsDialogMessageW(window_.load(), &message) != FALSE; }
+
+// The page a message is for, held while it is handled: a window let go of
+// by its page, or whose page is being destroyed on another thread, handles
+// its messages as a plain dialog, and destroys itself when asked to.
 INT_PTR CALLBACK PageWindow::DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) ::SetWindowLongPtrW(window, DWLP_USER, lParam);
-    auto* page = reinterpret_cast<PageWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
-    if (page == nullptr) return FALSE;  // the messages that come before WM_INITDIALOG
-    return page->Handle(window, message, wParam, lParam);
+    PageWindow* page = nullptr;
+    {
+        const auto looking = WindowGuard().lock();
+        if (message == WM_INITDIALOG) ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        page = reinterpret_cast<PageWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
+        if (page != nullptr && !page->owner_.TryHold()) page = nullptr;
+    }
+    if (page == nullptr) {
+        if (message == kDestroyDetachedWindow) ::DestroyWindow(window);
+        return FALSE;  // also the messages that come before WM_INITDIALOG
+    }
+    PageOwner& owner = page->owner_;
+    INT_PTR result = FALSE;
+    try {
+        result = page->Handle(window, message, wParam, lParam);
+    } catch (...) {
+        // Nothing is thrown through the system's dialog handling; memory
+        // running out leaves the page as it was.
+    }
+    owner.LetGo();  // may be the last reference: the page goes, and this window with it
+    return result;
 }
 
 INT_PTR PageWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -81,11 +165,20 @@ INT_PTR PageWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             Opened(window);
             return FALSE;  // the dialog's default focus stays as it is
         case WM_COMMAND:
-            page_.Command(LOWORD(wParam), HIWORD(wParam));
+            if (!page_.Command(LOWORD(wParam), HIWORD(wParam))) CatchUpLater(window);
             return FALSE;
         case WM_TIMER:
-            if (wParam != kPollTimer) return FALSE;
-            page_.Poll();
+            if (wParam == kCatchUpTimer) {
+                if (page_.CatchUp()) ::KillTimer(window, kCatchUpTimer);
+                return TRUE;
+            }
+            if (wParam == kPollTimer) {
+                if (!page_.Poll()) CatchUpLater(window);
+                return TRUE;
+            }
+            return FALSE;
+        case kCatchUpNow:
+            if (page_.CatchUp()) ::KillTimer(window, kCatchUpTimer);
             return TRUE;
         case WM_STYLECHANGING:
             // The frame's Tab key reaches into the page's controls.
@@ -114,13 +207,16 @@ void PageWindow::Opened(HWND window) {
     adapterBox_ = ::GetDlgItem(window, IDC_IR_ADAPTER);
     fastBox_ = ::GetDlgItem(window, IDC_FAST_EXCHANGE);
     traceBox_ = ::GetDlgItem(window, IDC_TRACE);
-    page_.WindowOpened(*this);
+    if (!page_.WindowOpened(*this)) CatchUpLater(window);
     ::SetTimer(window, kPollTimer, kPagePollMs, nullptr);  // without it the page shows no search, nothing more
 }
 
+void PageWindow::CatchUpLater(HWND window) {
+    ::SetTimer(window, kCatchUpTimer, kCatchUpEveryMs, nullptr);  // unchecked: the next command tries again
+}
+
 void PageWindow::Closed() {
-    if (window_ != nullptr) page_.WindowClosed();
-    window_ = nullptr;
+    if (window_.exchange(nullptr) != nullptr) page_.WindowClosed();
     portList_ = speedList_ = adapterBox_ = fastBox_ = traceBox_ = nullptr;
 }
 
@@ -134,26 +230,38 @@ void PageWindow::SelectEntry(PageList list, int32_t index) {
     ::SendMessageW(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-int32_t PageWindow::SelectedEntry(PageList list) const {
-    return static_cast<int32_t>(::SendMessageW(List(list), CB_GETCURSEL, 0, 0));
+std::optional<int32_t> PageWindow::SelectedEntry(PageList list) const {
+    const std::optional<LRESULT> selected = AskControl(List(list), CB_GETCURSEL);
+    if (!selected) return std::nullopt;
+    return static_cast<int32_t>(*selected);
 }
 
 void PageWindow::SetTicked(PageBox box, bool ticked) {
     ::SendMessageW(Box(box), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-bool PageWindow::Ticked(PageBox box) const { return ::SendMessageW(Box(box), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+std::optional<bool> PageWindow::Ticked(PageBox box) const {
+    const std::optional<LRESULT> state = AskControl(Box(box), BM_GETCHECK);
+    if (!state) return std::nullopt;
+    return *state == BST_CHECKED;
+}
+
+void PageWindow::Enable(bool enabled) {
+    for (const HWND control :
+         {portList_.load(), speedList_.load(), adapterBox_.load(), fastBox_.load(), traceBox_.load()})
+        ::EnableWindow(control, enabled ? TRUE : FALSE);
+}
 
 void PageWindow::SetNotes(const std::string& text) {
-    ::SetDlgItemTextW(window_, IDC_NOTES, PageText(text).c_str());
+    ::SetDlgItemTextW(window_.load(), IDC_NOTES, PageText(text).c_str());
 }
 
 void PageWindow::SetSearchButton(const std::string& text) {
-    ::SetDlgItemTextW(window_, IDC_FIND_TERMINAL, PageText(text).c_str());
+    ::SetDlgItemTextW(window_.load(), IDC_FIND_TERMINAL, PageText(text).c_str());
 }
 
 void PageWindow::SetSearchStatus(const std::string& text) {
-    ::SetDlgItemTextW(window_, IDC_SEARCH_STATUS, PageText(text).c_str());
+    ::SetDlgItemTextW(window_.load(), IDC_SEARCH_STATUS, PageText(text).c_str());
 }
 
 // --- What GetPageInfo reads -------------------------------------------------------

@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "core/lock.h"
+
 namespace quill::win {
 
 // Traits: `type` is the raw handle type, `Empty()` its empty value and
@@ -201,20 +203,19 @@ private:
     HGDIOBJ previous_;
 };
 
-// Holds a critical section for the life of the scope.
-class critical_section {
+// A critical section; lock() holds it for the life of the scope. As a Lock
+// it can be handed to portable logic.
+class critical_section final : public quill::Lock {
 public:
     critical_section() noexcept { ::InitializeCriticalSection(&section_); }
-    ~critical_section() { ::DeleteCriticalSection(&section_); }
+    ~critical_section() override { ::DeleteCriticalSection(&section_); }
     critical_section(const critical_section&) = delete;
     critical_section& operator=(const critical_section&) = delete;
 
     class lock_guard {
     public:
-        explicit lock_guard(critical_section& owner) noexcept : owner_(owner) {
-            ::EnterCriticalSection(&owner_.section_);
-        }
-        ~lock_guard() { ::LeaveCriticalSection(&owner_.section_); }
+        explicit lock_guard(critical_section& owner) noexcept : owner_(owner) { owner_.Acquire(); }
+        ~lock_guard() { owner_.Release(); }
         lock_guard(const lock_guard&) = delete;
         lock_guard& operator=(const lock_guard&) = delete;
 
@@ -224,23 +225,10 @@ public:
 
     [[nodiscard]] lock_guard lock() noexcept { return lock_guard(*this); }
 
-    // Holds the section for its life when no other thread held it at the
-    // start; holds nothing otherwise.
-    class try_lock_guard {
-    public:
-        explicit try_lock_guard(critical_section& owner) noexcept
-            : owner_(owner), owns_(::TryEnterCriticalSection(&owner_.section_) != FALSE) {}
-        ~try_lock_guard() {
-            if (owns_) ::LeaveCriticalSection(&owner_.section_);
-        }
-        try_lock_guard(const try_lock_guard&) = delete;
-        try_lock_guard& operator=(const try_lock_guard&) = delete;
-        bool owns() const noexcept { return owns_; }
-
-    private:
-        critical_section& owner_;
-        bool owns_;
-    };
+    // quill::Lock
+    bool TryAcquire() noexcept override { return ::TryEnterCriticalSection(&section_) != FALSE; }
+    void Acquire() noexcept override { ::EnterCriticalSection(&section_); }
+    void Release() noexcept override { ::LeaveCriticalSection(&section_); }
 
 private:
     CRITICAL_SECTION section_;

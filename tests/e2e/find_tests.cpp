@@ -229,7 +229,8 @@ TEST(FindFromTheConsolesFrame, TheButtonFindsTheTerminalAndApplyKeepsWhatItFound
     ::SendMessageW(apply, BM_CLICK, 0, 0);
     ::SendMessageW(::GetDlgItem(frame, IDOK), BM_CLICK, 0, 0);
     EXPECT_EQ(run.Finish(), std::optional<DWORD>(0));
-    EXPECT_NE(run.Output().find("Settings applied: COM14, 38400 baud, infrared adapter   Result 0"), std::string::npos)
+    EXPECT_NE(run.Output().find("Settings applied: COM14, 38400 baud, infrared adapter, standard pace   Result 0"),
+              std::string::npos)
         << run.Output();
     ::DeleteFileW(ConsoleStorePath().c_str());
 }

@@ -1,17 +1,21 @@
 // The receive path under whatever the line may do: the fuzzer picks the
 // operations, the time between them, the pace of each open, the outcome of
 // waits, and either raw bytes at chosen times or how a terminal that answers
-// every line in turn delays, splits, drops or prefixes its replies. Checked
-// after every operation:
+// every line in turn delays, splits, drops, prefixes or garbles its replies
+// (a record with a wrong checksum byte, an upload's ACK or NAK with a flipped
+// bit, an upload refused). Checked after every operation:
 //   - it ended in bounded virtual time, with a known result code, and its
 //     texts fit their buffers (reads and writes inside buffers: the
 //     sanitizers);
 //   - with the terminal model, while every reply arrives within the time a
 //     reply is waited for: a download hands out only records of its own
-//     store, each once and in order (and none skipped unless the store was
-//     cleared); a query's reply answers a command that same call wrote; an
-//     upload that says stored was stored, and stored once unless the
-//     terminal acknowledged a copy later than a second copy goes out.
+//     store, each once and in order, and skips none unless a download of
+//     that store failed since its last record (or the store was cleared, or
+//     the port closed); a query's reply answers a command that same call
+//     wrote; an upload that says stored was stored, and stored once unless
+//     the terminal acknowledged a copy later than a second copy goes out or
+//     the database's count may not have been read (its GRC line missed or
+//     answered late, waits forced, or a database without one).
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -24,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "component/extension_tables.h"
+#include "core/numbers.h"
 #include "core/result_codes.h"
 #include "fake_line.h"
 #include "link/protocol.h"
@@ -34,16 +40,23 @@ namespace {
 
 using fake::LinkBench;
 
-// The longest one operation may take: settling what is owed, then two
-// receive loops (an upload's announcement and its record), each a pass over.
+// The longest one operation may take: an upload's. Settling what is owed and
+// a receive loop, each a pass over, for the database's count, for the
+// announcement and for the copies; then, after each of up to four failed
+// attempts, what is owed, the count read twice, the announcement again and
+// a receive loop for the next copy, each line after a settle.
 constexpr uint64_t kPassMs = protocol::kInputWaitMs + protocol::kSettleBeforeReadMs;
+constexpr uint64_t kExchangeBoundMs = protocol::kLateReplyLimitMs + kPassMs + protocol::kReceiveLimitMs + kPassMs;
 constexpr uint64_t kOperationBoundMs =
-    protocol::kLateReplyLimitMs + 2 * kPassMs + 2 * (protocol::kReceiveLimitMs + kPassMs);
+    3 * kExchangeBoundMs +
+    protocol::kFailedAttemptsBeforeGivingUp * (4 * (kExchangeBoundMs + protocol::kSettleBeforeReadMs));
 // A reply whose CR arrives later than this after its line is beyond what
 // the link promises to attribute right.
 constexpr uint64_t kPromisedReplyMs = protocol::kLateReplyLimitMs - kPassMs;
 // An acknowledgement later than this may meet a second copy of the record.
 constexpr uint64_t kSecondCopyAfterMs = protocol::kSilentWaitsBeforeNextCopy * protocol::kInputWaitMs;
+// A count answered within this is read by the exchange that asked for it.
+constexpr uint64_t kPromptCountMs = protocol::kInputWaitMs - 10;
 
 // QUILL_FUZZ_TRACE=1 prints every operation, write and arrival of a run
 // (for replaying one input).
@@ -89,24 +102,31 @@ public:
     // Set once an acknowledgement came late enough to meet a second copy.
     bool lateAcknowledgement = false;
     std::map<std::string, int> stored;  // copies of each uploaded record, by its first field
+    // Per database: since the last open or clearing, a GRC line was missed
+    // or answered late, so the link may have no count to go by.
+    std::map<std::string, bool> countMayBeUnread;
+    void PortOpened() { countMayBeUnread.clear(); }
 
 private:
     struct Store {
         int size = 0;
         int place = 0;
+        int loaded = 0;  // records stored by uploads (databases)
     };
 
     void Fill(const std::string& letter, int n) { stores_[letter + std::to_string(n)].size = fuzz_.ConsumeIntegralInRange(0, 4); }
 
     void Answer(const std::string& bytes) {
         const size_t written = bench_.line.Writes().size() - 1;
+        std::string line = bytes;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const bool countLine = line.compare(0, 3, "GRC") == 0;
         if (fuzz_.ConsumeIntegralInRange(0, 15) == 0) {  // never saw the line
+            if (countLine) countMayBeUnread[line.substr(3)] = true;
             if (kTrace) std::fprintf(stderr, "  write #%zu \"%s\" lost\n", written, Printable(bytes).c_str());
             return;
         }
-        std::string line = bytes;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string reply = ReplyTo(line, written);
+        const std::string reply = Garbled(ReplyTo(line, written));
         // Mostly within what the link promises to place right, now and then beyond.
         const uint32_t longest = fuzz_.ConsumeIntegralInRange(0, 7) == 0 ? 360 : 240;
         const uint32_t delay = fuzz_.ConsumeIntegralInRange<uint32_t>(0, longest);
@@ -116,6 +136,7 @@ private:
         lastReplyEndMs_ = start + gap * reply.size();
         if (lastReplyEndMs_ > now + kPromisedReplyMs) beyondPromise = true;
         if (answeredLoadRecord_ && lastReplyEndMs_ > now + kSecondCopyAfterMs) lateAcknowledgement = true;
+        if (countLine && lastReplyEndMs_ > now + kPromptCountMs) countMayBeUnread[line.substr(3)] = true;
         bench_.line.QueueAt(start, reply, gap);
         if (kTrace)
             std::fprintf(stderr, "  %llu write #%zu \"%s\" -> at %llu gap %u \"%s\"\n", (unsigned long long)now,
@@ -129,7 +150,10 @@ private:
         const std::string number = line.size() > 3 ? line.substr(3) : "";
         answeredLoadRecord_ = loading_ && kCommands.count(letters) == 0;
         if (answeredLoadRecord_) {
+            // Mostly stored; now and then refused as if its checksum failed.
+            if (fuzz_.ConsumeIntegralInRange(0, 7) == 0) return last_ = "NAK\r";
             ++stored[line.substr(0, line.find('\t'))];
+            ++stores_["B" + loadDatabase_].loaded;
             return last_ = "ACK\r";
         }
         if (letters != "NAK") loading_ = false;
@@ -140,18 +164,40 @@ private:
         if (letters == "GST") return last_ = std::string(14 - std::to_string(written).size(), '0') + std::to_string(written) + "\r";
         if (letters == "SST") return last_ = "OK\r";
         if (letters == "GDC") return last_ = std::to_string(stores_["D" + number].size) + "\r";
-        if (letters == "GRC") return last_ = std::to_string(stores_["B" + number].size) + "\r";
+        if (letters == "GRC") {
+            const Store& store = stores_["B" + number];
+            return last_ = std::to_string(store.size + store.loaded) + "\r";
+        }
         if (letters == "CDC" || letters == "CDB") {
             Store& store = stores_[(letters == "CDC" ? "D" : "B") + number];
             store.place = store.size;
+            store.loaded = 0;
+            if (letters == "CDB") countMayBeUnread.erase(number);
             return last_ = "OK\r";
         }
         if (letters == "GDF" || letters == "GDB") return last_ = NextRecord((letters == "GDF" ? "D" : "B") + number);
         if (letters == "PDB") {
             loading_ = true;
+            loadDatabase_ = number;
             return last_ = "ACK\r";
         }
         return last_ = "ERR\r";
+    }
+
+    // Now and then a record goes out with a wrong checksum byte, and an
+    // upload's ACK or NAK with one bit of a letter flipped; the CR is never
+    // touched.
+    std::string Garbled(std::string reply) {
+        if (fuzz_.ConsumeIntegralInRange(0, 7) != 0) return reply;
+        const size_t record = reply.compare(0, 4, "ACK\r") == 0 ? 4 : 0;
+        if (reply.size() > record + 3 && reply[record] == '#') {
+            char& low = reply[reply.size() - 3];
+            low = static_cast<char>(low ^ ((low ^ 0x01) == '\r' ? 0x02 : 0x01));
+        } else if (answeredLoadRecord_) {
+            const size_t letter = fuzz_.ConsumeIntegralInRange<size_t>(0, 2);
+            reply[letter] = static_cast<char>(reply[letter] ^ (1 << fuzz_.ConsumeIntegralInRange(0, 6)));
+        }
+        return reply;
     }
 
     std::string NextRecord(const std::string& name) {
@@ -166,14 +212,37 @@ private:
     std::map<std::string, Store> stores_;
     std::string last_ = "ERR\r";
     bool loading_ = false;
+    std::string loadDatabase_;
     bool answeredLoadRecord_ = false;
     uint64_t lastReplyEndMs_ = 0;
 };
 
+// In the order of the script methods that call them: Open is Attach (0),
+// Finish is Finish (15).
 enum class Operation {
     Open, Close, Ping, FreeMemory, SerialNumber, Time, SetTime, State, DocumentCount, DatabaseCount,
     ClearDocument, ClearDatabase, GetData, GetRecord, PutRecord, Finish, kMaxValue = Finish
 };
+static_assert(static_cast<int32_t>(Operation::Open) == method::kAttach);
+static_assert(static_cast<int32_t>(Operation::DocumentCount) == method::kGetDataCount);
+static_assert(static_cast<int32_t>(Operation::Finish) == method::kFinish);
+
+// The range the script method bounds the operation's number to, if it takes one.
+std::optional<Range> NumberRange(Operation op) {
+    switch (op) {
+        case Operation::DocumentCount:
+        case Operation::ClearDocument:
+        case Operation::GetData:
+            return protocol::kDocumentRange;
+        case Operation::DatabaseCount:
+        case Operation::ClearDatabase:
+        case Operation::GetRecord:
+        case Operation::PutRecord:
+            return protocol::kDatabaseRange;
+        default:
+            return std::nullopt;
+    }
+}
 
 class Session {
 public:
@@ -220,6 +289,7 @@ private:
                 // Either pace keeps every promise checked here.
                 const int32_t fast = fuzz_.ConsumeBool() ? kFastExchangeOn : 0;
                 value = link.OpenPort(ConnectionSettings{port, 0, 0, fast});
+                if (terminal_) terminal_->PortOpened();  // the counts are asked anew
                 mayHaveLost_ = true;  // what was queued went with the closed port
                 break;
             }
@@ -254,6 +324,7 @@ private:
                          (unsigned long long)bench_.clock.NowMs(), static_cast<int>(op), number, value,
                          bench_.state.result, Printable(bench_.state.data).c_str());
         CheckBounds(start);
+        CheckResultCode(op, number);
         if (!terminal_ || terminal_->beyondPromise) return;
         CheckAttribution(op, number, value, writesBefore);
     }
@@ -264,8 +335,14 @@ private:
         state.fields[0] = "U" + std::to_string(uploads_++);
         state.fields[fuzz_.ConsumeIntegralInRange(1, 5)] = fuzz_.ConsumeRandomLengthString(16);
         const std::string tag = state.fields[0];
+        // Forced waits may end the count's exchange or the upload with its
+        // copy's fate unknown; a database outside 1 to 3 has no count.
+        const bool forced = bench_.line.ForcedWaitsLeft() > 0;
+        const bool counted = number >= protocol::kDatabaseRange.lowest && number <= protocol::kDatabaseRange.highest;
         const int32_t value = bench_.link.PutDatabaseRecord(number);
-        if (terminal_ && value == 1) uploaded_.push_back(tag);
+        if (!terminal_) return value;
+        if (value == 1) uploaded_.push_back(tag);
+        if (forced || !counted || terminal_->countMayBeUnread[std::to_string(number)]) mayBeStoredTwice_.insert(tag);
         return value;
     }
 
@@ -276,6 +353,16 @@ private:
         Require(state.data.size() <= protocol::kMaxReplyLength, "Data fits the reply buffer");
         for (const std::string& field : state.fields)
             Require(field.size() <= protocol::kMaxReplyLength, "a field fits the reply buffer");
+    }
+
+    // A number outside the method's range never reaches the operation
+    // through a script (it is bounded first), and may leave 6 or 7.
+    void CheckResultCode(Operation op, int32_t number) {
+        const std::optional<Range> range = NumberRange(op);
+        if (range && (number < range->lowest || number > range->highest)) return;
+        const std::vector<int32_t>& codes = MethodResultCodes(static_cast<int32_t>(op));
+        Require(std::binary_search(codes.begin(), codes.end(), bench_.state.result),
+                "an operation leaves only the codes its method lists");
     }
 
     void CheckAttribution(Operation op, int32_t number, int32_t value, size_t writesBefore) {
@@ -295,13 +382,17 @@ private:
                     Require(writtenByThisCall(static_cast<size_t>(value)), "free memory answers its own command");
                 break;
             case Operation::GetData:
-            case Operation::GetRecord:
-                if (value == 1) CheckRecord((op == Operation::GetData ? "D" : "B") + std::to_string(number), data);
+            case Operation::GetRecord: {
+                const std::string store = (op == Operation::GetData ? "D" : "B") + std::to_string(number);
+                if (value == 1) CheckRecord(store, data);
+                if (value == -1) failedSinceLast_.insert(store);
                 break;
+            }
             case Operation::PutRecord:
                 if (!terminal_->lateAcknowledgement)
-                    for (const auto& [text, copies] : terminal_->stored)
-                        Require(copies == 1, "a record is stored once unless acknowledged late");
+                    for (const auto& [tag, copies] : terminal_->stored)
+                        Require(copies == 1 || mayBeStoredTwice_.count(tag) != 0,
+                                "a record is stored once unless acknowledged late or its count unread");
                 for (const std::string& tag : uploaded_)
                     Require(terminal_->stored.count(tag) == 1, "a record said stored was stored");
                 break;
@@ -316,8 +407,10 @@ private:
         auto last = lastIndex_.find(store);
         const int previous = last == lastIndex_.end() ? -1 : last->second;
         Require(index > previous, "records of a store come once each, in order");
-        Require(mayHaveLost_ || index == previous + 1, "no record of a store is skipped");
+        Require(mayHaveLost_ || failedSinceLast_.count(store) != 0 || index == previous + 1,
+                "no record of a store is skipped without a failure");
         lastIndex_[store] = index;
+        failedSinceLast_.erase(store);
     }
 
     FuzzedDataProvider& fuzz_;
@@ -325,6 +418,8 @@ private:
     std::optional<ModelTerminal> terminal_;
     std::map<std::string, int> lastIndex_;
     std::vector<std::string> uploaded_;
+    std::set<std::string> mayBeStoredTwice_;  // uploads whose count may not have been read
+    std::set<std::string> failedSinceLast_;   // stores whose download failed since their last record
     int uploads_ = 0;
     bool mayHaveLost_ = false;
 };

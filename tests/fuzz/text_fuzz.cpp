@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "core/connection_settings.h"
@@ -68,8 +69,22 @@ int64_t ReferenceDecimal(const std::string& text) {
                              std::numeric_limits<int32_t>::max());
 }
 
+// A whole number: what is left between the blanks is a sign or none, then
+// digits only, at least one.
+bool ReferenceIsWholeNumber(const std::string& text) {
+    const char* const kBlanks = " \t\n\v\f\r";
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) return false;
+    std::string middle = text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+    if (middle[0] == '+' || middle[0] == '-') middle.erase(0, 1);
+    return !middle.empty() && middle.find_first_not_of("0123456789") == std::string::npos;
+}
+
 void CheckNumbers(FuzzedDataProvider& fuzz, const std::string& text) {
     Require(ParseDecimal(text) == ReferenceDecimal(text), "decimal text reads as the reference reads it");
+    const std::optional<int32_t> whole = WholeDecimal(text);
+    Require(whole.has_value() == ReferenceIsWholeNumber(text), "a text parameter is taken when it is a whole number");
+    Require(!whole || *whole == ReferenceDecimal(text), "a whole number reads as the reference reads it");
     const int32_t a = fuzz.ConsumeIntegral<int32_t>(), b = fuzz.ConsumeIntegral<int32_t>();
     const int32_t value = fuzz.ConsumeIntegral<int32_t>();
     const int32_t lowest = std::min(a, b), highest = std::max(a, b);

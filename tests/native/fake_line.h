@@ -105,6 +105,7 @@ public:
     int AbortCount() const { return aborts_; }
     int DiscardCount() const { return discards_; }
     bool OpenedWhileOpen() const { return openedWhileOpen_; }
+    size_t ForcedWaitsLeft() const { return forced_.size(); }
     LineSettings Current() const { return current_; }
     // Bytes that have arrived and were not read or discarded.
     size_t QueuedCount() const;

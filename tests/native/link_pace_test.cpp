@@ -94,28 +94,44 @@ const Scenario kScenarios[] = {
      },
      Document3, 280, 80},
     {"an upload taken", [](FakeLine& l) {
+         l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "ACK\r");
          l.Reply(kUploadLine, "ACK\r");
      },
-     UploadAB, 140, 40},
+     UploadAB, 210, 60},
     {"an upload refused as FULL",
      [](FakeLine& l) {
+         l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "ACK\r");
          l.Reply(kUploadLine, "FULL\r");
      },
-     UploadAB, 140, 40},
+     UploadAB, 210, 60},
     // The next copy waits the settle after a refusal at either pace, so that
     // a second refusal of a line cut in two is in before it goes out.
     {"an upload whose first copy is refused",
      [](FakeLine& l) {
+         l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "ACK\r");
          l.Reply(ScriptedReply{kUploadLine, "NAK\r", 20, 0, 1});
          l.Reply(ScriptedReply{kUploadLine, "ACK\r", 20, 0, 2});
      },
-     UploadAB, 210, 110},
-    {"an upload the terminal never answers after its announcement: two copies, each given four waits",
-     [](FakeLine& l) { l.Reply("PDB2\r", "ACK\r"); }, UploadAB, 470, 420},
-    {"an upload refused at its announcement", [](FakeLine& l) { l.Reply("PDB2\r", "NAK\r"); }, UploadAB, 70, 20},
+     UploadAB, 280, 130},
+    // After each copy's four silent waits and the rest of the time its answer
+    // is waited for, the count is read twice; at the fast pace each line of
+    // that and the copy after it wait the settle.
+    {"an upload the terminal never answers after its announcement: two copies, each given four waits and a "
+     "count",
+     [](FakeLine& l) {
+         l.Reply("GRC2\r", "0\r");
+         l.Reply("PDB2\r", "ACK\r");
+     },
+     UploadAB, 1290, 1240},
+    {"an upload refused at its announcement",
+     [](FakeLine& l) {
+         l.Reply("GRC2\r", "0\r");
+         l.Reply("PDB2\r", "NAK\r");
+     },
+     UploadAB, 140, 40},
     {"the end of a load answered with OVER", [](FakeLine& l) { l.Reply("OVER\r", "OVER\r"); }, Finish, 70, 20},
 };
 

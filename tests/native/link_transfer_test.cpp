@@ -302,10 +302,12 @@ TEST(Download, FourSignalsInARowWithNothingQueuedEndTheDownloadAsATimeout) {
 
 // ---- Upload.
 
+const std::string kCount2 = "GRC2\r";
 const std::string kAnnounce2 = "PDB2\r";
 
-// A terminal that takes the announcement of database 2.
+// A terminal that counts database 2 empty and takes its announcement.
 LinkBench& Announced(LinkBench& bench) {
+    bench.line.Reply(kCount2, "0\r");
     bench.line.Reply(kAnnounce2, "ACK\r");
     return bench;
 }
@@ -319,9 +321,10 @@ TEST(Upload, FieldsAreJoinedWithTabsSkippingEmptyOnesAndSentWithTheirChecksumHig
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
     EXPECT_EQ(bench.state.result, code::kSuccess);
     EXPECT_EQ(bench.state.data, "ACK");
-    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kAnnounce2, record}));
-    EXPECT_TRUE(bench.line.Writes()[1].drained);
-    EXPECT_EQ(bench.line.AbortCount(), 2);
+    // The database's count first, once after the attach.
+    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kCount2, kAnnounce2, record}));
+    EXPECT_TRUE(bench.line.Writes()[2].drained);
+    EXPECT_EQ(bench.line.AbortCount(), 3);
 }
 
 struct SentCase {
@@ -348,8 +351,8 @@ TEST(Upload, TheSentRecordLine) {
         bench.state.fields = c.fields;
         bench.line.Reply(c.sent, "ACK\r");
         EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1) << c.sentence;
-        ASSERT_EQ(bench.line.Writes().size(), 2u) << c.sentence;
-        EXPECT_EQ(bench.line.Writes()[1].bytes, c.sent) << c.sentence;
+        ASSERT_EQ(bench.line.Writes().size(), 3u) << c.sentence;
+        EXPECT_EQ(bench.line.Writes()[2].bytes, c.sent) << c.sentence;
     }
 }
 
@@ -418,7 +421,8 @@ TEST(Upload, AnAnnouncementNotAnsweredWithAckLeavesCode19AndTheRecordUnsent) {
         bench.state.fields = {"A", "", "", "", "", ""};
         EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
         EXPECT_EQ(bench.state.result, code::kCannotEnterLoadMode);
-        EXPECT_EQ(bench.line.WritesOf(kAnnounce2), static_cast<int>(bench.line.Writes().size()));
+        EXPECT_EQ(bench.line.WritesOf(kCount2) + bench.line.WritesOf(kAnnounce2),
+                  static_cast<int>(bench.line.Writes().size()));
     }
 }
 
@@ -435,13 +439,19 @@ TEST(Upload, ATerminalFallingSilentAfterTheAnnouncementGetsTheRecordTwiceEachCop
     LinkBench bench;
     Announced(bench);
     bench.state.fields = {"A", "", "", "", "", ""};
+    const std::string record = SentLine("A\t");
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
     EXPECT_EQ(bench.state.result, code::kTimeout);
-    ASSERT_EQ(bench.line.WritesOf(SentLine("A\t")), 2);
-    // The announcement is answered at 70; each copy then has four 50 ms waits.
-    EXPECT_EQ(bench.line.Writes()[1].atMs, 70u);
-    EXPECT_EQ(bench.line.Writes()[2].atMs, 270u);
-    EXPECT_EQ(bench.clock.NowMs(), 470u);
+    // After each copy's four silent waits, and once its answer is no longer
+    // waited for, the count says the copy was not stored.
+    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kCount2, kAnnounce2, record, kCount2, kCount2,
+                                                                   kAnnounce2, record, kCount2, kCount2}));
+    // Each exchange takes 70 ms; a copy's answer is waited for until 400 ms
+    // after it went out.
+    EXPECT_EQ(bench.line.Writes()[2].atMs, 140u);
+    EXPECT_EQ(bench.line.Writes()[3].atMs, 140u + 400u);
+    EXPECT_EQ(bench.line.Writes()[6].atMs, 540u + 3 * 70u);
+    EXPECT_EQ(bench.clock.NowMs(), 750u + 400u + 2 * 70u);
 }
 
 TEST(Upload, ARefusedRecordIsWrittenOnceMoreAtTheRefusal) {
@@ -454,8 +464,8 @@ TEST(Upload, ARefusedRecordIsWrittenOnceMoreAtTheRefusal) {
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
     EXPECT_EQ(bench.state.result, code::kSuccess);
     EXPECT_EQ(bench.line.WritesOf(record), 2);
-    EXPECT_TRUE(bench.line.Writes()[2].drained);
-    EXPECT_EQ(bench.line.Writes()[2].atMs, 140u);
+    EXPECT_TRUE(bench.line.Writes()[3].drained);
+    EXPECT_EQ(bench.line.Writes()[3].atMs, 210u) << "a refusal says the copy was not stored: no count";
 }
 
 TEST(Upload, BadRepliesUntilTheAttemptsRunOutLeaveCode9) {
@@ -478,18 +488,21 @@ TEST(Upload, AReplyOver255BytesIsABadReplyEvenWhenItBeginsWithAck) {
     EXPECT_EQ(bench.line.WritesOf(record), 2);
 }
 
-TEST(Upload, AFailedWaitLeavesCode5WhetherInTheAnnouncementOrAfterIt) {
-    for (bool announced : {false, true}) {
+TEST(Upload, AFailedWaitLeavesCode5WhetherInTheCountTheAnnouncementOrAfterThem) {
+    const struct {
+        const char* sentence;
+        int naturalWaits;  // before the one that fails
+        int copies;
+    } cases[] = {{"in the count", 0, 0}, {"in the announcement", 1, 0}, {"after the record", 2, 1}};
+    for (const auto& c : cases) {
         LinkBench bench;
         Announced(bench);
         bench.state.fields = {"A", "", "", "", "", ""};
-        if (announced)
-            bench.line.ForceWaits({ForcedWait::Natural, ForcedWait::Failed});
-        else
-            bench.line.ForceWaits({ForcedWait::Failed});
-        EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0) << announced;
-        EXPECT_EQ(bench.state.result, code::kPortError) << announced;
-        EXPECT_EQ(bench.line.WritesOf(SentLine("A\t")), announced ? 1 : 0);
+        for (int i = 0; i < c.naturalWaits; ++i) bench.line.ForceWaits({ForcedWait::Natural});
+        bench.line.ForceWaits({ForcedWait::Failed});
+        EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0) << c.sentence;
+        EXPECT_EQ(bench.state.result, code::kPortError) << c.sentence;
+        EXPECT_EQ(bench.line.WritesOf(SentLine("A\t")), c.copies) << c.sentence;
     }
 }
 
@@ -498,7 +511,7 @@ TEST(Upload, FourSignalsInARowWithNothingQueuedEndTheUploadAsATimeout) {
     LinkBench bench;
     Announced(bench);
     bench.state.fields = {"A", "", "", "", "", ""};
-    bench.line.ForceWaits({ForcedWait::Natural, empty, empty, empty, empty});
+    bench.line.ForceWaits({ForcedWait::Natural, ForcedWait::Natural, empty, empty, empty, empty});
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
     EXPECT_EQ(bench.state.result, code::kTimeout);
     EXPECT_EQ(bench.line.WritesOf(SentLine("A\t")), 1);

@@ -1,5 +1,8 @@
-// Method parameters given as text, and the bounding of numbers.
+// Method parameters given as text, numbers in the terminal's replies, and
+// the bounding of numbers.
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "component/parameters.h"
 #include "link/protocol.h"
@@ -7,7 +10,35 @@
 namespace quill {
 namespace {
 
-TEST(Parameters, DecimalTextReadsLikeAScriptNumber) {
+TEST(Parameters, ATextParameterIsTakenOnlyWhenItIsAWholeDecimalNumber) {
+    constexpr std::optional<int32_t> kRefused;
+    const struct {
+        const char* sentence;
+        const char* text;
+        std::optional<int32_t> value;
+    } cases[] = {
+        {"digits read as their number", "12", 12},
+        {"a sign may lead", "-3", -3},
+        {"a plus sign may lead", "+8", 8},
+        {"white space around the number is allowed", " \t7 \r\n", 7},
+        {"leading zeros are allowed", "0009", 9},
+        {"the lowest 32-bit number", "-2147483648", -2147483647 - 1},
+        {"a number beyond 32 bits saturates", "99999999999999999999", 2147483647},
+        {"a name with a number in it is refused", "\xc4\xee\xea\xf3\xec\xe5\xed\xf2 3", kRefused},
+        {"letters alone are refused", "x", kRefused},
+        {"digits followed by letters are refused", "7abc", kRefused},
+        {"an empty text is refused", "", kRefused},
+        {"white space alone is refused", "  ", kRefused},
+        {"a sign alone is refused", "-", kRefused},
+        {"a space between sign and digits is refused", "- 5", kRefused},
+        {"two signs are refused", "+-5", kRefused},
+        {"a fraction is refused", "1.5", kRefused},
+        {"two numbers are refused", "1 2", kRefused},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WholeDecimal(c.text), c.value) << c.sentence;
+}
+
+TEST(Parameters, ATerminalsNumberReadsUpToItsFirstOtherCharacter) {
     const std::pair<const char*, int32_t> cases[] = {
         {"12", 12},
         {" -3", -3},

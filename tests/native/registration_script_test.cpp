@@ -148,6 +148,31 @@ TEST(ModuleScript, UnregisteringEntriesChangedByHandStillLeavesNothingOfOurs) {
     EXPECT_EQ(edited.Dump(), kMachineBefore);
 }
 
+// Another component registered after this one under the same ProgIDs (they
+// now lead to its class): unregistering this module removes both ProgIDs
+// all the same, whatever class they name, and this module's class key; the
+// other component's class key stays, without a ProgID that leads to it.
+TEST(ModuleScript, UnregisteringRemovesTheProgIdsEvenWhenAnotherComponentTookThem) {
+    const std::string otherClass = "HKCR\\CLSID\\{0F0F0F0F-1111-2222-3333-444444444444}";
+    MemoryRegistry registry = MachineRegistry();
+    ASSERT_EQ(kOk, RunScript(registry, ModuleScript(), kRegister));
+    for (const char* progId : {"HKCR\\AddIn.AddInObject", "HKCR\\AddIn.AddInObject.1"}) {
+        registry.SetValue(progId, "", RegistryValue::String("Other AddIn"));
+        registry.SetValue(std::string(progId) + "\\CLSID", "",
+                          RegistryValue::String("{0F0F0F0F-1111-2222-3333-444444444444}"));
+    }
+    registry.SetValue(otherClass + "\\InprocServer32", "", RegistryValue::String("C:\\Other\\OtherAddIn.dll"));
+
+    EXPECT_EQ(kOk, RunScript(registry, ModuleScript(), kUnregister));
+    EXPECT_EQ(registry.Dump(), (Lines{
+                                   "HKCR\\CLSID",
+                                   "HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444} = 'Other'",
+                                   "HKCR\\CLSID\\{0F0F0F0F-1111-2222-3333-444444444444}",
+                                   "HKCR\\CLSID\\{0F0F0F0F-1111-2222-3333-444444444444}\\InprocServer32 = "
+                                   "'C:\\Other\\OtherAddIn.dll'",
+                               }));
+}
+
 struct PathCase {
     const char* sentence;
     const char* path;

@@ -1,6 +1,7 @@
 // The script writers' guide, docs/SCRIPTING.md, against the module's own
-// tables: every property and method with both names, its kind and parameter
-// count, and every result code with its message. A failure names the line of
+// tables: every property and method with both names, its kind, parameter
+// count and the result codes it may leave, and every result code with its
+// message. A failure names the line of
 // the guide that drifted.
 #include <gtest/gtest.h>
 
@@ -174,6 +175,24 @@ TEST_F(ScriptingGuide, GivesEveryResultCodeTheModulesMessage) {
     const std::string guide((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_NE(guide.find(Utf8FromCp1251(DescribeResult(30))), std::string::npos)
         << "docs/SCRIPTING.md does not show the message of an unknown code as the module writes it";
+}
+
+std::string Listed(const std::set<int>& codes) {
+    std::string text;
+    for (int code : codes) text += (text.empty() ? "" : ", ") + std::to_string(code);
+    return text;
+}
+
+TEST_F(ScriptingGuide, GivesEachMethodTheResultCodesTheModuleMayLeave) {
+    for (int32_t number = 0; number < kMethodCount; ++number) {
+        const MethodEntry& entry = *FindMethodEntry(number);
+        const Row* row = RowOf(methods, AliasName(entry.names, 0), static_cast<size_t>(number));
+        if (row == nullptr) continue;
+        const std::vector<int32_t>& left = MethodResultCodes(number);
+        const std::set<int> module(left.begin(), left.end());
+        EXPECT_EQ(Numbers((*row)["Result codes"]), module)
+            << row->Where() << "\n  the module may leave " << Listed(module);
+    }
 }
 
 // The codes the methods and properties name are the codes the code table

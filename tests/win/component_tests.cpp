@@ -39,6 +39,8 @@ enum Method : LONG {
     kAttach = 0,
     kDeattach = 1,
     kPing = 2,
+    kGetRecordsCount = 9,
+    kClearDoc = 10,
     kGetData = 12,
     kShowProgress = 16,
 };
@@ -903,6 +905,39 @@ TEST_F(ComponentTest, AParameterOfAnotherTypeGivesMinusOneAndCode28) {
     ASSERT_EQ(S_OK, component->Done());
 }
 
+// The port is closed: a number taken from the text goes on to the port
+// check (code 1); a text refused stops before it (code 28).
+TEST_F(ComponentTest, ATextParameterIsTakenOnlyWhenItIsAWholeDecimalNumber) {
+    ASSERT_EQ(S_OK, Init());
+    const struct {
+        const char* sentence;
+        LONG method;
+        const char* text;
+        LONG result;
+    } cases[] = {
+        {"GetData with \"3\" goes on to the port", kGetData, "3", 1},
+        {"GetData with \" 3 \" goes on to the port", kGetData, " 3 ", 1},
+        {"GetRecordsCount with \"-1\" goes on to the port", kGetRecordsCount, "-1", 1},
+        {"ClearDoc with \"Документ 3\" is refused", kClearDoc, "Документ 3", 28},
+        {"GetRecordsCount with \"x\" is refused", kGetRecordsCount, "x", 28},
+        {"GetData with \"7abc\" is refused", kGetData, "7abc", 28},
+        {"GetData with an empty text is refused", kGetData, "", 28},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        SetResult(17);
+        const win::unique_variant text = TextValue(c.text);
+        const Call call = CallFunction(c.method, {&text});
+        EXPECT_EQ(S_OK, call.hr);
+        EXPECT_EQ(VT_I4, call.value.type());
+        if (c.result == 28) {
+            EXPECT_EQ(-1, call.value->lVal);
+        }
+        EXPECT_EQ(c.result, ReadInt(kResult));
+    }
+    ASSERT_EQ(S_OK, component->Done());
+}
+
 TEST_F(ComponentTest, AParameterArrayThatIsNoVectorOfVariantsIsABadParameter) {
     ASSERT_EQ(S_OK, Init());
     VariantArray integers(1, VT_I4);
@@ -921,13 +956,17 @@ TEST_F(ComponentTest, AParameterArrayThatIsNoVectorOfVariantsIsABadParameter) {
 
 TEST_F(ComponentTest, ShowProgressWithABadParameterDrawsNothingAndSetsCode28) {
     ASSERT_EQ(S_OK, Init());
-    const win::unique_variant real = DoubleValue(1.0), one = IntValue(1), flag = BoolValue(false);
+    const win::unique_variant real = DoubleValue(1.0), one = IntValue(1), flag = BoolValue(false),
+                              word = TextValue("Режим");
     struct BadCase {
         const char* what;
         std::initializer_list<const win::unique_variant*> parameters;
     };
-    const BadCase cases[] = {
-        {"mode VT_R8", {&real, &one}}, {"count VT_BOOL", {&one, &flag}}, {"no count", {&one}}, {"nothing", {}}};
+    const BadCase cases[] = {{"mode VT_R8", {&real, &one}},
+                             {"mode a text that is no number", {&word, &one}},
+                             {"count VT_BOOL", {&one, &flag}},
+                             {"no count", {&one}},
+                             {"nothing", {}}};
     for (const BadCase& row : cases) {
         SCOPED_TRACE(row.what);
         SetResult(17);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -134,7 +135,7 @@ TEST(ProgressBox, PaintsTheCountInACyanBoxInTheMiddleOfTheScreen) {
         {"mode 4 with the largest count gives the longest text", 4, 64000, L"Получено: 64000 записей"},
         {"mode 0 with no records", 0, 0, L"Передано: 0 записей"},
     };
-    const HWND noPage = nullptr;
+    const std::atomic<HWND> noPage{nullptr};
     GdiProgressPainter painter(noPage);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
@@ -154,7 +155,7 @@ TEST(ProgressBox, PaintsTheCountInACyanBoxInTheMiddleOfTheScreen) {
 }
 
 TEST(ProgressBox, ShorterSecondTextLeavesTheEdgesOfTheFirstBoxVisible) {
-    const HWND noPage = nullptr;
+    const std::atomic<HWND> noPage{nullptr};
     GdiProgressPainter painter(noPage);
     const Box wide = ExpectedBox(ScreenCentre(), L"Получено: 64000 записей");
     const Box narrow = ExpectedBox(ScreenCentre(), L"Передано: 7 записей");
@@ -226,7 +227,7 @@ TEST(ProgressBox, PaintsIntoThePageWindowAtTheScreenCentreMeasuredFromItsCorner)
     Screen::Fill(kBackground);
     PageWindow page(corner.x, corner.y, width, height);
     ASSERT_NE(page.get(), nullptr);
-    HWND pageHandle = nullptr;
+    std::atomic<HWND> pageHandle{nullptr};
     GdiProgressPainter painter(pageHandle);
     pageHandle = page.get();  // the painter reads the handle at each paint
     painter.DrawProgressBox(2, 12);

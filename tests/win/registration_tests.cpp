@@ -1,4 +1,4 @@
-// Installing the module as a person does: regsvr32 on Quillomat.dll, then a
+// Installing the module as a person does: regsvr32 on the module, then a
 // host that finds the component by its ProgID. The registry keys and values
 // it writes, the type library, registering twice, regsvr32 /u, and a module
 // whose path holds a quote and a space. Each test starts with none of the
@@ -224,6 +224,22 @@ TEST_F(Registration, TheModuleCarriesItsScriptByteForByte) {
 TEST_F(Registration, Regsvr32WritesEveryKeyAndValueOfTheClass) {
     ASSERT_EQ(0, Register(ModulePath()));
     ExpectRegisteredAs(ModulePath());
+}
+
+// A 64-bit module registers in the registry view of 64-bit programs only, so
+// that the 32-bit module's registration beside it (in the 32-bit view) is
+// left alone, and the other way round.
+TEST_F(Registration, TheSixtyFourBitModuleWritesOnlyTheSixtyFourBitView) {
+    if (sizeof(void*) != 8) GTEST_SKIP() << "a 32-bit prefix has one registry view";
+    ASSERT_EQ(0, Register(ModulePath()));
+    const auto opened = [](const std::wstring& path, REGSAM view) {
+        win::unique_hkey key;
+        return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+    };
+    for (const std::wstring& key : {std::wstring(kClassKey) + L"\\InprocServer32", std::wstring(kProgId)}) {
+        EXPECT_TRUE(opened(key, KEY_WOW64_64KEY)) << Text(key);
+        EXPECT_FALSE(opened(key, KEY_WOW64_32KEY)) << Text(key) << " in the 32-bit view";
+    }
 }
 
 TEST_F(Registration, BothProgIdsCreateAWorkingComponentFromTheRegisteredFile) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -384,6 +385,53 @@ TEST(UnpluggedSerialLine, EndsWaitsAsFailedAndOperationsWithAPortError) {
     line.Close();
     EXPECT_FALSE(line.IsOpen());
     EXPECT_LT(clock.NowMs() - start, kPromptlyMs);
+}
+
+// A wait left armed by a thread that has ended: Windows cancels the I/O of
+// an ending thread, so the wait ends as aborted, though the port is healthy.
+// The next call, on another thread, takes it for a wait that timed out and
+// waits afresh.
+class WaitArmedByAnEndedThread : public SerialLineTest {
+protected:
+    void SetUp() override {
+        OpenPeer();
+        std::thread([this] { line_.LeaveWaitArmedForTests(); }).join();
+        // What Windows did to the wait when that thread ended; Wine leaves
+        // it armed.
+        line_.CancelArmedWaitForTests();
+    }
+
+    // Runs `call` on a thread of its own; its time in milliseconds.
+    uint64_t OnAnotherThread(const std::function<void()>& call) {
+        uint64_t elapsed = 0;
+        std::thread([&] {
+            const uint64_t start = clock_.NowMs();
+            call();
+            elapsed = clock_.NowMs() - start;
+        }).join();
+        return elapsed;
+    }
+};
+
+TEST_F(WaitArmedByAnEndedThread, ACommandOnAnotherThreadGetsItsAnswerWithCode0) {
+    ComponentState state;
+    Win32LocalTime localTime;
+    TerminalLink link(line_, clock_, localTime, state);
+    int32_t replied = 0;
+    // Answered a little later, so that the call waits for it.
+    const uint64_t elapsed = OnAnotherThread([&] { replied = link.ExchangeCommand("LATER 30 OK\r"); });
+    EXPECT_EQ(replied, 1);
+    EXPECT_EQ(state.result, code::kSuccess) << "never a port error (code 5) on a healthy port";
+    EXPECT_EQ(state.data, "OK");
+    EXPECT_LT(elapsed, kPromptlyMs);
+}
+
+TEST_F(WaitArmedByAnEndedThread, AWaitOnAnotherThreadOnASilentLineTimesOutAfterItsTime) {
+    WaitOutcome outcome = WaitOutcome::Failed;
+    const uint64_t elapsed = OnAnotherThread([&] { outcome = line_.WaitForInput(kWaitMs); });
+    EXPECT_EQ(outcome, WaitOutcome::TimedOut);
+    EXPECT_GE(elapsed, 40u) << "a fresh wait took the time";
+    EXPECT_LT(elapsed, kPromptlyMs);
 }
 
 TEST(ClosedSerialLine, DoesNothingAndReportsFailure) {

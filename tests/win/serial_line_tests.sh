@@ -62,7 +62,9 @@ ln -sfn "$main_slave" "$devices/com10"
 ln -sfn "$unplugged_slave" "$devices/com11"
 rm -f "$missing_port"
 
-if [ ! -f "${shim//\$LIB/lib/i386-linux-gnu}" ]; then
+shim_dir=lib/i386-linux-gnu
+[ "${QUILL_WINE_ARCH:-win32}" = win64 ] && shim_dir=lib/x86_64-linux-gnu
+if [ ! -f "${shim//\$LIB/$shim_dir}" ]; then
   echo "serial_line_tests.sh: no modem-line shim at $shim (build the native half first)" >&2
   exit 1
 fi

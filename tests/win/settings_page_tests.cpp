@@ -9,10 +9,13 @@
 #include <olectl.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/win/handles.h"
@@ -448,6 +451,45 @@ TEST_F(SettingsPage, ApplyDuringASearchStopsItAndStoresWhatThePageShows) {
     EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"Поиск остановлен");
 }
 
+// The search holds the call lock for as long as it runs: a page opened
+// meanwhile shows no choice and greys the lists and boxes, but its find
+// button shows the search and stops it, and the page catches up once the
+// search has let the lock go.
+TEST_F(SettingsPage, APageOpenedWhileASearchHoldsTheLockGreysItsChoicesButItsButtonStopsTheSearch) {
+    constexpr LONG kCom3 = 2;
+    component.Set({kCom3, 1, 0});
+    ASSERT_EQ(component.object.query<ITerminalSearch>()->StartSearch(), S_OK);
+    std::atomic<bool> callEnded{false};
+    std::thread call([&] {
+        component.Current();  // waits for the call lock
+        callEnded = true;
+    });
+    ::Sleep(200);
+    ASSERT_FALSE(callEnded) << "the search holds the call lock";
+
+    Open();
+    EXPECT_EQ(Selected(IDC_PORT_LIST), -1);
+    EXPECT_FALSE(::IsWindowEnabled(Control(IDC_PORT_LIST)));
+    EXPECT_FALSE(::IsWindowEnabled(Control(IDC_TRACE)));
+    EXPECT_TRUE(::IsWindowEnabled(Control(IDC_FIND_TERMINAL)));
+    EXPECT_EQ(WindowText(Control(IDC_FIND_TERMINAL)), L"Остановить");
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)).rfind(L"Поиск: COM", 0), 0u);
+
+    Click(IDC_FIND_TERMINAL);
+    const DWORD took = RunMessagesUntil(
+        [&] { return WindowText(Control(IDC_FIND_TERMINAL)) == L"Найти терминал"; }, 5000);
+    EXPECT_LT(took, 1000u) << "300 ms and the page's look at it, loosely under Wine";
+    call.join();
+    EXPECT_TRUE(callEnded);
+    RunMessagesUntil([&] { return ::IsWindowEnabled(Control(IDC_PORT_LIST)) != FALSE; }, 2000);
+    EXPECT_TRUE(::IsWindowEnabled(Control(IDC_PORT_LIST))) << "caught up once the lock was let go";
+    EXPECT_EQ(Selected(IDC_PORT_LIST), kCom3);
+    EXPECT_EQ(Selected(IDC_SPEED_LIST), 1);
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"Поиск остановлен");
+    EXPECT_EQ(site.statuses, std::vector<DWORD>{0}) << "the opening's clean page, told once the lock was free";
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+}
+
 // --- The frame's calls out of order, and bad arguments -----------------------------
 
 TEST_F(SettingsPage, ShowAndMoveNeedAWindow) {
@@ -693,6 +735,105 @@ TEST_F(SettingsPage, AComponentLetGoWhileItsPageIsOpenDestroysTheWindowAndLetsGo
     EXPECT_EQ(object.references(), 0);
     EXPECT_EQ(site.references(), 0);
     EXPECT_EQ(Module::Get().CanUnloadNow(), S_OK);
+}
+
+// --- Calls from threads other than the window's ------------------------------------------
+
+// Runs `work` on a thread of its own while this thread, which owns the page
+// window, handles its messages (a read of the page's controls from another
+// thread goes through them); returns when the work is done, or fails the
+// test after a time limit.
+void WhileThisThreadHandlesMessages(const std::function<void()>& work) {
+    constexpr DWORD kLimitMs = 10000;
+    win::unique_event done;
+    ASSERT_TRUE(done.create(win::unique_event::Reset::Manual));
+    std::thread worker([&] {
+        work();
+        done.SetEvent();
+    });
+    const DWORD start = ::GetTickCount();
+    HANDLE handles[] = {done.get()};
+    while (::MsgWaitForMultipleObjects(1, handles, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+           ::GetTickCount() - start < kLimitMs) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    }
+    worker.join();
+    EXPECT_TRUE(done.wait(0)) << "the other thread's work did not end in time";
+}
+
+void HandleWaitingMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+}
+
+TEST_F(SettingsPage, ApplyFromAnotherThreadStoresTheChoiceThePageShows) {
+    Open();
+    Choose(IDC_PORT_LIST, 13);
+    Choose(IDC_SPEED_LIST, 4);
+    ClickAdapterBox();
+
+    HRESULT applied = E_FAIL;
+    WhileThisThreadHandlesMessages([&] { applied = component.page->Apply(); });
+
+    EXPECT_EQ(applied, S_OK);
+    EXPECT_EQ(component.Current(), (Settings{13, 4, 1}));
+    EXPECT_EQ(component.page->IsPageDirty(), S_FALSE);
+    EXPECT_EQ(site.statuses, (std::vector<DWORD>{0, kDirtyAndValid, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort) << "the port was reopened";
+}
+
+TEST_F(SettingsPage, DeactivateFromAnotherThreadKeepsTheChoiceAndLeavesTheWindowToItsThread) {
+    Open();
+    Choose(IDC_PORT_LIST, 11);
+    const HWND window = PageWindow();
+
+    WhileThisThreadHandlesMessages([&] { EXPECT_EQ(component.page->Deactivate(), S_OK); });
+    HandleWaitingMessages();
+
+    EXPECT_FALSE(::IsWindow(window)) << "destroyed by its own thread";
+    EXPECT_EQ(component.page->Show(SW_SHOW), E_UNEXPECTED) << "the page has no window";
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current().port, 11) << "the choice on the dirty page is not lost";
+}
+
+// The last reference goes on another thread while the page window, this
+// thread's, still exists: that thread cannot destroy it, so the window is
+// let go of first (nothing in it leads to the page any more), and this
+// thread destroys it when it next handles its messages.
+TEST_F(SettingsPage, AComponentLetGoOnAnotherThreadLeavesItsPageWindowLeadingNowhere) {
+    FakeObject<IUnknown> object("object", log);
+    IUnknown* objects[] = {&object};
+    ASSERT_EQ(component.page->SetPageSite(&site), S_OK);
+    ASSERT_EQ(component.page->SetObjects(1, objects), S_OK);
+    ActivateAndShow();
+    const HWND window = PageWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_NE(::GetWindowLongPtrW(window, DWLP_USER), 0) << "the window leads to its page";
+
+    std::thread([&] {
+        component.page.reset();
+        component.settings.reset();
+        component.pace.reset();
+        component.extender.reset();
+        component.object->Done();
+        component.object.reset();
+    }).join();
+
+    EXPECT_TRUE(::IsWindow(window)) << "no other thread can destroy it";
+    EXPECT_EQ(::GetWindowLongPtrW(window, DWLP_USER), 0) << "it no longer leads to the page's memory";
+    EXPECT_EQ(object.references(), 0);
+    EXPECT_EQ(site.references(), 0);
+    EXPECT_EQ(Module::Get().CanUnloadNow(), S_OK);
+
+    // What a user may still do to it before it goes reaches nothing.
+    ::SendMessageW(::GetDlgItem(window, IDC_IR_ADAPTER), BM_CLICK, 0, 0);
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_PORT_LIST, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(window, IDC_PORT_LIST)));
+    EXPECT_EQ(site.statuses, std::vector<DWORD>{0});
+
+    HandleWaitingMessages();
+    EXPECT_FALSE(::IsWindow(window)) << "destroyed by its own thread";
 }
 
 // --- The progress box paints into the page window ----------------------------------------

@@ -76,7 +76,7 @@ TEST_F(ShowProgress, BoundsModeAndCountBeforePainting) {
 }
 
 TEST_F(ShowProgress, TakesNumbersWrittenAsText) {
-    EXPECT_EQ(Show(TextValue("1"), TextValue("12abc")), S_OK);
+    EXPECT_EQ(Show(TextValue("1"), TextValue(" 12 ")), S_OK);
     ExpectBoxFor(L"Получено: 12 записей");
 }
 
@@ -86,6 +86,9 @@ TEST_F(ShowProgress, ABadParameterPaintsNothing) {
     EXPECT_EQ(Result(), 28);
     EXPECT_EQ(Screen::Pixel(x, y - 18), kBackground);
     EXPECT_EQ(Show(IntValue(1), BoolValue(true)), S_OK) << "a bad count";
+    EXPECT_EQ(Result(), 28);
+    EXPECT_EQ(Screen::Pixel(x, y - 18), kBackground);
+    EXPECT_EQ(Show(IntValue(1), TextValue("12abc")), S_OK) << "a count in text that is no whole number";
     EXPECT_EQ(Result(), 28);
     EXPECT_EQ(Screen::Pixel(x, y - 18), kBackground);
 }

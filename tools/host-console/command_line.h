@@ -1,5 +1,5 @@
 // The console's command line: the options and jobs it knows, the usage text
-// built from them, and the reading of the words a person typed.
+// built from them, and the reading and checking of the words a person typed.
 #pragma once
 
 #include <optional>
@@ -10,19 +10,33 @@
 
 namespace quill::console {
 
+// One job of the command line, its arguments checked: the job's word
+// ("call", "pull-document", ...) and the words it took.
+struct Job {
+    std::wstring name;
+    std::vector<std::wstring> args;
+
+    // The job as it was typed, for messages.
+    std::wstring Typed() const;
+};
+
 struct ConsoleOptions {
     std::wstring modulePath;             // empty: the module beside the console
     ConsoleConnection::Profile profile;  // the settings, keyed as the component reads them
     std::wstring traceFile;              // empty: the trace as the profile says
     bool progress = false;
+    bool forgetSettings = false;         // start from the defaults, not from the kept settings
     bool help = false;
-    std::vector<std::wstring> jobs;      // the job words with their arguments, in order
+    std::vector<Job> jobs;               // in order
 };
 
-// The options and job words of `words` (the arguments after the program's
-// name). Options may stand anywhere; a word that begins with "--" is always
-// an option. Nullopt, with `error` saying what is wrong, for an unknown
-// option, a missing value or a value out of its range.
+// The options and jobs of `words` (the arguments after the program's name),
+// all checked before anything runs. Options may stand anywhere; a word that
+// begins with "--" is always an option. Nullopt, with `error` saying what is
+// wrong, for an unknown option, a missing value or a value out of its range,
+// an unknown job, a job without all its arguments, a method or property the
+// component does not have, or a job's number that is not a number in its
+// range.
 std::optional<ConsoleOptions> ReadCommandLine(const std::vector<std::wstring>& words, std::wstring& error);
 
 // What `--help` prints.

@@ -4,8 +4,9 @@
 
 namespace quill::console {
 
-win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed, const ProfileStore& store) {
-    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store));
+win::com_ptr<ConsoleConnection> ConsoleConnection::Create(const Profile& seed, const ProfileStore& store,
+                                                         bool readKept) {
+    return win::com_ptr<ConsoleConnection>::attach(new (std::nothrow) ConsoleConnection(seed, store, readKept));
 }
 
 bool ConsoleConnection::KeepWritten() const {
@@ -77,7 +78,7 @@ HRESULT ConsoleConnection::Write(LPCOLESTR name, VARIANT* value) {
 // for that name is read now.
 HRESULT ConsoleConnection::RegisterProfileAs(BSTR profileName) {
     profileName_.assign(profileName, ::SysStringLen(profileName));
-    stored_ = store_.Load(profileName_);
+    if (readKept_) stored_ = store_.Load(profileName_);
     return S_OK;
 }
 

@@ -23,8 +23,10 @@ public:
     // `seed` holds what the profile answers, keyed as the component reads
     // ("Port:0", "Speed:0", "IsIrDA:0"); a key not seeded reads as the store
     // keeps it under its bare name for the profile the component registers,
-    // else as the default after the colon.
-    static win::com_ptr<ConsoleConnection> Create(const Profile& seed, const ProfileStore& store);
+    // else as the default after the colon. Without `readKept`, what the
+    // store keeps is not read: the defaults stand in for it.
+    static win::com_ptr<ConsoleConnection> Create(const Profile& seed, const ProfileStore& store,
+                                                  bool readKept = true);
 
     // Keeps what the component wrote in the store, for the next run; false
     // when the store cannot be written.
@@ -48,12 +50,14 @@ public:
     HRESULT STDMETHODCALLTYPE RegisterProfileAs(BSTR profileName) override;
 
 private:
-    ConsoleConnection(const Profile& seed, const ProfileStore& store) : seed_(seed), store_(store) {}
+    ConsoleConnection(const Profile& seed, const ProfileStore& store, bool readKept)
+        : seed_(seed), store_(store), readKept_(readKept) {}
     ~ConsoleConnection() = default;
 
     LONG references_ = 1;
     Profile seed_;
     ProfileStore store_;
+    bool readKept_;
     std::wstring profileName_;  // as the component registered it
     Profile stored_;
     Profile written_;

@@ -1,12 +1,14 @@
-// The host console: plays the host application for people. It creates the
-// component, initialises it with a profile built from the command line and
-// from what earlier runs kept (in %APPDATA%\Quillomat\quill-console.ini; the
-// command line wins), and runs jobs that call the component's methods and
-// properties by their English or Russian names, printing what a script would
-// see. The component comes from the module that --module names; without it,
-// by its ProgID "AddIn.AddInObject" as a host creates it, once the module is
-// registered (regsvr32), and otherwise from the module beside the console
-// (Quillomat.dll for the 32-bit console, Quillomat64.dll for the 64-bit one).
+// The host console: plays the host application for people. It checks the
+// whole command line first, then creates the component, initialises it with
+// a profile built from the command line and from what earlier runs kept (in
+// %APPDATA%\Quillomat\quill-console.ini; the command line wins; the
+// settings the run ends with are kept again), and runs jobs that call the
+// component's methods and properties by their English or Russian names,
+// printing what a script would see. The component comes from the module
+// that --module names; without it, by its ProgID "AddIn.AddInObject" as a
+// host creates it, once the module is registered (regsvr32), and otherwise
+// from the module beside the console (Quillomat.dll for the 32-bit console,
+// Quillomat64.dll for the 64-bit one).
 // The options and jobs, with the usage text, are in command_line.cpp.
 #include <windows.h>
 #include <shellapi.h>
@@ -34,12 +36,21 @@ namespace {
 using win::Utf8FromWide;
 using win::WideFromUtf8;
 
-// Output goes out as UTF-8 bytes, whatever the console's code page.
-void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) {
-    const std::string bytes = Utf8FromWide(line + L"\n");
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+// Text for a console window goes to it as UTF-16, so that the Russian
+// messages read right whatever its code page (866 in a Russian cmd.exe);
+// into a file or a pipe it goes as UTF-8 bytes.
+void Write(const std::wstring& text, DWORD stream) {
+    const HANDLE handle = ::GetStdHandle(stream);
+    DWORD mode = 0, written = 0;
+    if (::GetConsoleMode(handle, &mode)) {
+        ::WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const std::string bytes = Utf8FromWide(text);
+    ::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
+
+void Print(const std::wstring& line, DWORD stream = STD_OUTPUT_HANDLE) { Write(line + L"\n", stream); }
 
 void Fail(const std::wstring& message) { Print(L"quill-console: " + message, STD_ERROR_HANDLE); }
 
@@ -49,11 +60,18 @@ class Console {
 public:
     Console(ScriptObject& object, bool progress) : object_(object), progress_(progress) {}
 
-    bool Run(const std::vector<std::wstring>& words) {
-        size_t next = 0;
-        while (next < words.size()) {
-            const std::wstring command = words[next++];
-            if (!RunCommand(command, words, next)) return false;
+    // Runs the jobs in order until one fails; false when one did. The
+    // settings the component starts from come first.
+    bool Run(const std::vector<Job>& jobs) {
+        Print(L"Settings: " + ConnectionSettingsShown());
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            if (RunJob(jobs[i])) continue;
+            const size_t left = jobs.size() - i - 1;
+            if (left > 0)
+                Fail(Quoted(jobs[i].Typed()) + L" failed; " +
+                     (left == 1 ? L"the job after it was" : std::to_wstring(left) + L" jobs after it were") +
+                     L" not run");
+            return false;
         }
         return true;
     }
@@ -61,64 +79,51 @@ public:
 private:
     using Words = std::vector<std::wstring>;
 
-    bool Take(const Words& words, size_t& next, size_t count, const std::wstring& command, Words& taken) {
-        if (next + count > words.size()) {
-            Fail(command + L" needs " + std::to_wstring(count) + L" argument(s)");
-            return false;
-        }
-        taken.assign(words.begin() + static_cast<long>(next), words.begin() + static_cast<long>(next + count));
-        next += count;
+    // One job, its arguments checked by ReadCommandLine; false when it failed.
+    bool RunJob(const Job& job) {
+        const Words& args = job.args;
+        if (job.name == L"list") return List();
+        if (job.name == L"session") return Session();
+        if (job.name == L"settings") return Settings();
+        if (job.name == L"find") return Find();
+        if (job.name == L"call") return CallJob(args[0], Words(args.begin() + 1, args.end()));
+        if (job.name == L"get") return Get(args[0]);
+        if (job.name == L"set") return Set(args[0], args[1]);
+        if (job.name == L"pull-document") return Pull(L"GetData", args[0], args[1]);
+        if (job.name == L"pull-database") return Pull(L"GetRecord", args[0], args[1]);
+        if (job.name == L"load-database") return Load(args[0], args[1]);
+        if (job.name == L"bench") return Bench(std::wcstol(args[0].c_str(), nullptr, 10));
+        Fail(L"no way to run the job " + Quoted(job.name));  // a job row without a runner here
+        return false;
+    }
+
+    // A call is done when the host's call went through and left Result 0.
+    bool CallJob(const std::wstring& name, const Words& values) {
+        const auto method = object_.FindMethod(name);
+        if (!method) return Unknown(L"method", name);
+        std::vector<ScriptValue> parsed;
+        for (const auto& value : values) parsed.push_back(ScriptValue::Parse(value));
+        Call(*method, parsed);
+        return lastCall_ == S_OK && object_.Result() == 0;
+    }
+
+    bool Get(const std::wstring& name) {
+        const auto property = object_.FindProperty(name);
+        if (!property) return Unknown(L"property", name);
+        Print(Name(*property) + L" = " + object_.Get(property->number).Show());
         return true;
     }
 
-    bool RunCommand(const std::wstring& command, const Words& words, size_t& next) {
-        Words args;
-        if (command == L"list") return List();
-        if (command == L"session") return Session();
-        if (command == L"settings") return Settings();
-        if (command == L"find") return Find();
-        if (command == L"call") {
-            if (!Take(words, next, 1, command, args)) return false;
-            const auto method = object_.FindMethod(args[0]);
-            if (!method) return Unknown(L"method", args[0]);
-            Words values;
-            if (!Take(words, next, static_cast<size_t>(object_.ParameterCount(method->number)), args[0], values))
-                return false;
-            std::vector<ScriptValue> parsed;
-            for (const auto& value : values) parsed.push_back(ScriptValue::Parse(value));
-            Call(*method, parsed);
-            return true;
-        }
-        if (command == L"get") {
-            if (!Take(words, next, 1, command, args)) return false;
-            const auto property = object_.FindProperty(args[0]);
-            if (!property) return Unknown(L"property", args[0]);
-            Print(Name(*property) + L" = " + object_.Get(property->number).Show());
-            return true;
-        }
-        if (command == L"set") {
-            if (!Take(words, next, 2, command, args)) return false;
-            const auto property = object_.FindProperty(args[0]);
-            if (!property) return Unknown(L"property", args[0]);
-            const HRESULT hr = object_.Set(property->number, ScriptValue::Parse(args[1]));
-            Print(Name(*property) + L" := " + ScriptValue::Parse(args[1]).Show() +
-                  (hr == S_OK ? L"" : L"   (refused)") + L"   " + Outcome());
-            return true;
-        }
-        if (command == L"pull-document" || command == L"pull-database") {
-            if (!Take(words, next, 2, command, args)) return false;
-            return Pull(command == L"pull-document" ? L"GetData" : L"GetRecord", args[0], args[1]);
-        }
-        if (command == L"bench") {
-            if (!Take(words, next, 1, command, args)) return false;
-            return Bench(std::wcstol(args[0].c_str(), nullptr, 10));
-        }
-        if (command == L"load-database") {
-            if (!Take(words, next, 2, command, args)) return false;
-            return Load(args[0], args[1]);
-        }
-        Fail(L"unknown job " + Quoted(command) + L"; " + kSeeHelp);
-        return false;
+    // A write is done when the component takes it; a write to Enabled opens
+    // or closes the port, and is judged by Result as a call is.
+    bool Set(const std::wstring& name, const std::wstring& text) {
+        const auto property = object_.FindProperty(name);
+        if (!property) return Unknown(L"property", name);
+        const ScriptValue value = ScriptValue::Parse(text);
+        const HRESULT hr = object_.Set(property->number, value);
+        Print(Name(*property) + L" := " + value.Show() + (hr == S_OK ? L"" : L"   (refused)") + L"   " + Outcome());
+        if (hr != S_OK) return false;
+        return property->english != L"Enabled" || object_.Result() == 0;
     }
 
     bool Unknown(const std::wstring& kind, const std::wstring& name) {
@@ -136,7 +141,7 @@ private:
     // One transcript line: the method with both names and its arguments,
     // what it returned, the result code with its message, and Data.
     std::optional<LONG> Call(const Member& method, const std::vector<ScriptValue>& args, bool quiet = false) {
-        HRESULT hr = S_OK;
+        HRESULT& hr = lastCall_;
         const std::optional<LONG> value = object_.Call(method.number, args, hr);
         if (quiet) return value;
         std::wstring shown;
@@ -176,9 +181,13 @@ private:
         const auto pace = component.query<IExchangeSettings>();
         LONG fast = 0;
         if (pace) pace->GetFastExchange(&fast);
+        const auto trace = component.query<IWireTrace>();
+        LONG traced = 0;
+        if (trace) trace->GetTrace(&traced);
         return WideFromUtf8(PortName(port)) + L", " + std::to_wstring(BaudRate(speed)) + L" baud, " +
                (adapter != 0 ? L"infrared adapter" : L"cable") +
-               (fast == kFastExchangeOn ? L", fast exchange" : L"");
+               (fast == kFastExchangeOn ? L", fast exchange" : L", standard pace") +
+               (traced == kTraceOn ? L", wire trace" : L"");
     }
 
     bool Settings() {
@@ -188,11 +197,13 @@ private:
             Fail(error);
             return false;
         }
-        if (outcome == FrameOutcome::Applied)
-            Print(L"Settings applied: " + ConnectionSettingsShown() + L"   " + Outcome());
-        else
+        if (outcome != FrameOutcome::Applied) {
             Print(L"Settings unchanged: " + ConnectionSettingsShown());
-        return true;
+            return true;
+        }
+        // Apply reopened the port with the new settings.
+        Print(L"Settings applied: " + ConnectionSettingsShown() + L"   " + Outcome());
+        return object_.Result() == 0;
     }
 
     // Where the search found the terminal, and the options that reach it.
@@ -227,10 +238,7 @@ private:
             const std::wstring trying = WideFromUtf8(PortName(port)) + L" " +
                                         (irda != 0 ? L"adapter" : std::to_wstring(BaudRate(speed)));
             if (state == kSearching && trying != shown && ErrorsGoToAConsole()) {
-                const std::string bytes = Utf8FromWide(L"\rtrying " + trying + L"          ");
-                DWORD written = 0;
-                ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-                            &written, nullptr);
+                Write(L"\rtrying " + trying + L"          ", STD_ERROR_HANDLE);
                 shown = trying;
             }
         }
@@ -243,17 +251,21 @@ private:
         return false;
     }
 
+    // Stops when Attach fails; otherwise every call runs, and the job fails
+    // when any of them left a Result other than 0.
     bool Session() {
         if (CallByName(L"Attach").value_or(0) != 1) return false;
-        for (const wchar_t* query : {L"Ping", L"GetSN", L"GetTime", L"CurrentState", L"GetFreeMem"})
-            CallByName(query);
-        for (LONG document = 0; document <= 9; ++document)
-            CallByName(L"GetDataCount", {ScriptValue::Number(document)});
-        for (LONG database = 1; database <= 3; ++database)
-            CallByName(L"GetRecordsCount", {ScriptValue::Number(database)});
-        CallByName(L"UpdateTime");
-        CallByName(L"GetTime");
-        return true;
+        bool everyCallDone = true;
+        auto call = [&](const wchar_t* name, std::vector<ScriptValue> args = {}) {
+            CallByName(name, std::move(args));
+            everyCallDone = everyCallDone && object_.Result() == 0;
+        };
+        for (const wchar_t* query : {L"Ping", L"GetSN", L"GetTime", L"CurrentState", L"GetFreeMem"}) call(query);
+        for (LONG document = 0; document <= 9; ++document) call(L"GetDataCount", {ScriptValue::Number(document)});
+        for (LONG database = 1; database <= 3; ++database) call(L"GetRecordsCount", {ScriptValue::Number(database)});
+        call(L"UpdateTime");
+        call(L"GetTime");
+        return everyCallDone;
     }
 
     std::vector<std::wstring> Fields() const {
@@ -270,12 +282,7 @@ private:
     // A progress line on a console (rewritten in place), and the progress box
     // on request.
     void ShowProgress(LONG mode, LONG count, const std::wstring& what) {
-        if (ErrorsGoToAConsole()) {
-            const std::string bytes = Utf8FromWide(L"\r" + what + L": " + std::to_wstring(count));
-            DWORD written = 0;
-            ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr);
-        }
+        if (ErrorsGoToAConsole()) Write(L"\r" + what + L": " + std::to_wstring(count), STD_ERROR_HANDLE);
         if (progress_) CallByName(L"ShowProgress", {ScriptValue::Number(mode), ScriptValue::Number(count)}, true);
     }
 
@@ -337,6 +344,7 @@ private:
 
     ScriptObject& object_;
     bool progress_;
+    HRESULT lastCall_ = S_OK;  // of the last call's CallAsFunc or CallAsProc
 };
 
 std::wstring ModuleBesideProgram() {
@@ -391,10 +399,11 @@ int RunConsole(const std::vector<std::wstring>& argv) {
         Print(Usage());
         return kEveryJobDone;
     }
-    if (options->jobs.empty()) options->jobs.push_back(L"list");
+    if (options->jobs.empty()) options->jobs.push_back(Job{L"list", {}});
 
     const ProfileStore store = ProfileStore::UserStore();
-    auto connection = ConsoleConnection::Create(options->profile, store);
+    if (options->forgetSettings && !store.Forget()) Fail(L"cannot forget the settings kept in " + store.path());
+    auto connection = ConsoleConnection::Create(options->profile, store, !options->forgetSettings);
     auto object = CreateComponent(options->modulePath, connection->AsDispatch(), error);
     if (!object) {
         Fail(error);

@@ -44,4 +44,9 @@ bool ProfileStore::Save(const std::wstring& profileName, const Values& values) c
     return saved;
 }
 
+bool ProfileStore::Forget() const {
+    return ::DeleteFileW(path_.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND ||
+           ::GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace quill::console

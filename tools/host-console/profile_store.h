@@ -24,6 +24,8 @@ public:
     // Writes the keys into the profile's section, beside the others there;
     // false when the file cannot be written.
     bool Save(const std::wstring& profileName, const Values& values) const;
+    // Removes the file with every profile in it; true when it is gone.
+    bool Forget() const;
 
 private:
     std::wstring path_;

@@ -14,18 +14,25 @@ and exits with 1 when the run shows a fault of the module:
 - a record filed under another document or database, unless the terminal
   heard the command that asked for that store with a flipped bit (the
   protocol carries no check on commands);
-- a record stored twice, unless the terminal's acknowledgement of the copy
-  before was corrupted on its way back: the line in which the computer read
-  it held a flipped bit (in the ACK, or in the CR that should have ended the
-  reply before it), so the module rightly took the record for not stored;
+- a record stored twice, unless the module could not know that the copy
+  before was stored: its acknowledgement was corrupted on its way back (the
+  line in which the computer read it held a flipped bit, in the ACK or in
+  the CR that should have ended the reply before it), and the database's
+  count could not tell either (between the two copies fewer than two count
+  exchanges, GRC and its reply, crossed the line clean, and either one was
+  tried or the count taken before the load had not crossed clean);
 - a corrupted record accepted (pulled, or stored by the terminal), unless
   the line carried flipped bits its checksum cannot see: flips that cancel
   in the 16-bit sum, or a sum changed only between two values the checksum
   sends alike (a checksum byte 0x0D goes as 0x0E, so 0x0E stands for both);
 - a pulled record given twice or out of order;
-- a record of the document never pulled, unless noise struck that record's
-  exchange or the one before it (a garbled NAK or command makes the terminal
-  move on, and the protocol cannot ask for a record again);
+- a record of the document never pulled of which one copy reached the
+  computer whole, every byte and its CR as sent, whether or not on a line of
+  its own (lost by the module), and one of which none did (the terminal
+  moved past it: a NAK it heard garbled, or a record line whose CR was lost,
+  so that the command went out again and its answer joined the line) unless
+  a pull call failed between the records given before and after it: a
+  record may be given up, but only with a failure code;
 - a load reported stored that the terminal never stored.
 """
 
@@ -42,7 +49,7 @@ DATABASE = 1  # the database loaded
 LOG_LINE = re.compile(r"^(\d+) baud=\d+ RTS=\d DTR=\d (RX|TX|EV) (.*)$")
 HEX_BYTES = re.compile(r"^((?:[0-9A-F]{2} )*[0-9A-F]{2}) \|")
 NOISE = re.compile(r"^noise (RX|TX) ([0-9A-F]{2})->([0-9A-F]{2}) at byte (\d+)(?:, reply to line (\d+))?")
-HEARD = re.compile(r'^line (\d+) ".*"( \(with \d+ flipped bytes?\))?$')
+HEARD = re.compile(r'^line (\d+) "(.*)"( \(with \d+ flipped bytes?\))?$')
 SEND = re.compile(r"^send (document|database) (\d+) record (\d+) \(send (\d+)")
 STORED = re.compile(r'^stored database (\d+) record (\d+) ".*"( \(received with \d+ flipped bytes?\))?$')
 LOAD_MODE = re.compile(r"^load mode for database (\d+)$")
@@ -129,6 +136,8 @@ class TrafficLog:
         self.flipped_lines = set()           # lines the terminal heard with flipped bytes
         self.reply_start = {}                # line -> offset of its reply among the bytes sent
         self.first_send = {}                 # (store, n, i) -> (event number, line)
+        self.send_lines = defaultdict(list)  # (store, n, i) -> the line each send answered
+        self.heard = {}                      # line -> (text as heard, heard with flipped bytes?)
         self.stored = {}                     # (database, index) -> line
         self.load_mode_line = {}             # line of a store -> line that opened its load mode
         self.ended = set()                   # documents the terminal said had no more records
@@ -162,12 +171,14 @@ class TrafficLog:
             self.noise.append((number, struck))
         elif m := HEARD.match(text):
             line = int(m.group(1))
-            if m.group(2):
+            self.heard[line] = (unescape(m.group(2)), bool(m.group(3)))
+            if m.group(3):
                 self.flipped_lines.add(line)
         elif m := SEND.match(text):
             key = (m.group(1), int(m.group(2)), int(m.group(3)))
             if m.group(4) == "1":
                 self.first_send[key] = (number, line)
+            self.send_lines[key].append(line)
         elif m := NO_MORE.match(text):
             self.ended.add(int(m.group(1)))
         elif m := LOAD_MODE.match(text):
@@ -187,6 +198,17 @@ class TrafficLog:
         if at is None:
             return False
         return any(start <= at <= end and flipped for start, end, _, _, flipped in self.tx.lines())
+
+    def reply_arrived_whole(self, line, length):
+        """Whether the `length` bytes of the reply to `line`, its CR
+        included, reached the computer without a flipped bit."""
+        at = self.reply_start.get(line)
+        return at is not None and not any(o in self.tx.meant for o in range(at, at + length))
+
+    def reply_received_clean(self, line):
+        """Whether the reply to `line` reached the computer without a flipped
+        byte, up to the CR that ended it."""
+        return line in self.reply_start and not self.reply_received_corrupted(line)
 
     def noise_between(self, start, end, lines):
         """Whether a flip between two events struck one of `lines`."""
@@ -281,13 +303,16 @@ class Soak:
             if why:
                 corrupted_passing[got[1:-2]] = (meant, why)
         taken = []
+        given_by_call = []  # per pull call in order: (value, index of the record given or None)
         for call, value, result, ms, data in self.calls["pull"]:
+            given_by_call.append((value, None))
             if value != "1":
                 continue
             text = unescape(data[1:])
             key = self.store_of(text)
             if key is not None and key[:2] == ("document", DOCUMENT):
                 taken.append(key[2])
+                given_by_call[-1] = (value, key[2])
             elif key is not None:
                 self.findings["pull wrong store"].add(
                     self.asked_with_flipped_command(key),
@@ -299,6 +324,7 @@ class Soak:
                 original = self.store_of(meant[1:-2]) if meant is not None else None
                 if original is not None and original[:2] == ("document", DOCUMENT):
                     taken.append(original[2])  # given, though corrupted
+                    given_by_call[-1] = (value, original[2])
         seen, highest = set(), -1
         for i in taken:
             if i in seen:
@@ -311,13 +337,43 @@ class Soak:
         for i in range(total):
             if i in seen:
                 continue
-            struck = [j for j in (i, i - 1) if self.noise_during(j)]
-            self.findings["pull lost"].add(bool(struck), "record %d never given%s" % (
-                i, "" if not struck else " (noise struck the exchange of record %d)" % struck[0]))
+            # Lead byte, text, two checksum bytes, CR.
+            length = len(generated("DOC", DOCUMENT, i)) + 4
+            whole = [line for line in self.log.send_lines[("document", DOCUMENT, i)]
+                     if self.log.reply_arrived_whole(line, length)]
+            if whole:
+                self.findings["pull lost"].add(False, "record %d reached the computer whole (answering line %d) "
+                                                      "and was never given" % (i, whole[0]))
+                continue
+            reported = self.failed_around(given_by_call, i)
+            self.findings["pull lost"].add(reported, "record %d never given: %s%s" % (
+                i, self.moved_past(i), "" if reported else "; no pull call failed in its place"))
         if DOCUMENT not in self.log.ended:
             self.findings["pull incomplete"].add(False, "the terminal never reached the end of document %d" % DOCUMENT)
         self.figures["pull"] = (len(self.calls["pull"]), len(seen), total,
                                 sum(1 for c in self.calls["pull"] if c[1] == "-1"))
+
+    @staticmethod
+    def failed_around(given_by_call, i):
+        """Whether a pull call failed after the call that gave the last
+        record before i and before the one that gave the first after it."""
+        before = max((n for n, (_, given) in enumerate(given_by_call) if given is not None and given < i), default=-1)
+        after = min((n for n, (_, given) in enumerate(given_by_call) if given is not None and given > i and n > before),
+                    default=len(given_by_call))
+        return any(value == "-1" for value, _ in given_by_call[before + 1:after])
+
+    def moved_past(self, i):
+        """Why the terminal never sent record i again: the line it heard
+        after its last send of i, which was no NAK."""
+        sends = self.log.send_lines.get(("document", DOCUMENT, i))
+        if not sends:
+            return "never sent"
+        text, flipped = self.log.heard.get(sends[-1] + 1, (None, False))
+        if text is None:
+            return "no copy reached the computer whole"
+        how = "heard garbled" if flipped else "the module's next line"
+        return "no copy reached the computer whole; the terminal moved past it at line %d %r (%s)" % (
+            sends[-1] + 1, text, how)
 
     def noise_during(self, i):
         """Noise on a download's command, NAK or reply from the first send of
@@ -334,6 +390,7 @@ class Soak:
 
     def load(self):
         copies = defaultdict(list)  # record -> [line that stored it in the database loaded]
+        elsewhere = []              # lines that stored a record in another database, the command flipped
         kept = set()                # records the terminal holds in any form
         record_of_line = {upload_line(text): record for text, record in self.sent_by_text.items()}
         heard = {n: (got, meant, flipped) for n, (_, _, got, meant, flipped) in enumerate(self.log.rx.lines(), 1)}
@@ -351,18 +408,37 @@ class Soak:
                     if why:
                         kept.add(record_of_line[meant])
                 elif database != DATABASE:
+                    flipped_command = self.log.load_mode_line.get(line) in self.log.flipped_lines
                     self.findings["load wrong store"].add(
-                        self.log.load_mode_line.get(line) in self.log.flipped_lines,
-                        "record %d stored in database %d (line %d)" % (record, database, line))
+                        flipped_command, "record %d stored in database %d (line %d)" % (record, database, line))
+                    if flipped_command:
+                        elsewhere.append(line)
                     kept.add(record)
                 else:
                     copies[record].append(line)
                     kept.add(record)
-        for record, lines in sorted(copies.items()):
-            for earlier, line in zip(lines, lines[1:]):
-                self.findings["load duplicate"].add(
-                    self.log.reply_received_corrupted(earlier),
-                    "record %d stored again by line %d after line %d" % (record, line, earlier))
+        counts = [n for n, (_, _, got, meant, flipped) in enumerate(self.log.rx.lines(), 1)
+                  if meant == b"GRC%d" % DATABASE]
+        clean_counts = {n for n in counts if not heard[n][2] and self.log.reply_received_clean(n)}
+        # A record the announcement's flipped digit sent to another database
+        # was acknowledged all the same: the count the module follows is then
+        # one too high until a count it reads puts it right, which may first
+        # take one copy found stored for not stored.
+        unsettled = sorted(elsewhere)
+        duplicates = sorted((earlier, line, record) for record, lines in copies.items()
+                            for earlier, line in zip(lines, lines[1:]))
+        for earlier, line, record in duplicates:
+            between = [n for n in counts if earlier < n < line]
+            clean_between = len([n for n in between if n in clean_counts])
+            before = [n for n in counts if n < earlier]
+            count_unread = clean_between < 2 and (bool(between) or not before or before[-1] not in clean_counts)
+            story = "record %d stored again by line %d after line %d (count exchanges between: %d, clean: %d)" % (
+                record, line, earlier, len(between), clean_between)
+            if not count_unread and unsettled and unsettled[0] < earlier:
+                count_unread = True
+                story += "; the count followed was one too high since line %d stored a record elsewhere" % (
+                    unsettled.pop(0))
+            self.findings["load duplicate"].add(self.log.reply_received_corrupted(earlier) and count_unread, story)
         # The terminal acknowledges a record only once it has stored it, so
         # a load reported stored that it never stored took someone else's ACK.
         reported = {int(r) for r, _, value, _, _ in self.calls["load"] if value == "1"}
@@ -372,6 +448,7 @@ class Soak:
         self.figures["load"] = (len(self.calls["load"]), len(copies), len(attempted),
                                 sum(1 for c in self.calls["load"] if c[2] != "1"),
                                 len(attempted - reported))
+        self.figures["counts"] = (len(counts), len(clean_counts))
 
     # ---- hangs
 
@@ -409,6 +486,8 @@ class Soak:
             print("           %-13s %s" % (name, f["pull " + name]))
         print("  load     %d calls (%d failed): %d of %d records stored in database %d, %d given up" % (
             load_calls, load_failed, stored, load_total, DATABASE, given_up))
+        print("           %d counts of database %d asked (%d crossed the line clean)" % (
+            self.figures["counts"][0], DATABASE, self.figures["counts"][1]))
         for name in ("wrong store", "corrupted", "duplicate", "lost"):
             print("           %-13s %s" % (name, f["load " + name]))
         finished = [words[0] for words in self.calls["finish"] if words[1] == "1"]
