@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/win/handles.h"
+#include "core/win/text.h"
 #include "tests/e2e/console_frame.h"
 #include "tests/e2e/script.h"
 #include "tests/win/test_host.h"
@@ -166,7 +167,9 @@ TEST_F(FindFromThePage, ATerminalBehindTheAdapterOnCom14IsFoundFromCom1AndStored
             if (text.rfind(L"Поиск: " + port + L",", 0) == 0) return true;
         return false;
     };
-    EXPECT_TRUE(shownOf(L"COM3") && shownOf(L"COM14")) << "the page kept showing what was tried";
+    std::string seen;
+    for (const std::wstring& text : shown) seen += " [" + win::Utf8FromWide(text) + "]";
+    EXPECT_TRUE(shownOf(L"COM3") && shownOf(L"COM14")) << "the page kept showing what was tried:" << seen;
     EXPECT_EQ(::SendMessageW(Control(IDC_PORT_LIST), CB_GETCURSEL, 0, 0), kCom14);
     EXPECT_EQ(::SendMessageW(Control(IDC_SPEED_LIST), CB_GETCURSEL, 0, 0), k38400) << "the adapter's rate";
     EXPECT_EQ(::SendMessageW(Control(IDC_IR_ADAPTER), BM_GETCHECK, 0, 0), BST_CHECKED);
