@@ -87,7 +87,7 @@ const std::vector<int32_t>& MethodResultCodes(int32_t number) {
         {0, 1, 5, 8, 9, 11, 12, 13, 15, 16, 28},        // ClearDoc
         {0, 1, 5, 8, 9, 11, 12, 13, 16, 28, 29},        // ClearDatabase
         {0, 1, 5, 8, 9, 28},                            // GetData
-        {0, 1, 5, 8, 28},                               // GetRecord
+        {0, 1, 5, 8, 9, 28},                            // GetRecord
         {0, 1, 5, 7, 8, 9, 19, 26, 27, 28},             // PutRecord
         {0, 1, 5, 8, 9, 12, 13, 14, 15, 16},            // Finish
         {0, 28},                                        // ShowProgress

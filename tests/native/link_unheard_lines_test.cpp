@@ -4,14 +4,17 @@
 // still send it again, and one it has moved past reported with a failure code,
 // never passed over with success.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "component/extension_tables.h"
 #include "core/result_codes.h"
 #include "fake_line.h"
 #include "record_lines.h"
@@ -43,10 +46,12 @@ std::string Garbled(const std::string& line) {
 // last), NAK at once with the record sent last; the place moves on with the
 // next line that is not NAK. It may miss lines, stay deaf for a while after
 // each reply, garble the first sends of a record, or send a record with its
-// CR turned into another byte.
+// CR turned into another byte. With another command (GDB1) it plays that
+// store instead.
 class Document1 {
 public:
-    Document1(LinkBench& bench, int records) : bench_(bench), records_(records) {
+    Document1(LinkBench& bench, int records, std::string command = "GDF1\r")
+        : bench_(bench), records_(records), command_(std::move(command)) {
         bench_.line.onWrite = [this](const std::string& bytes) { Hear(bytes); };
     }
 
@@ -65,7 +70,7 @@ private:
         if (bytes == "NAK\r") return Send(now + kPromptMs, pending_);
         place_ = pending_ < 0 ? place_ : pending_ + 1;
         pending_ = -1;
-        if (bytes != "GDF1\r") return;
+        if (bytes != command_) return;
         pending_ = place_ < records_ ? place_ : -1;
         Send(now + commandDelayMs, pending_);
     }
@@ -87,6 +92,7 @@ private:
 
     LinkBench& bench_;
     const int records_;
+    const std::string command_;
     int writes_ = 0;
     int place_ = 0;
     int pending_ = -1;
@@ -239,6 +245,22 @@ TEST(TwoAnswers, TheRecordAfterOneReportedLostIsAskedForAgainBeforeTheCallReturn
     EXPECT_EQ(rest.records, Records(1, 3));
     EXPECT_TRUE(rest.failures.empty());
     EXPECT_TRUE(rest.ended);
+}
+
+// Found by the fuzzer: a database download reports a record the terminal
+// moved past as a document download does, with code 9, which the method's
+// list of codes (and so the scripting guide's) must name.
+TEST(TwoAnswers, ADatabaseRecordTheTerminalMovedPastIsReportedWithACodeItsMethodLists) {
+    LinkBench bench;
+    Document1 terminal(bench, 3, "GDB1\r");
+    terminal.crLost = {{0, 1}};
+    EXPECT_EQ(bench.link.GetDatabaseRecord(1), -1);
+    EXPECT_EQ(bench.state.result, code::kTransferError);
+    const std::vector<int32_t>& listed = MethodResultCodes(method::kGetRecord);
+    EXPECT_NE(std::find(listed.begin(), listed.end(), code::kTransferError), listed.end());
+    std::vector<std::string> rest;
+    while (rest.size() < 4 && bench.link.GetDatabaseRecord(1) == 1) rest.push_back(bench.state.data);
+    EXPECT_EQ(rest, Records(1, 3)) << "the records after it still come";
 }
 
 TEST(TwoAnswers, AGarbledRecordStillOwedWhenAnotherCommandGoesOutIsReportedByTheNextDownload) {
