@@ -161,15 +161,17 @@ TEST_F(FindFromThePage, ATerminalBehindTheAdapterOnCom14IsFoundFromCom1AndStored
 
     EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"Найден: COM14, ИК-адаптер");
     EXPECT_TRUE(shown.count(L"Поиск: COM1, 115200 бод")) << "the stored setting first, shown while tried";
-    // The ports are tried side by side; the line shows the latest try.
-    const auto shownOf = [&](const std::wstring& port) {
-        for (const std::wstring& text : shown)
-            if (text.rfind(L"Поиск: " + port + L",", 0) == 0) return true;
-        return false;
-    };
+    // The ports are tried side by side and the line shows the latest try,
+    // sampled as the page's timer shows it: which ports show is up to the
+    // timing (their order is the native tests' matter), but the line moves on
+    // from the stored setting to the tries after it.
+    size_t tries = 0;
     std::string seen;
-    for (const std::wstring& text : shown) seen += " [" + win::Utf8FromWide(text) + "]";
-    EXPECT_TRUE(shownOf(L"COM3") && shownOf(L"COM14")) << "the page kept showing what was tried:" << seen;
+    for (const std::wstring& text : shown) {
+        if (text.rfind(L"Поиск: COM", 0) == 0) ++tries;
+        seen += " [" + win::Utf8FromWide(text) + "]";
+    }
+    EXPECT_GE(tries, 2u) << "the page kept showing what was tried:" << seen;
     EXPECT_EQ(::SendMessageW(Control(IDC_PORT_LIST), CB_GETCURSEL, 0, 0), kCom14);
     EXPECT_EQ(::SendMessageW(Control(IDC_SPEED_LIST), CB_GETCURSEL, 0, 0), k38400) << "the adapter's rate";
     EXPECT_EQ(::SendMessageW(Control(IDC_IR_ADAPTER), BM_GETCHECK, 0, 0), BST_CHECKED);
