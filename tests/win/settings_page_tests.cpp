@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/win/handles.h"
+#include "link/terminal_search.h"
 #include "tests/win/screen.h"
 #include "tests/win/test_host.h"
 #include "ui/settings_page_ids.h"
@@ -458,7 +459,18 @@ TEST_F(SettingsPage, ApplyDuringASearchStopsItAndStoresWhatThePageShows) {
 TEST_F(SettingsPage, APageOpenedWhileASearchHoldsTheLockGreysItsChoicesButItsButtonStopsTheSearch) {
     constexpr LONG kCom3 = 2;
     component.Set({kCom3, 1, 0});
-    ASSERT_EQ(component.object.query<ITerminalSearch>()->StartSearch(), S_OK);
+    const auto search = component.object.query<ITerminalSearch>();
+    ASSERT_EQ(search->StartSearch(), S_OK);
+    // The search tries the stored setting first and every try after it under
+    // the call lock: once it reports another try, it holds the lock.
+    const auto tryingAnother = [&] {
+        LONG state = 0, port = 0, speed = 0, adapter = 0;
+        search->GetSearchState(&state, &port, &speed, &adapter);
+        return state == static_cast<LONG>(SearchState::Searching) && (port != kCom3 || speed != 1 || adapter != 0);
+    };
+    const DWORD start = ::GetTickCount();
+    while (!tryingAnother() && ::GetTickCount() - start < 5000) ::Sleep(5);
+    ASSERT_TRUE(tryingAnother()) << "the search went on from the stored setting";
     std::atomic<bool> callEnded{false};
     std::thread call([&] {
         component.Current();  // waits for the call lock
