@@ -19,6 +19,7 @@
 #include "tests/e2e/console_frame.h"
 #include "tests/e2e/script.h"
 #include "tests/win/test_host.h"
+#include "tests/win/window_helpers.h"
 #include "tools/host-console/settings_frame.h"
 #include "ui/settings_page_ids.h"
 
@@ -30,28 +31,6 @@ constexpr LONG k38400 = 2;
 constexpr DWORD kSearchLimitMs = 30000;  // under Wine, loosely
 constexpr DWORD kPaintSettleMs = 500;
 constexpr const wchar_t* kFrameClass = L"QuillFindTestFrame";
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)), L'\0');
-    ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()) + 1);
-    return text;
-}
-
-// Runs this thread's messages (the page's timer among them) until `done`
-// holds or `limitMs` has passed; the milliseconds it took.
-template <class Done>
-DWORD RunMessagesUntil(Done&& done, DWORD limitMs) {
-    const DWORD start = ::GetTickCount();
-    while (!done() && ::GetTickCount() - start < limitMs) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        ::Sleep(5);
-    }
-    return ::GetTickCount() - start;
-}
 
 // True when the port can be opened exclusively now: nobody holds it.
 bool PortIsFree(int com) {

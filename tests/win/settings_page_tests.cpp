@@ -22,6 +22,7 @@
 #include "link/terminal_search.h"
 #include "tests/win/screen.h"
 #include "tests/win/test_host.h"
+#include "tests/win/window_helpers.h"
 #include "ui/settings_page_ids.h"
 
 namespace quill::test {
@@ -185,12 +186,6 @@ std::vector<std::wstring> ListEntries(HWND list) {
         entries.push_back(text);
     }
     return entries;
-}
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)), L'\0');
-    ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()) + 1);
-    return text;
 }
 
 // --- What the page shows -------------------------------------------------------
@@ -399,22 +394,6 @@ TEST_F(SettingsPage, TheTraceBoxShowsTheFlagAndAClickThenApplyStoresIt) {
     Click(IDC_TRACE);
     EXPECT_EQ(component.page->Apply(), S_OK);
     EXPECT_EQ(component.Trace(), 0);
-}
-
-// Lets the page's window run its messages (its timer among them) until
-// `done` holds or `limitMs` has passed; the milliseconds it took.
-template <class Done>
-DWORD RunMessagesUntil(Done&& done, DWORD limitMs) {
-    const DWORD start = ::GetTickCount();
-    while (!done() && ::GetTickCount() - start < limitMs) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        ::Sleep(5);
-    }
-    return ::GetTickCount() - start;
 }
 
 TEST_F(SettingsPage, TheFindButtonSearchesBesideThePageAndASecondPressStopsItSoon) {
