@@ -39,7 +39,6 @@ constexpr DWORD kWriteMsPerByte = 5;
 constexpr DWORD kWriteMsExtra = 50;
 
 constexpr DWORD kReceivedCharacter = EV_RXCHAR;
-constexpr DWORD kAbortTransfers = PURGE_TXABORT | PURGE_RXABORT;
 constexpr DWORD kClearQueues = PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 // "COM10" and above open only through the device namespace.
@@ -358,9 +357,14 @@ bool Win32SerialLine::SetReadWait(DWORD milliseconds) {
     return true;
 }
 
+// The line's own read and write are the only operations on the port: a read
+// never outlives its call, and the write in progress is finished within its
+// time (or ended). PurgeComm's abort flags are not used for this: under Wine
+// they also empty the input queue, and a reply that came just before the next
+// command would be lost.
 void Win32SerialLine::AbortPending() {
     if (!IsOpen()) return;
-    ::PurgeComm(port_.get(), kAbortTransfers);  // unchecked: nothing may be pending
+    if (read_->pending) EndOperation(*read_, EndRead);
     FinishWrite();
 }
 

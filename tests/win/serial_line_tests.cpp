@@ -154,6 +154,19 @@ TEST_F(SerialLineTest, ReadTakesNoMoreThanItsCapacityAndLeavesTheRestQueued) {
     EXPECT_EQ(line_.ReadQueued(rest.data(), rest.size()), 0u);
 }
 
+// A reply that came just before the next command is written is still read:
+// ending what is in progress before a command drops no queued byte.
+TEST_F(SerialLineTest, EndingOperationsInProgressKeepsTheBytesQueued) {
+    OpenPeer();
+    Send("SEND 20\r");
+    clock_.Sleep(kArrivalMs);
+    Send("NOTHING\r");  // a write possibly still in progress, answered with nothing
+    line_.AbortPending();
+    std::vector<uint8_t> buffer(kReadCapacity, kUntouched);
+    ASSERT_EQ(line_.ReadQueued(buffer.data(), buffer.size()), 20u);
+    for (size_t i = 0; i < 20; ++i) EXPECT_EQ(buffer[i], uint8_t(i)) << "byte " << i;
+}
+
 TEST_F(SerialLineTest, DiscardingTheQueuesDropsReceivedBytes) {
     OpenPeer();
     Send("SEND 20\r");
