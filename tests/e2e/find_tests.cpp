@@ -40,24 +40,6 @@ bool PortIsFree(int com) {
     return port.is_valid();
 }
 
-class RecordingSite final : public FakeObject<IPropertyPageSite> {
-public:
-    explicit RecordingSite(HostLog& log) : FakeObject("IPropertyPageSite", log) {}
-    std::vector<DWORD> statuses;
-    STDMETHODIMP OnStatusChange(DWORD flags) override {
-        statuses.push_back(flags);
-        return S_OK;
-    }
-    STDMETHODIMP GetLocaleID(LCID* locale) override {
-        *locale = LOCALE_USER_DEFAULT;
-        return S_OK;
-    }
-    STDMETHODIMP GetPageContainer(IUnknown** container) override {
-        *container = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-};
 
 // A component set to COM1 at 115200 on the cable, as a host holds it, with
 // its settings page open in a frame window of the test's.

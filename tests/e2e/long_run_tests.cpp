@@ -18,6 +18,7 @@
 
 #include <ocidl.h>
 
+#include "host/page_site.h"
 #include "tests/win/test_host.h"
 #include "ui/settings_page_ids.h"
 
@@ -225,7 +226,7 @@ constexpr LONG kPortIndexOf16 = kPort - 1;
 constexpr DWORD kShownWithinMs = 1000;
 
 // The frame's site, told from whichever thread the page tells it.
-class CountingSite final : public IPropertyPageSite {
+class CountingSite final : public PlainPageSite<> {
 public:
     std::atomic<int> statuses{0};
     LONG references() const { return references_.load(); }
@@ -244,16 +245,6 @@ public:
         ++statuses;
         return S_OK;
     }
-    STDMETHODIMP GetLocaleID(LCID* locale) override {
-        if (locale == nullptr) return E_POINTER;
-        *locale = LOCALE_USER_DEFAULT;
-        return S_OK;
-    }
-    STDMETHODIMP GetPageContainer(IUnknown** container) override {
-        if (container != nullptr) *container = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
 
 private:
     std::atomic<LONG> references_{0};

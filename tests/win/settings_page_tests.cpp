@@ -34,28 +34,6 @@ constexpr LONG kCannotOpenPort = 2;
 constexpr DWORD kDirtyAndValid = 3;
 constexpr const wchar_t* kFrameClass = L"QuillPageTestFrame";
 
-// The frame's site: records each OnStatusChange.
-class FakeSite final : public FakeObject<IPropertyPageSite> {
-public:
-    explicit FakeSite(HostLog& log) : FakeObject("IPropertyPageSite", log) {}
-    std::vector<DWORD> statuses;
-
-    STDMETHODIMP OnStatusChange(DWORD flags) override {
-        statuses.push_back(flags);
-        return S_OK;
-    }
-    STDMETHODIMP GetLocaleID(LCID* locale) override {
-        if (locale == nullptr) return E_POINTER;
-        *locale = LOCALE_USER_DEFAULT;
-        return S_OK;
-    }
-    STDMETHODIMP GetPageContainer(IUnknown** container) override {
-        if (container != nullptr) *container = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-};
-
 struct Settings {
     LONG port, speed, irda;
     bool operator==(const Settings& o) const { return port == o.port && speed == o.speed && irda == o.irda; }
@@ -172,7 +150,7 @@ protected:
     void Click(int box) { ::SendMessageW(Control(box), BM_CLICK, 0, 0); }
 
     HostLog log;
-    FakeSite site{log};
+    RecordingSite site{log};
     Component component;
     win::unique_hwnd frame;
 };
@@ -499,7 +477,7 @@ TEST_F(SettingsPage, ShowAndMoveNeedAWindow) {
 }
 
 TEST_F(SettingsPage, ASecondSiteIsRefusedAndTheFirstKept) {
-    FakeSite second{log};
+    RecordingSite second{log};
     Open();
     EXPECT_EQ(component.page->SetPageSite(&second), E_UNEXPECTED);
     EXPECT_EQ(second.references(), 0);

@@ -17,6 +17,7 @@
 #include "core/win/handles.h"
 #include "core/win/text.h"
 #include "host/addin.h"
+#include "host/page_site.h"
 
 namespace quill::test {
 
@@ -78,6 +79,18 @@ private:
     HostLog& log_;
     LONG references_ = 0;
     int calls_ = 0;
+};
+
+// A frame's page site that records each status change the page reports.
+class RecordingSite final : public PlainPageSite<FakeObject<IPropertyPageSite>> {
+public:
+    explicit RecordingSite(HostLog& log) : PlainPageSite("IPropertyPageSite", log) {}
+    std::vector<DWORD> statuses;
+
+    STDMETHODIMP OnStatusChange(DWORD flags) override {
+        statuses.push_back(flags);
+        return S_OK;
+    }
 };
 
 class FakeErrorLog final : public FakeObject<IErrorLog> {

@@ -5,6 +5,7 @@
 
 #include "core/win/com.h"
 #include "core/win/handles.h"
+#include "host/page_site.h"
 
 namespace quill::console {
 namespace {
@@ -40,7 +41,7 @@ struct FrameState {
 // The frame's side of the page: Apply is enabled when the page says it has
 // changes. Lives on the stack of RunSettingsFrame, which outlives the page's
 // hold on it.
-class FrameSite final : public IPropertyPageSite {
+class FrameSite final : public PlainPageSite<> {
 public:
     explicit FrameSite(FrameState& state) : state_(state) {}
 
@@ -59,16 +60,6 @@ public:
         if ((flags & PROPPAGESTATUS_DIRTY) != 0) ::EnableWindow(state_.applyButton, TRUE);
         return S_OK;
     }
-    STDMETHODIMP GetLocaleID(LCID* locale) override {
-        if (locale == nullptr) return E_POINTER;
-        *locale = ::GetUserDefaultLCID();
-        return S_OK;
-    }
-    STDMETHODIMP GetPageContainer(IUnknown** container) override {
-        if (container != nullptr) *container = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
 
 private:
     FrameState& state_;
