@@ -181,11 +181,13 @@ TEST(FindFromTheConsolesFrame, TheButtonFindsTheTerminalAndApplyKeepsWhatItFound
     EXPECT_FALSE(::IsWindowEnabled(apply));
 
     ::SendMessageW(::GetDlgItem(page, IDC_FIND_TERMINAL), BM_CLICK, 0, 0);
-    const DWORD start = ::GetTickCount();
-    while (WindowText(::GetDlgItem(page, IDC_FIND_TERMINAL)) != L"Найти терминал" &&
-           ::GetTickCount() - start < kSearchLimitMs)
-        ::Sleep(50);
-    EXPECT_EQ(WindowText(::GetDlgItem(page, IDC_SEARCH_STATUS)), L"Найден: COM14, ИК-адаптер");
+    const HWND status = ::GetDlgItem(page, IDC_SEARCH_STATUS);
+    RunMessagesUntil([&] { return WindowText(status) == L"Найден: COM14, ИК-адаптер"; }, kSearchLimitMs);
+    EXPECT_EQ(WindowText(status), L"Найден: COM14, ИК-адаптер");
+    EXPECT_EQ(WindowText(::GetDlgItem(page, IDC_FIND_TERMINAL)), L"Найти терминал");
+    // The page shows the end of the search first, then selects what it
+    // found and tells the frame of the change.
+    RunMessagesUntil([&] { return ::IsWindowEnabled(apply) != FALSE; }, kSearchLimitMs);
     EXPECT_TRUE(::IsWindowEnabled(apply)) << "the page reported a change";
 
     ::RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
