@@ -79,6 +79,31 @@ public:
     virtual void DiscardQueues() = 0;
 };
 
+// A line over another that passes each call on as it is; a line that adds
+// something (a trace, a stop) overrides only what it changes.
+class ForwardingLine : public SerialLine {
+public:
+    explicit ForwardingLine(SerialLine& line) : line_(line) {}
+
+    bool Open(const std::string& portName) override { return line_.Open(portName); }
+    void Close() override { line_.Close(); }
+    bool IsOpen() const override { return line_.IsOpen(); }
+    bool Configure(const LineSettings& settings) override { return line_.Configure(settings); }
+    void Reconfigure(const LineSettings& settings) override { line_.Reconfigure(settings); }
+    void Write(const uint8_t* bytes, size_t count) override { line_.Write(bytes, count); }
+    void WriteAndDrain(const uint8_t* bytes, size_t count) override { line_.WriteAndDrain(bytes, count); }
+    WaitOutcome WaitForInput(uint32_t milliseconds) override { return line_.WaitForInput(milliseconds); }
+    size_t ReadQueued(uint8_t* buffer, size_t capacity) override { return line_.ReadQueued(buffer, capacity); }
+    ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override {
+        return line_.ReadArriving(buffer, capacity, milliseconds);
+    }
+    void AbortPending() override { line_.AbortPending(); }
+    void DiscardQueues() override { line_.DiscardQueues(); }
+
+protected:
+    SerialLine& line_;
+};
+
 // Time as the protocol keeps it: fixed delays and, for tests, a reading.
 class Clock {
 public:

@@ -126,25 +126,14 @@ private:
 
 // A line whose waits fail at once when a stop is asked for, so that an
 // exchange or an adapter probe in progress ends without waiting out its time.
-class StoppableLine final : public SerialLine {
+class StoppableLine final : public ForwardingLine {
 public:
-    StoppableLine(SerialLine& line, StopSignals stop) : line_(line), stop_(stop) {}
+    StoppableLine(SerialLine& line, StopSignals stop) : ForwardingLine(line), stop_(stop) {}
 
-    bool Open(const std::string& portName) override { return line_.Open(portName); }
-    void Close() override { line_.Close(); }
-    bool IsOpen() const override { return line_.IsOpen(); }
-    bool Configure(const LineSettings& settings) override { return line_.Configure(settings); }
-    void Reconfigure(const LineSettings& settings) override { line_.Reconfigure(settings); }
-    void Write(const uint8_t* bytes, size_t count) override { line_.Write(bytes, count); }
-    void WriteAndDrain(const uint8_t* bytes, size_t count) override { line_.WriteAndDrain(bytes, count); }
     WaitOutcome WaitForInput(uint32_t milliseconds) override;
-    size_t ReadQueued(uint8_t* buffer, size_t capacity) override { return line_.ReadQueued(buffer, capacity); }
     ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override;
-    void AbortPending() override { line_.AbortPending(); }
-    void DiscardQueues() override { line_.DiscardQueues(); }
 
 private:
-    SerialLine& line_;
     StopSignals stop_;
 };
 

@@ -84,25 +84,20 @@ private:
 
 // A serial line that tells the trace what happens on it, when the trace is
 // on; otherwise it only passes each call on.
-class TracedLine final : public SerialLine {
+class TracedLine final : public ForwardingLine {
 public:
-    TracedLine(SerialLine& line, WireTrace& trace) : line_(line), trace_(trace) {}
+    TracedLine(SerialLine& line, WireTrace& trace) : ForwardingLine(line), trace_(trace) {}
 
     bool Open(const std::string& portName) override;
     void Close() override;
-    bool IsOpen() const override { return line_.IsOpen(); }
     bool Configure(const LineSettings& settings) override;
     void Reconfigure(const LineSettings& settings) override;
     void Write(const uint8_t* bytes, size_t count) override;
     void WriteAndDrain(const uint8_t* bytes, size_t count) override;
-    WaitOutcome WaitForInput(uint32_t milliseconds) override { return line_.WaitForInput(milliseconds); }
     size_t ReadQueued(uint8_t* buffer, size_t capacity) override;
     ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override;
-    void AbortPending() override { line_.AbortPending(); }
-    void DiscardQueues() override { line_.DiscardQueues(); }
 
 private:
-    SerialLine& line_;
     WireTrace& trace_;
 };
 

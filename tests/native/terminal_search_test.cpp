@@ -95,10 +95,10 @@ struct PortsSetUp {
 };
 
 // One job's line: a fake line on the job's clock, through to the ports.
-class Ports final : public SerialLine {
+class Ports final : public ForwardingLine {
 public:
-    Ports(VirtualClock& clock, PortsSetUp& setUp) : clock_(clock), setUp_(setUp) {
-        line_.onWrite = [this](const std::string& bytes) { Heard(bytes); };
+    Ports(VirtualClock& clock, PortsSetUp& setUp) : ForwardingLine(fake_), clock_(clock), setUp_(setUp) {
+        fake_.onWrite = [this](const std::string& bytes) { Heard(bytes); };
     }
     ~Ports() override {
         if (line_.IsOpen()) setUp_.anyLeftOpen = true;
@@ -115,38 +115,29 @@ public:
         if (line_.IsOpen()) ++setUp_.closed;
         line_.Close();
     }
-    bool IsOpen() const override { return line_.IsOpen(); }
-    bool Configure(const LineSettings& settings) override { return line_.Configure(settings); }
-    void Reconfigure(const LineSettings& settings) override { line_.Reconfigure(settings); }
-    void Write(const uint8_t* bytes, size_t count) override { line_.Write(bytes, count); }
-    void WriteAndDrain(const uint8_t* bytes, size_t count) override { line_.WriteAndDrain(bytes, count); }
-    WaitOutcome WaitForInput(uint32_t milliseconds) override { return line_.WaitForInput(milliseconds); }
-    size_t ReadQueued(uint8_t* buffer, size_t capacity) override { return line_.ReadQueued(buffer, capacity); }
-    void AbortPending() override { line_.AbortPending(); }
-    void DiscardQueues() override { line_.DiscardQueues(); }
 
 private:
     void Heard(const std::string& bytes) {
-        const LineSettings now = line_.Current();
+        const LineSettings now = fake_.Current();
         const auto adapter = setUp_.adapterAnswersAt.find(port_);
         // A probe at any rate starts the adapter's set-up afresh.
         if (adapter != setUp_.adapterAnswersAt.end() && !now.rtsHigh && bytes == "\x0F")
             setUp_.switchedOver.erase(port_);
         if (adapter != setUp_.adapterAnswersAt.end() && !now.rtsHigh && now.baudRate == adapter->second) {
-            if (bytes == "\x0F") line_.QueueAt(clock_.NowMs(), "\x0F");
+            if (bytes == "\x0F") fake_.QueueAt(clock_.NowMs(), "\x0F");
             if (bytes == "\x51") setUp_.switchedOver.insert(port_);
         }
         const auto cable = setUp_.cableTerminalAt.find(port_);
         const bool terminalHears =
             now.rtsHigh && ((cable != setUp_.cableTerminalAt.end() && now.baudRate == cable->second) ||
                             (setUp_.switchedOver.count(port_) != 0 && now.baudRate == 115200));
-        if (terminalHears && bytes == "PNG\r") line_.QueueAt(clock_.NowMs() + 20, "ACK\r");
+        if (terminalHears && bytes == "PNG\r") fake_.QueueAt(clock_.NowMs() + 20, "ACK\r");
         if (setUp_.onWrite) setUp_.onWrite(port_, bytes, clock_.NowMs());
     }
 
     VirtualClock& clock_;
     PortsSetUp& setUp_;
-    FakeLine line_{clock_};
+    FakeLine fake_{clock_};  // the line passed on to
     std::string port_;
 };
 
