@@ -11,8 +11,7 @@ console=$1 prefix=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine_run=$here/../../tools/wine-run
 help_hint='quill-console --help lists the options and jobs'
-failures=0
-output=
+source "$here/expect.sh"
 
 # Files a job would write go to a folder of their own (the console's working folder).
 work=$(mktemp -d)
@@ -22,18 +21,7 @@ cd "$work" || exit 1
 expect() {
   local status=$1 text=$2
   shift 2
-  local actual
-  output=$("$wine_run" --prefix "$prefix" "$console" "$@" 2>&1)
-  actual=$?
-  if [ "$actual" = "$status" ] && grep -qF -- "$text" <<<"$output"; then
-    echo "ok    quill-console $*"
-    return
-  fi
-  echo "FAIL  quill-console $*"
-  echo "      wanted status $status and the text: $text"
-  echo "      got status $actual and:"
-  sed 's/^/        /' <<<"$output"
-  failures=$((failures + 1))
+  expect_output "quill-console $*" "$status" "$text" "$wine_run" --prefix "$prefix" "$console" "$@"
 }
 
 # The last run's output does not show TEXT, for the reason WHY.

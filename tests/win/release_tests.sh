@@ -7,24 +7,14 @@
 set -uo pipefail
 build=$1 work=$2
 release=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/tools/release
-failures=0
+source "$(dirname "${BASH_SOURCE[0]}")/expect.sh"
 rm -rf "$work"
 mkdir -p "$work"
 
 expect() {  # STATUS TEXT COMMAND...
-  local status=$1 text=$2 output actual
+  local status=$1 text=$2
   shift 2
-  output=$("$@" 2>&1)
-  actual=$?
-  if [ "$actual" = "$status" ] && grep -qF -- "$text" <<<"$output"; then
-    echo "ok    ${*//$release/tools/release}"
-    return
-  fi
-  echo "FAIL  $*"
-  echo "      wanted status $status and the text: $text"
-  echo "      got status $actual and:"
-  sed 's/^/        /' <<<"$output"
-  failures=$((failures + 1))
+  expect_output "${*//$release/tools/release}" "$status" "$text" "$@"
 }
 
 folder=$work/Quillomat
