@@ -345,27 +345,41 @@ TEST_F(PageTest, AnAdapterFlagOtherThanOneStillTicksItsBoxAndAFastFlagOtherThanO
     EXPECT_FALSE(controls.fastTicked) << "any fast exchange value but 1 is the standard pace";
 }
 
-TEST_F(PageTest, TheFastExchangeBoxShowsTheFlagAndApplyStoresIt) {
+// The two boxes that keep a flag: what each shows, and what Apply stores.
+TEST_F(PageTest, EachFlagsBoxShowsTheFlagAndApplyStoresIt) {
     const struct {
         const char* sentence;
+        int32_t ConnectionSettings::*flag;
+        bool FakeControls::*box;
+        int32_t control;
         int32_t stored;
         bool clickedTo;
         int32_t applied;
     } cases[] = {
-        {"ticking the box turns fast exchange on", 0, true, 1},
-        {"clearing the box turns it off", 1, false, 0},
+        {"ticking the fast exchange box turns fast exchange on", &ConnectionSettings::FastExchange,
+         &FakeControls::fastTicked, IDC_FAST_EXCHANGE, 0, true, 1},
+        {"clearing the fast exchange box turns it off", &ConnectionSettings::FastExchange, &FakeControls::fastTicked,
+         IDC_FAST_EXCHANGE, 1, false, 0},
+        {"ticking the trace box turns the trace on", &ConnectionSettings::Trace, &FakeControls::traceTicked, IDC_TRACE,
+         0, true, 1},
+        {"clearing the trace box turns the trace off", &ConnectionSettings::Trace, &FakeControls::traceTicked,
+         IDC_TRACE, 1, false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
         PageBench p;
-        p.settings = {2, 0, 0, c.stored};
+        p.settings = {2, 0, 0};
+        p.settings.*c.flag = c.stored;
         p.Open();
-        EXPECT_EQ(p.controls.fastTicked, c.stored == 1);
-        p.controls.fastTicked = c.clickedTo;
-        p.page.Command(IDC_FAST_EXCHANGE, kNotifyClicked);
+        EXPECT_EQ(p.controls.*c.box, c.stored == 1);
+        p.controls.*c.box = c.clickedTo;
+        p.page.Command(c.control, kNotifyClicked);
         EXPECT_TRUE(p.page.IsDirty());
+        EXPECT_EQ(p.settings.*c.flag, c.stored) << "nothing stored before Apply";
         p.page.Apply();
-        EXPECT_EQ(p.settings, (ConnectionSettings{2, 0, 0, c.applied}));
+        ConnectionSettings applied{2, 0, 0};
+        applied.*c.flag = c.applied;
+        EXPECT_EQ(p.settings, applied);
         EXPECT_FALSE(p.page.IsDirty());
         EXPECT_EQ(p.bench.line.OpenedNames(), std::vector<std::string>{"COM3"}) << "the port is reopened";
     }
@@ -719,31 +733,6 @@ TEST_F(PageTest, AChoiceThatCannotBeReadIsNotStored) {
 }
 
 // --- The trace box --------------------------------------------------------------------
-
-TEST_F(PageTest, TheTraceBoxShowsTheFlagAndApplyStoresIt) {
-    const struct {
-        const char* sentence;
-        int32_t stored;
-        bool clickedTo;
-        int32_t applied;
-    } cases[] = {
-        {"ticking the box turns the trace on", 0, true, 1},
-        {"clearing it turns the trace off", 1, false, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sentence);
-        PageBench p;
-        p.settings = {2, 0, 0, 0, c.stored};
-        p.Open();
-        EXPECT_EQ(p.controls.traceTicked, c.stored == 1);
-        p.controls.traceTicked = c.clickedTo;
-        p.page.Command(IDC_TRACE, kNotifyClicked);
-        EXPECT_TRUE(p.page.IsDirty());
-        EXPECT_EQ(p.settings.Trace, c.stored) << "nothing stored before Apply";
-        p.page.Apply();
-        EXPECT_EQ(p.settings, (ConnectionSettings{2, 0, 0, 0, c.applied}));
-    }
-}
 
 TEST_F(PageTest, TheNotesSayFirstWhereTheTraceGoesOrWhyItIsNotWritten) {
     Open();
