@@ -64,6 +64,16 @@ struct Component {
     ~Component() {
         if (object) object->Done();
     }
+    // The host lets go of every reference it holds, the way it ends the
+    // component: Done, then the last Release.
+    void LetGo() {
+        page.reset();
+        settings.reset();
+        pace.reset();
+        extender.reset();
+        object->Done();
+        object.reset();
+    }
     Settings Current() const {
         Settings s{-99, -99, -99};
         settings->GetSettings(&s.port, &s.speed, &s.irda);
@@ -693,12 +703,7 @@ TEST_F(SettingsPage, AComponentLetGoWhileItsPageIsOpenDestroysTheWindowAndLetsGo
     ActivateAndShow();
     ASSERT_NE(PageWindow(), nullptr);
 
-    component.page.reset();
-    component.settings.reset();
-    component.pace.reset();
-    component.extender.reset();
-    component.object->Done();
-    component.object.reset();
+    component.LetGo();
 
     EXPECT_EQ(PageWindow(), nullptr);
     EXPECT_EQ(object.references(), 0);
@@ -780,14 +785,7 @@ TEST_F(SettingsPage, AComponentLetGoOnAnotherThreadLeavesItsPageWindowLeadingNow
     ASSERT_NE(window, nullptr);
     ASSERT_NE(::GetWindowLongPtrW(window, DWLP_USER), 0) << "the window leads to its page";
 
-    std::thread([&] {
-        component.page.reset();
-        component.settings.reset();
-        component.pace.reset();
-        component.extender.reset();
-        component.object->Done();
-        component.object.reset();
-    }).join();
+    std::thread([&] { component.LetGo(); }).join();
 
     EXPECT_TRUE(::IsWindow(window)) << "no other thread can destroy it";
     EXPECT_EQ(::GetWindowLongPtrW(window, DWLP_USER), 0) << "it no longer leads to the page's memory";
