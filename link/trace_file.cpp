@@ -57,6 +57,41 @@ TraceNotice::Cause WriteTraceBatch(TraceFiles& files, std::string_view lines, ui
     return outcome;
 }
 
+namespace {
+
+uint64_t LineCount(std::string_view lines) {
+    uint64_t count = 0;
+    for (size_t at = lines.find(kTraceLineEnd); at != std::string_view::npos; at = lines.find(kTraceLineEnd, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+std::optional<TraceBatchWriter::Standing> TraceBatchWriter::Write(TraceFiles& files, const TraceQueue::Batch& batch,
+                                                                   uint64_t limitBytes) {
+    using Cause = TraceNotice::Cause;
+    const bool tooMuch = batch.dropped > 0;
+    if (tooMuch) {
+        lost_ += batch.dropped;
+        lostBecause_ = Cause::TooMuch;
+    }
+    if (batch.lines.empty() && lost_ == 0) return std::nullopt;
+    std::string text;
+    if (lost_ > 0) text = LostLinesLine(lost_, lostBecause_) + std::string(kTraceLineEnd);
+    text += batch.lines;
+    const Cause outcome = WriteTraceBatch(files, text, limitBytes);
+    if (outcome == Cause::None) {
+        lost_ = 0;
+    } else {
+        lost_ += LineCount(batch.lines);
+        lostBecause_ = outcome;
+    }
+    if (outcome != Cause::None) return Standing{TraceNotice::State::Dropped, outcome};
+    if (tooMuch) return Standing{TraceNotice::State::Dropped, Cause::TooMuch};
+    return Standing{TraceNotice::State::Writing, Cause::None};
+}
+
 std::string LostLinesLine(uint64_t count, TraceNotice::Cause cause) {
     const char* why = cause == TraceNotice::Cause::TooMuch ? "the trace could not keep up"
                                                            : "the file could not be written";

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,26 @@ TraceNotice::Cause WriteTraceBatch(TraceFiles& files, std::string_view lines,
 
 // The line that stands in the file for lines that never reached it.
 std::string LostLinesLine(uint64_t count, TraceNotice::Cause cause);
+
+// The writer's side from one batch to the next: lines that never reached the
+// file (dropped from the queue, or lost with a batch that could not be
+// written) are counted, and the count stands in the file before the next
+// lines that reach it.
+class TraceBatchWriter {
+public:
+    struct Standing {
+        TraceNotice::State state;
+        TraceNotice::Cause cause;
+    };
+    // Writes a batch taken from the queue; how the trace stands then, or
+    // nothing when there was nothing to write.
+    std::optional<Standing> Write(TraceFiles& files, const TraceQueue::Batch& batch,
+                                  uint64_t limitBytes = kTraceFileLimitBytes);
+
+private:
+    uint64_t lost_ = 0;
+    TraceNotice::Cause lostBecause_ = TraceNotice::Cause::None;
+};
 
 // The older file's name: ".1" before the file name's extension, or after a
 // name without one ("trace.log" keeps its older lines in "trace.1.log").

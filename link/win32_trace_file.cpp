@@ -44,13 +44,6 @@ std::wstring FolderOf(const std::wstring& path) {
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
-uint64_t LineCount(const std::string& lines) {
-    uint64_t count = 0;
-    for (size_t at = lines.find(kTraceLineEnd); at != std::string::npos; at = lines.find(kTraceLineEnd, at + 1))
-        ++count;
-    return count;
-}
-
 // The current file opened anew for each batch, shared with readers and with
 // another writer of the same file; the older one beside it.
 class Win32TraceFiles final : public TraceFiles {
@@ -124,15 +117,13 @@ struct TraceFileWriter::Shared {
 namespace {
 
 // The writer's thread: every period, or at once when asked to end, the
-// waiting lines go into the file; lines that could not be written are
-// counted, and the count stands in the file where they are missing.
+// waiting lines go into the file.
 DWORD WriteTrace(void* parameter) {
     std::shared_ptr<TraceFileWriter::Shared> shared(
         std::move(*static_cast<std::shared_ptr<TraceFileWriter::Shared>*>(parameter)));
     delete static_cast<std::shared_ptr<TraceFileWriter::Shared>*>(parameter);
     Win32TraceFiles files(shared->path, shared->makeFolder);
-    uint64_t lost = 0;
-    Cause lostBecause = Cause::None;
+    TraceBatchWriter writer;
     for (;;) {
         const bool ending = shared->ending.wait(kWriterPeriodMs);
         TraceQueue::Batch batch;
@@ -140,26 +131,10 @@ DWORD WriteTrace(void* parameter) {
             const auto lock = shared->guard.lock();
             batch = shared->queue.Take();
         }
-        if (batch.dropped > 0) {
-            lost += batch.dropped;
-            lostBecause = Cause::TooMuch;
-        }
-        if (!batch.lines.empty() || lost > 0) {
-            std::string text;
-            if (lost > 0) text = LostLinesLine(lost, lostBecause) + std::string(kTraceLineEnd);
-            text += batch.lines;
-            const Cause outcome = WriteTraceBatch(files, text);
-            const bool tooMuch = batch.dropped > 0;
-            if (outcome == Cause::None) {
-                lost = 0;
-            } else {
-                lost += LineCount(batch.lines);
-                lostBecause = outcome;
-            }
+        if (const auto standing = writer.Write(files, batch)) {
             const auto lock = shared->guard.lock();
-            shared->notice.state =
-                outcome == Cause::None && !tooMuch ? TraceNotice::State::Writing : TraceNotice::State::Dropped;
-            shared->notice.cause = outcome != Cause::None ? outcome : (tooMuch ? Cause::TooMuch : Cause::None);
+            shared->notice.state = standing->state;
+            shared->notice.cause = standing->cause;
         }
         if (ending) return 0;
     }

@@ -310,5 +310,36 @@ TEST(TraceFile, LinesThatNeverReachedTheFileAreCountedInIt) {
     EXPECT_EQ(LostLinesLine(3, TraceNotice::Cause::DiskFull), "      - 3 line(s) missing here: the file could not be written");
 }
 
+// The writer from batch to batch: the count of lines that never reached the
+// file stands before the next lines that do, and the notice says why.
+TEST(TraceFile, LinesLostFromOneBatchAreCountedBeforeTheNextThatReachesTheFile) {
+    using Cause = TraceNotice::Cause;
+    using State = TraceNotice::State;
+    MemoryFiles files;
+    TraceBatchWriter writer;
+    EXPECT_FALSE(writer.Write(files, {}).has_value()) << "nothing to write";
+
+    auto standing = writer.Write(files, {Lines(0, 1), 2});
+    ASSERT_TRUE(standing.has_value());
+    EXPECT_EQ(standing->state, State::Dropped) << "two lines dropped from the queue";
+    EXPECT_EQ(standing->cause, Cause::TooMuch);
+    EXPECT_EQ(files.current, LostLinesLine(2, Cause::TooMuch) + "\r\n" + Lines(0, 1));
+
+    files.current.clear();
+    files.appendFails = Cause::DiskFull;
+    standing = writer.Write(files, {Lines(1, 3), 0});
+    ASSERT_TRUE(standing.has_value());
+    EXPECT_EQ(standing->state, State::Dropped) << "a batch of three lines lost to a full disk";
+    EXPECT_EQ(standing->cause, Cause::DiskFull);
+
+    files.appendFails = Cause::None;
+    standing = writer.Write(files, {Lines(4, 1), 0});
+    ASSERT_TRUE(standing.has_value());
+    EXPECT_EQ(standing->state, State::Writing);
+    EXPECT_EQ(standing->cause, Cause::None);
+    EXPECT_EQ(files.current, LostLinesLine(3, Cause::DiskFull) + "\r\n" + Lines(4, 1));
+    EXPECT_FALSE(writer.Write(files, {}).has_value()) << "the count is written once";
+}
+
 }  // namespace
 }  // namespace quill
