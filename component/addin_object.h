@@ -160,6 +160,18 @@ private:
     static HostInterfaces ObtainHostInterfaces(IDispatch* connection);
     static void RegisterProfile(IPropertyProfile& profile);
 
+    // Runs a script's call under the call lock; once the lock is let go, the
+    // page catches up with what the call kept it from showing.
+    template <class Call>
+    auto UnderCallLock(Call&& call) {
+        auto outcome = [&] {
+            const auto guard = callGuard_.lock();
+            return call();
+        }();
+        page_.LockLetGo();
+        return outcome;
+    }
+
     // Property access (property_access.cpp).
     HRESULT ReadProperty(LONG number, VARIANT& value);
     HRESULT WriteProperty(LONG number, const VARIANT& value);

@@ -91,12 +91,7 @@ STDMETHODIMP AddInObject::HasRetVal(LONG lMethodNum, LONG* pboolRetValue) {
 STDMETHODIMP AddInObject::CallAsProc(LONG lMethodNum, SAFEARRAY** paParams) {
     return win::GuardedCall([&]() -> HRESULT {
         const VariantParameters parameters(lMethodNum, paParams);
-        bool called = false;
-        {
-            const auto guard = callGuard_.lock();
-            called = calls_.CallAsProc(lMethodNum, parameters);
-        }
-        page_.LockLetGo();
+        const bool called = UnderCallLock([&] { return calls_.CallAsProc(lMethodNum, parameters); });
         return called ? S_OK : S_FALSE;
     });
 }
@@ -105,12 +100,8 @@ STDMETHODIMP AddInObject::CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue, SAF
     if (pvarRetValue == nullptr) return E_POINTER;
     return win::GuardedCall([&]() -> HRESULT {
         const VariantParameters parameters(lMethodNum, paParams);
-        std::optional<int32_t> value;
-        {
-            const auto guard = callGuard_.lock();
-            value = calls_.CallAsFunc(lMethodNum, parameters);
-        }
-        page_.LockLetGo();
+        const std::optional<int32_t> value =
+            UnderCallLock([&] { return calls_.CallAsFunc(lMethodNum, parameters); });
         if (!value) return S_FALSE;
         ::VariantInit(pvarRetValue);  // what the host left there is not ours to clear
         pvarRetValue->vt = VT_I4;

@@ -80,15 +80,8 @@ STDMETHODIMP AddInObject::GetPropVal(LONG lPropNum, VARIANT* pvarPropVal) {
 // while (the infrared adapter's set-up).
 STDMETHODIMP AddInObject::SetPropVal(LONG lPropNum, VARIANT* varPropVal) {
     if (varPropVal == nullptr) return E_POINTER;
-    return win::GuardedCall([&] {
-        HRESULT written = S_FALSE;
-        {
-            const auto guard = callGuard_.lock();
-            written = WriteProperty(lPropNum, *varPropVal);
-        }
-        page_.LockLetGo();
-        return written;
-    });
+    return win::GuardedCall(
+        [&] { return UnderCallLock([&] { return WriteProperty(lPropNum, *varPropVal); }); });
 }
 
 HRESULT AddInObject::ReadProperty(LONG number, VARIANT& value) {
