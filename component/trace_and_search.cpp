@@ -4,6 +4,7 @@
 #include "component/addin_object.h"
 
 #include <string>
+#include <vector>
 
 #include "core/win/text.h"
 
@@ -79,6 +80,15 @@ STDMETHODIMP AddInObject::GetTraceState(LONG* plState, BSTR* pbstrPath) {
 
 STDMETHODIMP AddInObject::StartSearch() {
     return win::GuardedCall([&] { return finder_.StartSearch() ? S_OK : S_FALSE; });
+}
+
+STDMETHODIMP AddInObject::StartSearchOn(LONG lCount, LONG* plPorts) {
+    if (lCount < 0) return E_INVALIDARG;
+    if (lCount > 0 && plPorts == nullptr) return E_POINTER;
+    return win::GuardedCall([&] {
+        const std::vector<int32_t> ports(plPorts, plPorts + lCount);
+        return finder_.StartSearchOn(ports) ? S_OK : S_FALSE;
+    });
 }
 
 STDMETHODIMP AddInObject::StopSearch() {
