@@ -11,6 +11,10 @@
 namespace quill {
 namespace {
 
+// The most port numbers a narrowed search takes: every port once, with room
+// for repeats.
+constexpr LONG kMostSearchPorts = 4 * kPortIndexCount;
+
 // What GetTraceState and GetSearchState answer.
 constexpr LONG kTraceOff = 0, kTraceWriting = 1, kTraceDropped = 2;
 
@@ -83,7 +87,7 @@ STDMETHODIMP AddInObject::StartSearch() {
 }
 
 STDMETHODIMP AddInObject::StartSearchOn(LONG lCount, LONG* plPorts) {
-    if (lCount < 0) return E_INVALIDARG;
+    if (lCount < 0 || lCount > kMostSearchPorts) return E_INVALIDARG;
     if (lCount > 0 && plPorts == nullptr) return E_POINTER;
     return win::GuardedCall([&] {
         const std::vector<int32_t> ports(plPorts, plPorts + lCount);
