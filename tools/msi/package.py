@@ -255,6 +255,17 @@ def wxs(args, modules, rows_of, names_of, docs):
            components="\n".join("      <ComponentRef Id=\"%s\"/>" % c for c in component_ids))
 
 
+def classes_key(kind, module, key):
+    """Where a key of HKEY_CLASSES_ROOT lies for the machine, in the module's
+    view, named from the 64-bit view: the 32-bit view's own keys are under
+    Wow6432Node (where Windows keeps it apart from the 64-bit one: ProgIDs
+    on Vista, and under Wine). reg.exe is not asked to pick the view for a
+    key it deletes, since Wine's ignores that."""
+    if kind == "x64" and module.bits == "32":
+        return "HKLM\\SOFTWARE\\Classes\\Wow6432Node\\" + key
+    return "HKLM\\SOFTWARE\\Classes\\" + key
+
+
 def sql_quote(text):
     return "'" + text.replace("'", "''") + "'"
 
@@ -308,9 +319,9 @@ def finish(msi, args, modules, names_of):
                 condition = "REMOVE~=\"ALL\" AND %s~=%s" % (n.found, n.own)
             else:
                 condition = "REMOVE~=\"ALL\" AND %s=\"%s\"" % (n.found, expected)
-            view = " " + module.view if args.kind == "x64" else ""
-            actions.append((n.drop, RUN_DEFERRED, "RegTool",
-                            "delete \"HKLM\\SOFTWARE\\Classes\\%s\" /f%s" % (n.key, view), condition, sequence, False))
+            actions.append((n.drop, RUN_DEFERRED, "RegTool", "delete \"%s\" /f%s" % (
+                classes_key(args.kind, module, n.key), " /reg:64" if args.kind == "x64" else ""),
+                condition, sequence, False))
             sequence += 1
     for name, kind, source, target, condition, at, both in actions:
         queries.append("INSERT INTO CustomAction (Action, Type, Source, Target) VALUES (%s, %d, %s, %s)" %

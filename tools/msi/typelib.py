@@ -8,7 +8,8 @@ there. RegisterTypeLib writes, under HKEY_CLASSES_ROOT:
 
   TypeLib\\{LIBID}\\MAJOR.MINOR            = the help text
   TypeLib\\{LIBID}\\MAJOR.MINOR\\LCID\\win32 (or win64) = the file's path
-  TypeLib\\{LIBID}\\MAJOR.MINOR\\FLAGS      = the flags, in decimal
+  TypeLib\\{LIBID}\\MAJOR.MINOR\\FLAGS      = the flags, in decimal (with
+                                            "has a disk image")
   TypeLib\\{LIBID}\\MAJOR.MINOR\\HELPDIR    = the help folder
 
 and an Interface key for each dispatch or automation interface; a library
@@ -28,6 +29,9 @@ _GUID_SEGMENT, _NAME_SEGMENT, _STRING_SEGMENT, _TYPEINFO_SEGMENT = 5, 7, 8, 0
 _TKIND_INTERFACE, _TKIND_DISPATCH = 3, 4
 _TYPEFLAG_FDUAL, _TYPEFLAG_FOLEAUTOMATION = 0x40, 0x100
 _PLATFORMS = {1: "win32", 3: "win64"}
+# A library loaded from a file reports this flag beside its own, and is
+# registered with it.
+_LIBFLAG_FHASDISKIMAGE = 0x8
 # The header holds two locales: the one the library was made with, and the
 # one it registers under (the second, 0 for a neutral library).
 
@@ -82,7 +86,7 @@ def read(path):
         "version": "%d.%d" % (version & 0xFFFF, (version >> 16) & 0xFFFF),
         "lcid": "%x" % lcid,
         "platform": platform,
-        "flags": "%d" % flags,
+        "flags": "%d" % (flags | _LIBFLAG_FHASDISKIMAGE),
         "name": name,
         "help": help_text if help_text is not None else name,
     }
