@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "core/cp1251.h"
+
 namespace quill {
 namespace {
 
@@ -31,73 +33,28 @@ std::vector<fs::path> LinkedDocuments() {
     return documents;
 }
 
-void AppendUtf8(std::string& text, char32_t point) {
-    if (point < 0x80) {
-        text += static_cast<char>(point);
-    } else if (point < 0x800) {
-        text += static_cast<char>(0xC0 | (point >> 6));
-        text += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        text += static_cast<char>(0xE0 | (point >> 12));
-        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (point >> 18));
-        text += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
-
-// The code points of a UTF-8 text; a malformed byte stands for itself.
-std::vector<char32_t> CodePoints(const std::string& text) {
-    std::vector<char32_t> points;
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<uint8_t>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-        if (length == 1 || i + length > text.size()) {
-            points.push_back(lead);
-            ++i;
-            continue;
-        }
-        char32_t point = lead & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k) point = (point << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
-        points.push_back(point);
-        i += length;
-    }
-    return points;
-}
-
-bool IsLetterKept(char32_t point) {
-    const bool latin = point >= 0xC0 && point <= 0x24F && point != 0xD7 && point != 0xF7;
-    const bool cyrillic = point >= 0x400 && point <= 0x4FF;
-    return latin || cyrillic;
-}
-
-char32_t LowerCase(char32_t point) {
-    if (point >= 'A' && point <= 'Z') return point + ('a' - 'A');
-    if (point >= 0x410 && point <= 0x42F) return point + 0x20;  // А..Я
-    if (point >= 0x400 && point <= 0x40F) return point + 0x50;  // Ѐ..Џ, Ё among them
-    if ((point >= 0xC0 && point <= 0xDE) && point != 0xD7) return point + 0x20;
-    return point;
-}
-
 // A heading's anchor as the web view makes it: lower case, every space a
 // hyphen, punctuation and symbols dropped; letters, digits, hyphens and
 // underscores kept, Cyrillic among the letters. Markup of the heading
-// (backticks, a link's target) is gone from the text before.
+// (backticks, a link's target) is gone from the text before. The documents
+// are written in English and Russian, whose letters Windows-1251 holds: the
+// anchor is worked out there.
 std::string Anchor(const std::string& heading) {
+    constexpr uint8_t kCapitalYo = 0xA8, kSmallYo = 0xB8, kCapitalA = 0xC0, kSmallA = 0xE0;
     std::string anchor;
-    for (char32_t point : CodePoints(heading)) {
-        const bool asciiKept = (point >= 'a' && point <= 'z') || (point >= 'A' && point <= 'Z') ||
-                               (point >= '0' && point <= '9') || point == '-' || point == '_';
-        if (point == ' ') {
+    for (const char c : Cp1251FromUtf8(heading)) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte == ' ') {
             anchor += '-';
-        } else if (asciiKept || IsLetterKept(point)) {
-            AppendUtf8(anchor, LowerCase(point));
+        } else if (byte < 0x80 && (std::isalnum(byte) || byte == '-' || byte == '_')) {
+            anchor += static_cast<char>(std::tolower(byte));
+        } else if (byte >= kCapitalA) {
+            anchor += static_cast<char>(byte < kSmallA ? byte + (kSmallA - kCapitalA) : byte);
+        } else if (byte == kCapitalYo || byte == kSmallYo) {
+            anchor += static_cast<char>(kSmallYo);
         }
     }
-    return anchor;
+    return Utf8FromCp1251(anchor);
 }
 
 // The heading's text as it shows: no backticks, a link shown as its text.
