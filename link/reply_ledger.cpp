@@ -70,9 +70,11 @@ void ReplyLedger::LineClosed() {
 void ReplyLedger::CutFront() {
     const OwedReply cut = owed_.front();
     const bool began = partialBeganAfter_ >= cut.line;
+    // The end of the records, cut short, is no record to ask for again.
+    const bool end = BeginsWith(partial_.Bytes(), protocol::kOver);
     ClearPartial();
     owed_.pop_front();
-    if (!began || cut.kind != ReplyKind::Record || cut.answerTaken) return;
+    if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
     LeaveRefused(cut.store, cut.answerId, false);
 }
 

@@ -244,7 +244,8 @@ struct Limit {
     bool anyRecordFault;
     bool recordLostWithCode9;
     bool recordLostWithoutFailure;
-    bool storedUnreported;
+    bool storedUnreported;  // or stored more than once
+    bool acknowledgedUnstored;
     std::function<bool(const Played&)> holds;
 };
 
@@ -305,18 +306,19 @@ bool CountReadWrongAfterTheAttach(const Played& played) {
         const bool garbled = wire.fault == LineFault::BadChecksum || wire.fault == LineFault::BadText ||
                              wire.fault == LineFault::BadLead || wire.fault == LineFault::LostCr;
         if (wire.line.rfind("GRC", 0) == 0 && garbled) countWrong = true;
-        if (IsUploadRecord(wire.line) && wire.fault != LineFault::None && wire.fault != LineFault::Unheard)
+        if (IsUploadRecord(wire.line) && wire.fault != LineFault::None && wire.fault != LineFault::Slow10 &&
+            wire.fault != LineFault::Slow45)
             acknowledgementUnread = true;
     }
     return countWrong && acknowledgementUnread;
 }
 
 const Limit kLimits[] = {
-    {"CountReadWrongAfterTheAttach", false, false, false, true, CountReadWrongAfterTheAttach},
-    {"RecordReplyLostWhole", false, true, true, false, RecordReplyLostWhole},
-    {"ReplyLaterThanTheLimit", true, true, true, true, ReplyLaterThanTheLimit},
-    {"NakHeardGarbled", false, true, false, false, NakHeardGarbled},
-    {"AcknowledgementAndCountUnread", false, false, false, true, AcknowledgementAndCountUnread},
+    {"CountReadWrongAfterTheAttach", false, false, false, true, true, CountReadWrongAfterTheAttach},
+    {"RecordReplyLostWhole", false, true, true, false, false, RecordReplyLostWhole},
+    {"ReplyLaterThanTheLimit", true, true, true, true, true, ReplyLaterThanTheLimit},
+    {"NakHeardGarbled", false, true, false, false, false, NakHeardGarbled},
+    {"AcknowledgementAndCountUnread", false, false, false, true, false, AcknowledgementAndCountUnread},
 };
 
 bool Excused(const Played& played, bool Limit::*excuses) {
@@ -336,7 +338,8 @@ std::string Check(const FaultRun& run, const Played& played) {
         std::map<std::string, int> copies;
         for (const std::string& text : played.stored) ++copies[text.substr(0, text.find('\t'))];
         for (const auto& [row, said] : played.uploaded) {
-            if (said == 1 && copies[row] == 0) return row + " said stored, never stored";
+            if (said == 1 && copies[row] == 0 && !Excused(played, &Limit::acknowledgedUnstored))
+                return row + " said stored, never stored";
             if (said == 1 && copies[row] > 1 && !Excused(played, &Limit::storedUnreported))
                 return row + " said stored, stored " + std::to_string(copies[row]) + " times";
             if (said != 1 && copies[row] != 0 && !Excused(played, &Limit::storedUnreported))
@@ -459,6 +462,50 @@ TEST(Explorer, EveryCombinationOfFaultsOverTheFirstLinesKeepsEveryRecordOnce) {
     std::printf("explorer: depth %d, %ld sequences, %d broken, %.1f s\n", depth, explored, broken, seconds);
     for (const auto& [reason, count] : reasons) std::printf("  %6d %s\n", count, reason.c_str());
     EXPECT_EQ(broken, 0);
+}
+
+// Sequences the exploration found broken, each kept at both paces.
+struct Regression {
+    const char* sentence;
+    Job job;
+    Between between;
+    int afterCall;
+    std::vector<LineFault> faults;
+};
+
+const Regression kRegressions[] = {
+    {"a record whose CR is lost after a late reply (the second copy's R1 dropped when its reply expired)",
+     Job::PullDocument, Between::Pause, 1, {LineFault::Late150, LineFault::LostCr}},
+    {"the NAK a download wrote last answered after it gave up (its answer thrown away)", Job::PullDocument,
+     Between::Nothing, 0,
+     {LineFault::None, LineFault::Unheard, LineFault::BadChecksum, LineFault::BadChecksum, LineFault::Late150}},
+    {"a record's CR lost and the NAK asking for it answered 300 ms late (three failures in a row)",
+     Job::PullDocument, Between::Nothing, 0, {LineFault::LostCr, LineFault::Late300}},
+    {"a record's CR lost and the NAK's answer's too (the waits for them counted as attempts)", Job::PullDocument,
+     Between::Pause, 1, {LineFault::LostCr, LineFault::LostCr}},
+    {"the search while the second answer of a twice-written command is on its way", Job::PullDocument,
+     Between::Search, 1, {LineFault::Late150}},
+    {"the end of the records cut short after the search, asked for with NAK and taken for a lost record "
+     "(found by a random walk)",
+     Job::PullDocument, Between::Search, 2,
+     {LineFault::None, LineFault::None, LineFault::Slow10, LineFault::LostCr, LineFault::None, LineFault::ReplyLost,
+      LineFault::LostCr, LineFault::BadLead, LineFault::Late150}},
+    {"the search after the second answer came garbled (the pings moved the terminal past it)", Job::PullDocument,
+     Between::Search, 1, {LineFault::Late150, LineFault::BadChecksum}},
+    {"an upload acknowledged 300 ms late with no count to ask (the copy went again at 200 ms)",
+     Job::LoadDatabase, Between::Nothing, 0, {LineFault::HeardGarbled, LineFault::None, LineFault::Late300}},
+    {"a retry's count whose CR was lost, joined with the next reading's (found by a random walk)",
+     Job::LoadDatabase, Between::Apply, 2,
+     {LineFault::None, LineFault::None, LineFault::BadText, LineFault::None, LineFault::None, LineFault::None,
+      LineFault::BadLead, LineFault::LostCr}},
+};
+
+TEST(Explorer, EverySequenceFoundBrokenOnceNowKeepsEveryRecordOnce) {
+    for (const Regression& regression : kRegressions)
+        for (Pace pace : {Pace::Standard, Pace::Fast}) {
+            const FaultRun run{pace, regression.job, regression.between, regression.afterCall, regression.faults};
+            EXPECT_EQ(Verdict(run), "") << regression.sentence;
+        }
 }
 
 TEST(Explorer, SeededRandomWalksBeyondTheEnumeratedLines) {
