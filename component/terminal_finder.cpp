@@ -179,6 +179,8 @@ void TerminalFinder::Search() {
     // present ones above them, and the stored one.
     const std::vector<int32_t> ports = narrowed_ ? *narrowed_ : PortListPorts(presentAbove, stored.Port);
     const SearchResult outcome = search.Run(stored, ports);
+    // Its pings moved the terminal past any record it could have sent again.
+    component_.link.TerminalSpokenToElsewhere();
     switch (outcome.end) {
         case SearchEnd::Found: trace.Note("search: found on " + Where(outcome.found)); break;
         case SearchEnd::NothingAnswered: trace.Note("search: nothing answered"); break;

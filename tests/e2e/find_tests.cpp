@@ -3,11 +3,11 @@
 // the terminal behind the cradle's adapter on COM14, whose adapter answers
 // at 38400 baud. From the settings page in a frame of the test's own, from
 // the console's job, and from the console's settings frame as a user uses
-// it (which leaves the README's picture). With find-nothing/ instead (four
-// silent ports) the search ends with nothing found, in its time; with
-// find-above/ (a silent COM1 and a terminal in a USB cradle on COM23, which
-// the tests write into the map of present ports) the terminal is listed,
-// found and reached above COM16.
+// it (which leaves the picture in docs/CONSOLE.md). With find-nothing/
+// instead (four silent ports) the search ends with nothing found, in its
+// time; with find-above/ (a silent COM1 and a terminal in a USB cradle on
+// COM23, which the tests write into the map of present ports) the terminal
+// is listed, found and reached above COM16.
 #include <gtest/gtest.h>
 
 #include <windows.h>
