@@ -68,10 +68,11 @@ AddInObject::AddInObject(IUnknown* outer)
       link_(tracedLine_, clock_, localTime_, state_),
       // The search holds the object's own count, as the page window does:
       // the thread that lets it go never calls an outer object.
-      finder_({callGuard_, link_, settings_, state_, trace_.wire(), localTime_, inner_,
+      finder_({callGuard_, link_, settings_, state_, trace_.wire(), localTime_, portMap_, inner_,
                [this] { page_.LockLetGo(); }}),
       pageKeeper_(*this),
-      page_(callGuard_, settings_, link_, pageKeeper_, static_cast<IConnectionSettings*>(this), finder_, trace_),
+      page_(callGuard_, settings_, link_, pageKeeper_, static_cast<IConnectionSettings*>(this), finder_, trace_,
+            portMap_),
       painter_(page_.window()),
       calls_(link_, state_, settings_, painter_, &trace_.wire()) {}
 
@@ -107,6 +108,8 @@ HRESULT AddInObject::QueryOwnInterface(REFIID iid, void** object) {
         *object = static_cast<IWireTrace*>(this);
     else if (iid == __uuidof(ITerminalSearch))
         *object = static_cast<ITerminalSearch*>(this);
+    else if (iid == __uuidof(ISearchPorts))
+        *object = static_cast<ISearchPorts*>(this);
     else if (iid == __uuidof(IPropertyPage))
         *object = static_cast<IPropertyPage*>(this);
     else {

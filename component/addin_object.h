@@ -25,6 +25,7 @@
 #include "core/win/module_lock.h"
 #include "host/addin.h"
 #include "link/terminal_link.h"
+#include "link/win32_port_map.h"
 #include "link/win32_serial_line.h"
 #include "ui/settings_profile.h"
 #include "ui/progress_box.h"
@@ -37,6 +38,7 @@ class AddInObject final : public IInitDone,
                           public IExchangeSettings,
                           public IWireTrace,
                           public ITerminalSearch,
+                          public ISearchPorts,
                           public IPropertyPage {
 public:
     // Makes a component object, plain when `outer` is null, otherwise
@@ -98,6 +100,9 @@ public:
     STDMETHODIMP StopSearch() override;
     STDMETHODIMP GetSearchState(LONG* plState, LONG* plPort, LONG* plSpeed, LONG* plIsIrDA) override;
 
+    // ISearchPorts (trace_and_search.cpp)
+    STDMETHODIMP StartSearchOn(LONG lCount, LONG* plPorts) override;
+
     // IPropertyPage: the settings page (property_page.cpp)
     STDMETHODIMP SetPageSite(IPropertyPageSite* pPageSite) override;
     STDMETHODIMP Activate(HWND hWndParent, LPCRECT pRect, BOOL bModal) override;
@@ -153,7 +158,7 @@ private:
 
     // Answers from the interface table: IUnknown (as IInitDone), IInitDone,
     // ILanguageExtender, IConnectionSettings, IExchangeSettings, IWireTrace,
-    // ITerminalSearch, IPropertyPage.
+    // ITerminalSearch, ISearchPorts, IPropertyPage.
     HRESULT QueryOwnInterface(REFIID iid, void** object);
     IUnknown* ControllingUnknown();
 
@@ -190,6 +195,7 @@ private:
     Win32SerialLine line_;
     Win32Clock clock_;
     Win32LocalTime localTime_;
+    Win32PortMap portMap_;  // the ports Windows reports present, for the page and the search
     ComponentTrace trace_;
     TracedLine tracedLine_;  // the line as the link sees it: the trace hears of everything on it
     TerminalLink link_;

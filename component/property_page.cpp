@@ -101,10 +101,11 @@ private:
 }  // namespace
 
 PropertyPage::PropertyPage(Lock& callLock, ConnectionSettings& settings, TerminalLink& link, PageOwner& owner,
-                           IConnectionSettings* self, SearchControl& search, const TraceReport& trace)
+                           IConnectionSettings* self, SearchControl& search, const TraceReport& trace,
+                           const PortMap& ports)
     : callLock_(callLock),
       self_(self),
-      logic_(*this, callLock, pageGuard_, settings, link, search, trace),
+      logic_(*this, callLock, pageGuard_, settings, link, search, trace, ports),
       window_(logic_, owner) {}
 
 HRESULT PropertyPage::SetPageSite(IPropertyPageSite* site) {

@@ -38,10 +38,10 @@ public:
     // its terminal link, `owner` keeps the component while the page window's
     // thread works with it, `self` is the component's own
     // IConnectionSettings (a first object that answers with it is this very
-    // component), `search` its search for the terminal and `trace` its wire
-    // trace's state.
+    // component), `search` its search for the terminal, `trace` its wire
+    // trace's state and `ports` the ports Windows reports present.
     PropertyPage(Lock& callLock, ConnectionSettings& settings, TerminalLink& link, PageOwner& owner,
-                 IConnectionSettings* self, SearchControl& search, const TraceReport& trace);
+                 IConnectionSettings* self, SearchControl& search, const TraceReport& trace, const PortMap& ports);
     // Destroys a page window that still exists (or lets go of it, when it is
     // another thread's), then lets go of the objects and the site.
     ~PropertyPage() override = default;

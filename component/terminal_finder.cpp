@@ -84,7 +84,11 @@ TerminalFinder::~TerminalFinder() {
     ::WaitForSingleObject(thread_.get(), kSearchEndWaitMs);  // unchecked: it has let the component go already
 }
 
-bool TerminalFinder::StartSearch() {
+bool TerminalFinder::StartSearch() { return Start(std::nullopt); }
+
+bool TerminalFinder::StartSearchOn(const std::vector<int32_t>& ports) { return Start(NarrowedSearchPorts(ports)); }
+
+bool TerminalFinder::Start(std::optional<std::vector<int32_t>> narrowed) {
     const auto control = controlGuard_.lock();
     // What is tried first, when no call holds the settings just now; the
     // search says it anyway once it has the call lock.
@@ -106,6 +110,7 @@ bool TerminalFinder::StartSearch() {
     thread_.reset();
     stop_.Clear();
     reopen_ = true;
+    narrowed_ = std::move(narrowed);
     component_.owner.AddRef();
     if (!win::StartModuleThread(&Run, this, thread_)) {
         component_.owner.Release();
@@ -142,6 +147,9 @@ DWORD TerminalFinder::Run(void* finder) {
 }
 
 void TerminalFinder::Search() {
+    // Read before the call lock is taken: the registry may be slow.
+    const std::vector<int32_t> presentAbove =
+        narrowed_ ? std::vector<int32_t>{} : PresentPortsAboveListed(component_.portMap);
     // The call lock, looked for again and again so that a stop is not missed
     // while a script's call holds it.
     std::optional<LockHold> held;
@@ -167,7 +175,10 @@ void TerminalFinder::Search() {
     ThreadedProbes probes(trace, component_.localTime);
     TerminalSearch search(probes, component_.localTime, stop_,
                           [this](const ConnectionSettings& trying) { Publish({SearchState::Searching, trying}); });
-    const SearchResult outcome = search.Run(stored);
+    // The whole search tries the ports the page lists: COM1 to COM16, the
+    // present ones above them, and the stored one.
+    const std::vector<int32_t> ports = narrowed_ ? *narrowed_ : PortListPorts(presentAbove, stored.Port);
+    const SearchResult outcome = search.Run(stored, ports);
     // Its pings moved the terminal past any record it could have sent again.
     component_.link.TerminalSpokenToElsewhere();
     switch (outcome.end) {

@@ -15,10 +15,13 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "core/component_state.h"
 #include "core/connection_settings.h"
 #include "core/lock.h"
+#include "core/port_map.h"
 #include "core/win/handles.h"
 #include "link/terminal_link.h"
 #include "link/terminal_search.h"
@@ -36,6 +39,7 @@ public:
         ComponentState& state;
         WireTrace& trace;
         const LocalTimeSource& localTime;
+        const PortMap& portMap;  // which ports above COM16 are present
         IUnknown& owner;  // held while the search runs
         // Called once the search has let the call lock go, on its thread.
         std::function<void()> lockLetGo;
@@ -47,6 +51,9 @@ public:
     TerminalFinder& operator=(const TerminalFinder&) = delete;
 
     bool StartSearch() override;
+    // A search on the ports given only (port indices), rather than on COM1
+    // to COM16 and the present ports above them; false as StartSearch.
+    bool StartSearchOn(const std::vector<int32_t>& ports);
     void StopSearch() override { stop_.Request(); }
     SearchStatus Status() const override;
 
@@ -56,6 +63,7 @@ public:
     void EndBeforeOwnUse();
 
 private:
+    bool Start(std::optional<std::vector<int32_t>> narrowed);
     static DWORD Run(void* finder);
     void Search();
     void Publish(const SearchStatus& status);
@@ -67,6 +75,9 @@ private:
     mutable win::critical_section statusGuard_;  // over the status
     SearchStatus status_;
     win::unique_handle thread_;
+    // The ports of the search started last, when it was narrowed to some;
+    // set before its thread starts, read by that thread.
+    std::optional<std::vector<int32_t>> narrowed_;
 };
 
 }  // namespace quill

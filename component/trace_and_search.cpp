@@ -4,11 +4,16 @@
 #include "component/addin_object.h"
 
 #include <string>
+#include <vector>
 
 #include "core/win/text.h"
 
 namespace quill {
 namespace {
+
+// The most port numbers a narrowed search takes: every port once, with room
+// for repeats.
+constexpr LONG kMostSearchPorts = 4 * kPortIndexCount;
 
 // What GetTraceState and GetSearchState answer.
 constexpr LONG kTraceOff = 0, kTraceWriting = 1, kTraceDropped = 2;
@@ -79,6 +84,15 @@ STDMETHODIMP AddInObject::GetTraceState(LONG* plState, BSTR* pbstrPath) {
 
 STDMETHODIMP AddInObject::StartSearch() {
     return win::GuardedCall([&] { return finder_.StartSearch() ? S_OK : S_FALSE; });
+}
+
+STDMETHODIMP AddInObject::StartSearchOn(LONG lCount, LONG* plPorts) {
+    if (lCount < 0 || lCount > kMostSearchPorts) return E_INVALIDARG;
+    if (lCount > 0 && plPorts == nullptr) return E_POINTER;
+    return win::GuardedCall([&] {
+        const std::vector<int32_t> ports(plPorts, plPorts + lCount);
+        return finder_.StartSearchOn(ports) ? S_OK : S_FALSE;
+    });
 }
 
 STDMETHODIMP AddInObject::StopSearch() {

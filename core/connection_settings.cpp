@@ -12,7 +12,7 @@ constexpr uint32_t kFallbackBaudRate = 9600;
 }  // namespace
 
 std::string PortName(int32_t portIndex) {
-    if (portIndex < 0 || portIndex >= kPortCount) return kFallbackPort;
+    if (portIndex < 0 || portIndex >= kPortIndexCount) return kFallbackPort;
     return "COM" + std::to_string(portIndex + 1);
 }
 

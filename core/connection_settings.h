@@ -8,7 +8,7 @@
 namespace quill {
 
 struct ConnectionSettings {
-    int32_t Port = 0;    // index of "COM1" ... "COM16"
+    int32_t Port = 0;    // index of "COM1" ... "COM256"
     int32_t Speed = 0;   // index of the baud rate, 0 = 115200 ... 6 = 2400
     int32_t IsIrDA = 0;  // non-zero: an infrared adapter sits in front of the terminal
     // 1: replies are read as soon as their CR is in, without the fixed settle
@@ -36,13 +36,16 @@ constexpr int32_t kTraceOn = 1;
 // The trace flag as kept and written: 1 on, 0 off, as the fast exchange flag.
 inline int32_t TraceFlag(int32_t value) { return value == kTraceOn ? 1 : 0; }
 
-// The ports a user may choose: "COM1" ... "COM16".
-constexpr int32_t kPortCount = 16;
+// The ports a port index can name: "COM1" ... "COM256" for 0 ... 255.
+constexpr int32_t kPortIndexCount = 256;
+// The ports the settings page always lists, present or not: "COM1" ...
+// "COM16"; a port above them is listed when Windows reports it present.
+constexpr int32_t kListedPortCount = 16;
 // The speeds a user may choose: indices 0 ... 4, 115200 down to 9600 baud
 // (4800 and 2400 are reached only through a stored index).
 constexpr int32_t kListedSpeedCount = 5;
 
-// "COM1" ... "COM16" for 0 ... 15; "COM1" for anything else.
+// "COM1" ... "COM256" for 0 ... 255; "COM1" for anything else.
 std::string PortName(int32_t portIndex);
 // 115200, 57600, 38400, 19200, 9600, 4800, 2400 for 0 ... 6; 9600 otherwise.
 uint32_t BaudRate(int32_t speedIndex);

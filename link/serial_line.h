@@ -29,10 +29,29 @@ class SerialLine {
 public:
     virtual ~SerialLine() = default;
 
-    // Opens the named port ("COM1" ... "COM16") exclusively, reads its
+    // Opens the named port ("COM1" ... "COM256") exclusively, reads its
     // current settings and sizes both queues. False when the port is missing
     // or held by another program; nothing stays open then.
     virtual bool Open(const std::string& portName) = 0;
+
+    // An open that may not return for a long time (a virtual port that
+    // connects its device first), made where it holds nothing else: begun,
+    // looked at until it has returned, or left.
+    enum class Opening {
+        Pending,  // not returned yet
+        Opened,   // open, as after Open
+        Failed,   // as a failed Open
+    };
+    // Begins opening the named port and returns at once. By default the open
+    // is made here and has returned by then.
+    virtual Opening BeginOpen(const std::string& portName) {
+        return Open(portName) ? Opening::Opened : Opening::Failed;
+    }
+    // How the open begun last stands now.
+    virtual Opening OpeningNow() { return IsOpen() ? Opening::Opened : Opening::Failed; }
+    // Lets go of an open still pending: the line stays closed, and the port
+    // is closed again if it ever opens.
+    virtual void LeaveOpening() {}
     // Closes the port; harmless when it is closed.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
@@ -86,6 +105,9 @@ public:
     explicit ForwardingLine(SerialLine& line) : line_(line) {}
 
     bool Open(const std::string& portName) override { return line_.Open(portName); }
+    Opening BeginOpen(const std::string& portName) override { return line_.BeginOpen(portName); }
+    Opening OpeningNow() override { return line_.OpeningNow(); }
+    void LeaveOpening() override { line_.LeaveOpening(); }
     void Close() override { line_.Close(); }
     bool IsOpen() const override { return line_.IsOpen(); }
     bool Configure(const LineSettings& settings) override { return line_.Configure(settings); }

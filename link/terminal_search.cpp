@@ -16,6 +16,9 @@ namespace {
 // ones first.
 constexpr std::array<int32_t, kListedSpeedCount> kCommonSpeedsFirst = {0, 4, 1, 2, 3};  // 115200, 9600, 57600, ...
 
+// The port an index opens: an index that names none opens COM1.
+int32_t PortOpened(int32_t port) { return port >= 0 && port < kPortIndexCount ? port : 0; }
+
 bool SameProbe(const ConnectionSettings& a, const ConnectionSettings& b) {
     if (a.Port != b.Port || (a.IsIrDA != 0) != (b.IsIrDA != 0)) return false;
     // Behind the adapter the speed makes no difference.
@@ -31,24 +34,37 @@ ConnectionSettings With(ConnectionSettings settings, int32_t port, int32_t speed
 
 }  // namespace
 
-std::vector<ConnectionSettings> SearchOrder(const ConnectionSettings& stored) {
+std::vector<int32_t> NarrowedSearchPorts(const std::vector<int32_t>& given) {
+    std::vector<int32_t> ports;
+    for (int32_t port : given)
+        if (port >= 0 && port < kPortIndexCount) ports.push_back(port);
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
+}
+
+std::vector<ConnectionSettings> SearchOrder(const ConnectionSettings& stored, const std::vector<int32_t>& ports) {
     ConnectionSettings first = stored;
-    if (first.Port < 0 || first.Port >= kPortCount) first.Port = 0;  // opens as COM1
+    first.Port = PortOpened(stored.Port);
     first.IsIrDA = first.IsIrDA != 0 ? 1 : 0;
     // Behind the adapter the open's speed is one of the listed ones.
     const int32_t adapterSpeed = first.Speed >= 0 && first.Speed < kListedSpeedCount ? first.Speed : 0;
     if (first.IsIrDA != 0) first.Speed = adapterSpeed;
 
-    std::vector<ConnectionSettings> order{first};
+    std::vector<ConnectionSettings> order;
     const auto add = [&](const ConnectionSettings& candidate) {
         for (const ConnectionSettings& tried : order)
             if (SameProbe(tried, candidate)) return;
         order.push_back(candidate);
     };
-    std::vector<int32_t> ports{first.Port};
-    for (int32_t port = 0; port < kPortCount; ++port)
-        if (port != first.Port) ports.push_back(port);
-    for (int32_t port : ports) {
+    std::vector<int32_t> inTurn;
+    if (std::find(ports.begin(), ports.end(), first.Port) != ports.end()) {
+        order.push_back(first);
+        inTurn.push_back(first.Port);
+    }
+    for (int32_t port : ports)
+        if (std::find(inTurn.begin(), inTurn.end(), port) == inTurn.end()) inTurn.push_back(port);
+    for (int32_t port : inTurn) {
         for (int32_t speed : kCommonSpeedsFirst) add(With(first, port, speed, false));
         add(With(first, port, adapterSpeed, true));
     }
@@ -58,7 +74,7 @@ std::vector<ConnectionSettings> SearchOrder(const ConnectionSettings& stored) {
 // What the jobs of one search share: the ports found missing, the search's
 // own stop once a job has found the terminal, and where.
 struct TerminalSearch::Shared {
-    std::array<std::atomic<bool>, kPortCount> missing{};
+    std::array<std::atomic<bool>, kPortIndexCount> missing{};
     SearchStop found;            // asked for by the job that found the terminal
     std::atomic<bool> claimed{false};
     ConnectionSettings where;    // written once, by the job that claimed it
@@ -68,13 +84,14 @@ TerminalSearch::TerminalSearch(ProbeRunner& runner, const LocalTimeSource& local
                                Trying trying)
     : runner_(runner), localTime_(localTime), stop_(stop), trying_(std::move(trying)) {}
 
-SearchResult TerminalSearch::Run(const ConnectionSettings& stored) {
-    const std::vector<ConnectionSettings> order = SearchOrder(stored);
-    std::array<std::vector<ConnectionSettings>, kPortCount> perPort;
-    std::vector<int32_t> ports;  // in the order their first combination comes
-    for (size_t i = 1; i < order.size(); ++i) {
+SearchResult TerminalSearch::Run(const ConnectionSettings& stored, const std::vector<int32_t>& ports) {
+    const std::vector<ConnectionSettings> order = SearchOrder(stored, ports);
+    const bool storedFirst = std::find(ports.begin(), ports.end(), PortOpened(stored.Port)) != ports.end();
+    std::vector<std::vector<ConnectionSettings>> perPort(kPortIndexCount);
+    std::vector<int32_t> inTurn;  // in the order their first combination comes
+    for (size_t i = storedFirst ? 1 : 0; i < order.size(); ++i) {
         const int32_t port = order[i].Port;
-        if (perPort[port].empty()) ports.push_back(port);
+        if (perPort[port].empty()) inTurn.push_back(port);
         perPort[port].push_back(order[i]);
     }
 
@@ -83,12 +100,15 @@ SearchResult TerminalSearch::Run(const ConnectionSettings& stored) {
         if (shared.claimed.load()) return {SearchEnd::Found, shared.where};
         return {stop_.Requested() ? SearchEnd::Stopped : SearchEnd::NothingAnswered, fallback};
     };
+    if (stop_.Requested()) return ended(stored);
     // The stored setting first, on its own.
-    runner_.RunAll({PortJob(order.front().Port, {order.front()}, shared)});
-    if (shared.claimed.load() || stop_.Requested()) return ended(stored);
+    if (storedFirst) {
+        runner_.RunAll({PortJob(order.front().Port, {order.front()}, shared)});
+        if (shared.claimed.load() || stop_.Requested()) return ended(stored);
+    }
     // Then every port at once.
     std::vector<ProbeRunner::Job> jobs;
-    for (int32_t port : ports)
+    for (int32_t port : inTurn)
         if (!shared.missing[port].load()) jobs.push_back(PortJob(port, std::move(perPort[port]), shared));
     runner_.RunAll(jobs);
     return ended(stored);
@@ -134,7 +154,7 @@ ProbeRunner::Job TerminalSearch::PortJob(int32_t port, std::vector<ConnectionSet
 TerminalSearch::Probe TerminalSearch::Try(SerialLine& line, Clock& clock, const ConnectionSettings& candidate,
                                           const SearchStop& ending, uint32_t& adapterRate) {
     const StopSignals signals{stop_, ending};
-    StoppableLine stoppable(line, signals);
+    StoppableLine stoppable(line, clock, signals);
     StoppableClock stoppableClock(clock, signals);
     ComponentState state;
     TerminalLink link(stoppable, stoppableClock, localTime_, state);
@@ -155,6 +175,21 @@ void StoppableClock::Sleep(uint32_t milliseconds) {
         clock_.Sleep(slice);
         milliseconds -= slice;
     }
+}
+
+bool StoppableLine::Open(const std::string& portName) {
+    if (stop_.Requested()) return false;
+    Opening opening = line_.BeginOpen(portName);
+    const uint64_t begun = clock_.NowMs();
+    while (opening == Opening::Pending) {
+        if (stop_.Requested() || clock_.NowMs() - begun >= kSearchOpenLimitMs) {
+            line_.LeaveOpening();
+            return false;
+        }
+        clock_.Sleep(kStopCheckSliceMs);
+        opening = line_.OpeningNow();
+    }
+    return opening == Opening::Opened;
 }
 
 WaitOutcome StoppableLine::WaitForInput(uint32_t milliseconds) {

@@ -17,15 +17,23 @@
 
 namespace quill {
 
-// The combinations in the order they are tried: the stored setting first;
-// then the rest of its port; then every other port from COM1 to COM16. On
-// each port the cable at the common speeds first (115200 and 9600, then
-// 57600, 38400 and 19200), then the infrared adapter once: behind the adapter
-// the speed setting does not reach the terminal (the adapter is probed at its
-// own rates, and the line then runs at 115200), so one try covers every
-// speed. A stored port outside COM1 to COM16 is tried as COM1, where it
-// opens. The pace and the trace flag are the stored ones throughout.
-std::vector<ConnectionSettings> SearchOrder(const ConnectionSettings& stored);
+// The ports a whole search tries are those of the settings page's list
+// (PortListPorts): COM1 to COM16, the ports above them that Windows reports
+// present, in number order, and the stored port.
+// The ports given, as a search narrowed to them tries them: in number
+// order, each once; indices that name no port are dropped.
+std::vector<int32_t> NarrowedSearchPorts(const std::vector<int32_t>& given);
+
+// The combinations in the order they are tried on `ports`: the stored
+// setting first, when its port is among them; then the rest of its port;
+// then every other port in the order given. On each port the cable at the
+// common speeds first (115200 and 9600, then 57600, 38400 and 19200), then
+// the infrared adapter once: behind the adapter the speed setting does not
+// reach the terminal (the adapter is probed at its own rates, and the line
+// then runs at 115200), so one try covers every speed. A stored port index
+// that names no port is tried as COM1, where it opens. The pace and the
+// trace flag are the stored ones throughout.
+std::vector<ConnectionSettings> SearchOrder(const ConnectionSettings& stored, const std::vector<int32_t>& ports);
 
 // Asked from any thread; the search looks at it between its steps, in each
 // delay and before each wait.
@@ -54,8 +62,15 @@ struct SearchResult {
 };
 
 // Once a stop is asked for, the search ends within this time: a wait in
-// progress runs out (50 ms at most), every later delay and wait ends at once.
+// progress runs out (50 ms at most), every later delay and wait ends at once,
+// and an open that has not returned is left to itself.
 constexpr uint64_t kSearchStopsWithinMs = 300;
+
+// How long the search waits for a port to open. A serial port or a USB
+// adapter opens at once; a virtual port that first connects its device (a
+// Bluetooth one) may not return for half a minute: it is left, and the port
+// given up like a missing one.
+constexpr uint64_t kSearchOpenLimitMs = 1000;
 
 // Runs the search's jobs, each on a line and a clock of its own, and returns
 // once every job has ended. The platform runs them side by side, one thread
@@ -79,15 +94,16 @@ public:
 
     TerminalSearch(ProbeRunner& runner, const LocalTimeSource& localTime, const SearchStop& stop, Trying trying);
 
-    // Tries the stored setting first, alone; then every port at once, each
-    // its own combinations in the order of SearchOrder, until one answers:
-    // then the others stop. A terminal that answers on the cable at 115200
+    // Tries the stored setting first, alone, when its port is among `ports`;
+    // then every port of `ports` at once, each its own combinations in the
+    // order of SearchOrder, until one answers: then the others stop. A terminal that answers on the cable at 115200
     // may be behind an adapter switched over earlier: the adapter is tried
     // on that port too, and is the setting when it answers. A port that
     // cannot be opened (missing, or held by another program) is given up at
-    // once with all its combinations. Each try closes its port again,
+    // once with all its combinations, and so is one whose open has not
+    // returned within kSearchOpenLimitMs. Each try closes its port again,
     // whatever happened.
-    SearchResult Run(const ConnectionSettings& stored);
+    SearchResult Run(const ConnectionSettings& stored, const std::vector<int32_t>& ports);
 
 private:
     enum class Probe { Answered, Silent, PortMissing };
@@ -125,15 +141,20 @@ private:
 };
 
 // A line whose waits fail at once when a stop is asked for, so that an
-// exchange or an adapter probe in progress ends without waiting out its time.
+// exchange or an adapter probe in progress ends without waiting out its time,
+// and whose open is made where a blocking one holds nothing else: it fails
+// when a stop is asked for or kSearchOpenLimitMs pass before it returns, and
+// the open is left to itself.
 class StoppableLine final : public ForwardingLine {
 public:
-    StoppableLine(SerialLine& line, StopSignals stop) : ForwardingLine(line), stop_(stop) {}
+    StoppableLine(SerialLine& line, Clock& clock, StopSignals stop) : ForwardingLine(line), clock_(clock), stop_(stop) {}
 
+    bool Open(const std::string& portName) override;
     WaitOutcome WaitForInput(uint32_t milliseconds) override;
     ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override;
 
 private:
+    Clock& clock_;
     StopSignals stop_;
 };
 

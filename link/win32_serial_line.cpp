@@ -13,7 +13,10 @@
 #include "link/win32_serial_line.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
+
+#include "core/win/module_thread.h"
 
 namespace quill {
 namespace {
@@ -55,6 +58,14 @@ constexpr DWORD kEndingLimitMs = 200;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 // After an early signal, how often completion is looked at.
 constexpr DWORD kRecheckMs = 5;
+
+// Opens a port exclusively for overlapped I/O; the invalid handle when it is
+// missing or held by another program. A virtual port may not return for
+// long.
+HANDLE OpenDevice(const std::string& deviceName) {
+    return ::CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+}
 
 DWORD RtsControl(bool rtsHigh) { return rtsHigh ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE; }
 
@@ -169,6 +180,86 @@ Win32SerialLine::~Win32SerialLine() { Close(); }
 
 bool Win32SerialLine::Open(const std::string& portName) {
     Close();
+    if (!PrepareRecords()) return false;
+    win::unique_hfile port(OpenDevice(kDeviceNamespace + portName));
+    if (!port) {
+        ClosePortHandle();
+        return false;
+    }
+    TakeOpenedPort(port.release());
+    return true;
+}
+
+// What the line and the thread that opens share. The thread writes the
+// handle, then says how the open ended; the line says it has left the open
+// instead, when it will not wait for it. Whichever comes second owns an
+// opened handle that nobody takes, and closes it.
+struct Win32SerialLine::PortOpening {
+    enum : int { kPending, kOpened, kFailed, kLeft };
+    std::string deviceName;
+    HANDLE port = INVALID_HANDLE_VALUE;
+    std::atomic<int> state{kPending};
+};
+
+DWORD Win32SerialLine::OpenOnItsThread(void* opening) {
+    const std::unique_ptr<std::shared_ptr<PortOpening>> held(static_cast<std::shared_ptr<PortOpening>*>(opening));
+    PortOpening& shared = **held;
+    const HANDLE port = OpenDevice(shared.deviceName);
+    shared.port = port;
+    int expected = PortOpening::kPending;
+    const int ended = port != INVALID_HANDLE_VALUE ? PortOpening::kOpened : PortOpening::kFailed;
+    if (!shared.state.compare_exchange_strong(expected, ended) && port != INVALID_HANDLE_VALUE)
+        ::CloseHandle(port);  // left by the line
+    return 0;
+}
+
+SerialLine::Opening Win32SerialLine::BeginOpen(const std::string& portName) {
+    Close();
+    if (!PrepareRecords()) return Opening::Failed;
+    std::shared_ptr<PortOpening> opening(new (std::nothrow) PortOpening);
+    auto* forThread = opening ? new (std::nothrow) std::shared_ptr<PortOpening>(opening) : nullptr;
+    win::unique_handle thread;
+    if (forThread == nullptr) {
+        ClosePortHandle();
+        return Opening::Failed;
+    }
+    opening->deviceName = kDeviceNamespace + portName;
+    if (!win::StartModuleThread(&OpenOnItsThread, forThread, thread)) {
+        delete forThread;
+        return Open(portName) ? Opening::Opened : Opening::Failed;  // here, then
+    }
+    opening_ = std::move(opening);
+    return OpeningNow();
+}
+
+SerialLine::Opening Win32SerialLine::OpeningNow() {
+    if (!opening_) return IsOpen() ? Opening::Opened : Opening::Failed;
+    switch (opening_->state.load()) {
+        case PortOpening::kPending: return Opening::Pending;
+        case PortOpening::kOpened: {
+            const HANDLE port = opening_->port;
+            opening_.reset();
+            TakeOpenedPort(port);
+            return Opening::Opened;
+        }
+        default: break;
+    }
+    opening_.reset();
+    ClosePortHandle();
+    return Opening::Failed;
+}
+
+void Win32SerialLine::LeaveOpening() {
+    if (!opening_) return;
+    int expected = PortOpening::kPending;
+    if (!opening_->state.compare_exchange_strong(expected, PortOpening::kLeft) && expected == PortOpening::kOpened)
+        ::CloseHandle(opening_->port);  // opened just now, and not wanted
+    opening_.reset();
+    ClosePortHandle();
+}
+
+// The records of the three kinds of operation, each with its event.
+bool Win32SerialLine::PrepareRecords() {
     for (std::unique_ptr<PendingIo>* io : {&wait_, &read_, &write_}) {
         io->reset(new (std::nothrow) PendingIo);
         if (!*io || !(*io)->event.create(win::unique_event::Reset::Manual)) {
@@ -176,25 +267,23 @@ bool Win32SerialLine::Open(const std::string& portName) {
             return false;
         }
     }
-    const std::string deviceName = kDeviceNamespace + portName;
-    port_.reset(::CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    if (!port_) {
-        ClosePortHandle();
-        return false;
-    }
+    return true;
+}
+
+void Win32SerialLine::TakeOpenedPort(HANDLE port) {
+    port_.reset(port);
     lineSettings_ = DCB{};
     lineSettings_.DCBlength = kLineSettingsSize;
     // Unchecked: the fields the line uses are all set by Configure, and the
     // queue sizes are only a request to the driver.
     ::GetCommState(port_.get(), &lineSettings_);
     ::SetupComm(port_.get(), kQueueSize, kQueueSize);
-    return true;
 }
 
 // Each operation still in progress is ended before the handle goes; one that
 // cannot be ended has closed the port already.
 void Win32SerialLine::Close() {
+    LeaveOpening();
     if (IsOpen() && (!EndOperation(*wait_, EndWait) || !EndOperation(*read_, EndRead) ||
                      !EndOperation(*write_, EndWrite))) {
         return;

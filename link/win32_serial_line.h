@@ -23,6 +23,12 @@ public:
     Win32SerialLine& operator=(const Win32SerialLine&) = delete;
 
     bool Open(const std::string& portName) override;
+    // The open is made on a thread of its own, which holds nothing of the
+    // line's but what the two share; a port that opens after the line has
+    // left it is closed by that thread.
+    Opening BeginOpen(const std::string& portName) override;
+    Opening OpeningNow() override;
+    void LeaveOpening() override;
     void Close() override;
     bool IsOpen() const override;
     bool Configure(const LineSettings& settings) override;
@@ -82,6 +88,12 @@ private:
     // How an operation in progress is asked to end before CancelIoEx.
     using FirstEnding = void (*)(HANDLE port);
 
+    // An open on its own thread, shared by the line and that thread.
+    struct PortOpening;
+    static DWORD OpenOnItsThread(void* opening);
+
+    bool PrepareRecords();
+    void TakeOpenedPort(HANDLE port);
     WaitOutcome StartWait(DWORD milliseconds);
     WaitOutcome EndWaitAfterTimeOut();
     std::optional<FinishedRead> RunRead(DWORD wanted, DWORD limitMs);
@@ -95,6 +107,7 @@ private:
     std::optional<DWORD> QueuedInputBytes();
 
     win::unique_hfile port_;
+    std::shared_ptr<PortOpening> opening_;  // an open begun and not yet looked at to its end
     std::unique_ptr<PendingIo> wait_;
     std::unique_ptr<PendingIo> read_;
     std::unique_ptr<PendingIo> write_;

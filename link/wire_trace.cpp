@@ -141,6 +141,27 @@ bool TracedLine::Open(const std::string& portName) {
     return opened;
 }
 
+SerialLine::Opening TracedLine::BeginOpen(const std::string& portName) {
+    opening_ = portName;
+    return Traced(line_.BeginOpen(portName));
+}
+
+SerialLine::Opening TracedLine::OpeningNow() { return Traced(line_.OpeningNow()); }
+
+void TracedLine::LeaveOpening() {
+    line_.LeaveOpening();
+    if (opening_.empty()) return;
+    trace_.Note("open " + opening_ + " left: it has not returned");
+    opening_.clear();
+}
+
+SerialLine::Opening TracedLine::Traced(Opening opening) {
+    if (opening == Opening::Pending || opening_.empty()) return opening;
+    trace_.Opened(opening_, opening == Opening::Opened);
+    opening_.clear();
+    return opening;
+}
+
 void TracedLine::Close() {
     if (!line_.IsOpen()) return;
     line_.Close();

@@ -89,6 +89,9 @@ public:
     TracedLine(SerialLine& line, WireTrace& trace) : ForwardingLine(line), trace_(trace) {}
 
     bool Open(const std::string& portName) override;
+    Opening BeginOpen(const std::string& portName) override;
+    Opening OpeningNow() override;
+    void LeaveOpening() override;
     void Close() override;
     bool Configure(const LineSettings& settings) override;
     void Reconfigure(const LineSettings& settings) override;
@@ -98,7 +101,11 @@ public:
     ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override;
 
 private:
+    // How an open that was begun has ended, once it has.
+    Opening Traced(Opening opening);
+
     WireTrace& trace_;
+    std::string opening_;  // the port whose open is pending
 };
 
 // Whether the trace is being written, as the settings page tells the user.

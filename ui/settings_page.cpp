@@ -15,7 +15,8 @@ constexpr const char* kRevisionNotes =
     "«Быстрый обмен» читает ответ терминала, как только пришёл его конец, "
     "без паузы перед чтением; терминалу, который не успевает, снимите флажок.\r\n"
     "Скорости 4800 и 2400 задаются только в профиле.\r\n"
-    "«Найти терминал» перебирает порты COM1–COM16, скорости и ИК-адаптер, начиная с сохранённых, "
+    "«Найти терминал» перебирает порты COM1–COM16 и порты выше COM16, которые есть в системе, "
+    "скорости и ИК-адаптер, начиная с сохранённых, "
     "и показывает, где терминал ответил; сохраняет найденное кнопка «Применить».\r\n"
     "«Журнал обмена» записывает каждый байт обмена с терминалом в файл "
     "%LOCALAPPDATA%\\Quillomat\\trace.log для службы поддержки.\r\n"
@@ -34,9 +35,9 @@ std::string Where(const ConnectionSettings& settings) {
 
 }  // namespace
 
-std::vector<std::string> PortListEntries() {
+std::vector<std::string> PortListEntries(const std::vector<int32_t>& ports) {
     std::vector<std::string> entries;
-    for (int32_t index = 0; index < kPortCount; ++index) entries.push_back(PortName(index));
+    for (int32_t port : ports) entries.push_back(PortName(port));
     return entries;
 }
 
@@ -58,14 +59,16 @@ std::string SearchStatusText(const SearchStatus& status) {
 }
 
 SettingsPage::SettingsPage(PageFrame& frame, Lock& callLock, Lock& pageLock, ConnectionSettings& settings,
-                           TerminalLink& link, SearchControl& search, const TraceReport& trace)
+                           TerminalLink& link, SearchControl& search, const TraceReport& trace,
+                           const PortMap& ports)
     : frame_(frame),
       callLock_(callLock),
       pageLock_(pageLock),
       settings_(settings),
       link_(link),
       search_(search),
-      trace_(trace) {}
+      trace_(trace),
+      portMap_(ports) {}
 
 bool SettingsPage::WindowOpened(PageControls& controls) {
     {
@@ -77,8 +80,15 @@ bool SettingsPage::WindowOpened(PageControls& controls) {
         searchShown_.reset();
     }
     const std::optional<ConnectionSettings> settings = TakeSettingsToShow();
-    controls.FillList(PageList::Port, PortListEntries());
-    if (settings) controls.SelectEntry(PageList::Port, settings->Port);
+    const std::vector<int32_t> presentAbove = PresentPortsAboveListed(portMap_);
+    const std::vector<int32_t> ports = PortListPorts(presentAbove, settings ? settings->Port : -1);
+    {
+        const LockHold page(pageLock_);
+        presentAbove_ = presentAbove;
+        listedPorts_ = ports;
+    }
+    controls.FillList(PageList::Port, PortListEntries(ports));
+    if (settings) controls.SelectEntry(PageList::Port, PortListEntry(ports, settings->Port));
     controls.FillList(PageList::Speed, SpeedListEntries());
     if (settings) {
         controls.SelectEntry(PageList::Speed, settings->Speed);
@@ -149,8 +159,23 @@ std::optional<ConnectionSettings> SettingsPage::TakeSettingsToShow() {
     return lent;
 }
 
+void SettingsPage::SelectPort(PageControls& controls, int32_t port) {
+    std::vector<int32_t> ports;
+    bool listed = true;
+    {
+        const LockHold page(pageLock_);
+        if (PortListEntry(listedPorts_, port) < 0 && port >= kListedPortCount && port < kPortIndexCount) {
+            listedPorts_ = PortListPorts(presentAbove_, port);
+            listed = false;
+        }
+        ports = listedPorts_;
+    }
+    if (!listed) controls.FillList(PageList::Port, PortListEntries(ports));
+    controls.SelectEntry(PageList::Port, PortListEntry(ports, port));
+}
+
 void SettingsPage::ShowSettings(PageControls& controls, const ConnectionSettings& settings) {
-    controls.SelectEntry(PageList::Port, settings.Port);
+    SelectPort(controls, settings.Port);
     controls.SelectEntry(PageList::Speed, settings.Speed);
     controls.SetTicked(PageBox::Adapter, settings.IsIrDA != 0);
     controls.SetTicked(PageBox::FastExchange, settings.FastExchange == kFastExchangeOn);
@@ -210,7 +235,7 @@ bool SettingsPage::Poll() {
         awaitingSearch_ = false;
     }
     if (status.state != SearchState::Found) return true;
-    controls->SelectEntry(PageList::Port, status.settings.Port);
+    SelectPort(*controls, status.settings.Port);
     controls->SelectEntry(PageList::Speed, status.settings.Speed);
     controls->SetTicked(PageBox::Adapter, status.settings.IsIrDA != 0);
     return MarkDirty(true, LockHold::Waiting::DontWait);
@@ -273,8 +298,14 @@ bool SettingsPage::IsDirty() const {
 
 // What the controls show; nullopt as soon as one of them cannot be read.
 std::optional<ConnectionSettings> SettingsPage::ChoiceShown(const PageControls& controls) const {
-    const std::optional<int32_t> port = controls.SelectedEntry(PageList::Port);
-    if (!port) return std::nullopt;
+    const std::optional<int32_t> entry = controls.SelectedEntry(PageList::Port);
+    if (!entry) return std::nullopt;
+    // The port the entry names; only a list left with no selection stores -1.
+    int32_t port = -1;
+    {
+        const LockHold page(pageLock_);
+        if (*entry >= 0 && static_cast<size_t>(*entry) < listedPorts_.size()) port = listedPorts_[*entry];
+    }
     const std::optional<int32_t> speed = controls.SelectedEntry(PageList::Speed);
     if (!speed) return std::nullopt;
     const std::optional<bool> adapter = controls.Ticked(PageBox::Adapter);
@@ -283,7 +314,7 @@ std::optional<ConnectionSettings> SettingsPage::ChoiceShown(const PageControls& 
     if (!fast) return std::nullopt;
     const std::optional<bool> trace = controls.Ticked(PageBox::Trace);
     if (!trace) return std::nullopt;
-    return ConnectionSettings{*port, *speed, *adapter ? 1 : 0, *fast ? 1 : 0, *trace ? 1 : 0};
+    return ConnectionSettings{port, *speed, *adapter ? 1 : 0, *fast ? 1 : 0, *trace ? 1 : 0};
 }
 
 void SettingsPage::Apply() {

@@ -15,6 +15,7 @@
 
 #include "core/connection_settings.h"
 #include "core/lock.h"
+#include "core/port_map.h"
 #include "link/terminal_link.h"
 #include "link/terminal_search.h"
 #include "link/wire_trace.h"
@@ -95,8 +96,9 @@ constexpr uint32_t kPageStatusValidate = 0x02;
 constexpr int32_t kNotifyClicked = 0;           // a button click (or a menu, an accelerator)
 constexpr int32_t kNotifySelectionChanged = 1;  // a list's selection changed
 
-// The entries of the two lists: entry n is index n of the settings.
-std::vector<std::string> PortListEntries();
+// The entries of the port list, one for each port of `ports` (see
+// PortListPorts), and of the speed list, where entry n is speed index n.
+std::vector<std::string> PortListEntries(const std::vector<int32_t>& ports);
 std::vector<std::string> SpeedListEntries();
 
 // What the line beside the find button says of a search (UTF-8); empty
@@ -120,9 +122,10 @@ public:
     // own record, and `link`, which opens its port; `pageLock` guards the
     // page's own state and is held only for a few reads and writes of it.
     // `search` finds the terminal for this component; `trace` tells whether
-    // its wire trace is being written.
+    // its wire trace is being written; `ports` says which ports above COM16
+    // are present, for the port list.
     SettingsPage(PageFrame& frame, Lock& callLock, Lock& pageLock, ConnectionSettings& settings,
-                 TerminalLink& link, SearchControl& search, const TraceReport& trace);
+                 TerminalLink& link, SearchControl& search, const TraceReport& trace, const PortMap& ports);
 
     // The page window was created: fills the lists, shows the settings of the
     // first object and tells the site that the page is clean; shows a search
@@ -161,6 +164,9 @@ public:
 private:
     std::optional<ConnectionSettings> TakeSettingsToShow();
     void ShowSettings(PageControls& controls, const ConnectionSettings& settings);
+    // Selects the entry of `port`, listing it first when it is a port above
+    // COM16 that the list lacks.
+    void SelectPort(PageControls& controls, int32_t port);
     // Owes the site a status; the oldest is dropped when too many are owed.
     void Owe(uint32_t status);
     // Tells the site what it is owed, in order; false when the lock was held
@@ -182,9 +188,12 @@ private:
     TerminalLink& link_;            // under callLock_
     SearchControl& search_;         // answers without the call lock
     const TraceReport& trace_;      // answers without the call lock
+    const PortMap& portMap_;
 
     // Under pageLock_.
     PageControls* controls_ = nullptr;
+    std::vector<int32_t> presentAbove_;  // ports above COM16 present when the window opened
+    std::vector<int32_t> listedPorts_;   // the port of each entry of the port list
     bool shown_ = false;  // the controls show the settings
     // A search this page started, or found running, whose end it waits for.
     bool awaitingSearch_ = false;

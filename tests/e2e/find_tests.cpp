@@ -5,7 +5,9 @@
 // the console's job, and from the console's settings frame as a user uses
 // it (which leaves the picture in docs/CONSOLE.md). With find-nothing/
 // instead (four silent ports) the search ends with nothing found, in its
-// time.
+// time; with find-above/ (a silent COM1 and a terminal in a USB cradle on
+// COM23, which the tests write into the map of present ports) the terminal
+// is listed, found and reached above COM16.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -27,8 +29,8 @@
 namespace quill::test {
 namespace {
 
-constexpr LONG kCom1 = 0, kCom14 = 13;
-constexpr LONG k38400 = 2;
+constexpr LONG kCom1 = 0, kCom14 = 13, kCom23 = 22;
+constexpr LONG k38400 = 2, k57600 = 1;
 constexpr DWORD kSearchLimitMs = 30000;  // under Wine, loosely
 constexpr DWORD kPaintSettleMs = 500;
 constexpr const wchar_t* kFrameClass = L"QuillFindTestFrame";
@@ -41,6 +43,42 @@ bool PortIsFree(int com) {
     return port.is_valid();
 }
 
+// A port written into the map of present serial ports for the life of the
+// object, as a USB adapter's driver writes it (Wine does not list a port
+// linked after the prefix was made).
+class PresentPort {
+public:
+    explicit PresentPort(int com)
+        : device_(L"\\Device\\QuillTestSerial" + std::to_wstring(com)), name_(L"COM" + std::to_wstring(com)) {
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialPortMap, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE,
+                              nullptr, map_.put(), nullptr) != ERROR_SUCCESS)
+            return;
+        const auto bytes = static_cast<DWORD>((name_.size() + 1) * sizeof(wchar_t));
+        written_ = ::RegSetValueExW(map_.get(), device_.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(name_.c_str()), bytes) == ERROR_SUCCESS;
+    }
+    ~PresentPort() {
+        if (written_) ::RegDeleteValueW(map_.get(), device_.c_str());
+    }
+    PresentPort(const PresentPort&) = delete;
+    PresentPort& operator=(const PresentPort&) = delete;
+    bool written() const { return written_; }
+
+private:
+    static constexpr const wchar_t* kSerialPortMap = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    const std::wstring device_, name_;
+    win::unique_hkey map_;
+    bool written_ = false;
+};
+
+std::wstring ListEntry(HWND list, int entry) {
+    const LRESULT length = ::SendMessageW(list, CB_GETLBTEXTLEN, entry, 0);
+    if (length == CB_ERR) return L"(none)";
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    ::SendMessageW(list, CB_GETLBTEXT, entry, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
 
 // A component set to COM1 at 115200 on the cable, as a host holds it, with
 // its settings page open in a frame window of the test's.
@@ -201,6 +239,71 @@ TEST(FindFromTheConsolesFrame, TheButtonFindsTheTerminalAndApplyKeepsWhatItFound
     EXPECT_NE(run.Output().find("Settings applied: COM14, 38400 baud, infrared adapter, standard pace   Result 0"),
               std::string::npos)
         << run.Output();
+    ::DeleteFileW(ConsoleStorePath().c_str());
+}
+
+// find-above/: the page of a component set to COM1, opened once COM23 is
+// present.
+class AboveCom16 : public PageFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(com23.written()) << "COM23 written into the map of present ports";
+        PageFixture::SetUp();
+    }
+    PresentPort com23{23};
+};
+
+TEST_F(AboveCom16, ATerminalOnCom23IsListedAfterCom16FoundFromCom1AndReachedWithPortIndex22) {
+    for (int com = 17; com <= 22; ++com) EXPECT_FALSE(PortIsFree(com)) << "no COM" << com << " on this machine";
+    const HWND ports = Control(IDC_PORT_LIST);
+    ASSERT_EQ(::SendMessageW(ports, CB_GETCOUNT, 0, 0), 17) << "COM1 to COM16, then the one present above them";
+    EXPECT_EQ(ListEntry(ports, 0), L"COM1");
+    EXPECT_EQ(ListEntry(ports, 15), L"COM16");
+    EXPECT_EQ(ListEntry(ports, 16), L"COM23");
+    EXPECT_EQ(::SendMessageW(ports, CB_GETCURSEL, 0, 0), kCom1);
+
+    ::SendMessageW(Control(IDC_FIND_TERMINAL), BM_CLICK, 0, 0);
+    const DWORD took = RunMessagesUntil(
+        [&] { return WindowText(Control(IDC_FIND_TERMINAL)) == L"Найти терминал"; }, kSearchLimitMs);
+    std::printf("the search found COM23 in %lu ms\n", took);
+    EXPECT_EQ(WindowText(Control(IDC_SEARCH_STATUS)), L"Найден: COM23, 57600 бод");
+    EXPECT_EQ(::SendMessageW(ports, CB_GETCURSEL, 0, 0), 16) << "the entry of COM23";
+    EXPECT_EQ(::SendMessageW(Control(IDC_SPEED_LIST), CB_GETCURSEL, 0, 0), k57600);
+    EXPECT_TRUE(PortIsFree(23)) << "the search left COM23 closed";
+    // A picture of the page with the port above COM16 and its list open, to
+    // look at (the frame is shown for it).
+    ::ShowWindow(frame.get(), SW_SHOWNOACTIVATE);
+    ::SendMessageW(ports, CB_SHOWDROPDOWN, TRUE, 0);
+    ::RedrawWindow(frame.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RunMessagesUntil([] { return false; }, kPaintSettleMs);
+    EXPECT_TRUE(SaveWindowPicture(frame.get(), Wide(WorkFile("settings-above.bmp"))));
+    ::SendMessageW(ports, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_EQ(::SendMessageW(ports, CB_GETCURSEL, 0, 0), 16) << "still COM23";
+
+    EXPECT_EQ(page->Apply(), S_OK);
+    LONG port = -9, speed = -9, irda = -9;
+    settings->GetSettings(&port, &speed, &irda);
+    EXPECT_EQ(port, kCom23) << "the port the entry names, not the entry";
+    EXPECT_EQ(speed, k57600);
+    EXPECT_EQ(irda, 0);
+    EXPECT_EQ(Property("Result"), 0) << "COM23 opened";
+    EXPECT_EQ(Call("Ping"), 1);
+    EXPECT_EQ(Call("GetSN"), 1);
+    EXPECT_NE(TrafficLog(23).find(" \"GSN\""), std::string::npos) << "the terminal on COM23 heard the question";
+}
+
+TEST(AboveCom16FromTheConsole, PortsListsCom23AndANarrowedFindFindsItThere) {
+    const PresentPort com23(23);
+    ASSERT_TRUE(com23.written());
+    ::DeleteFileW(ConsoleStorePath().c_str());
+    const size_t com1Before = TrafficLog(1).size();
+    ConsoleRun run(L"--forget-settings --port 0 --ports 2,22 ports find", "console-find-above.out");
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(run.Finish(), std::optional<DWORD>(0)) << run.Output();
+    EXPECT_NE(run.Output().find("COM23   (--port 22)"), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find("Found: COM23, 57600 baud, cable   (--port 22 --speed 1 --irda 0)"), std::string::npos)
+        << run.Output();
+    EXPECT_EQ(TrafficLog(1).find("PNG", com1Before), std::string::npos) << "COM1, stored but not among them, untried";
     ::DeleteFileW(ConsoleStorePath().c_str());
 }
 

@@ -94,7 +94,11 @@ void CheckNumbers(FuzzedDataProvider& fuzz, const std::string& text) {
 
     const std::string port = PortName(value);
     const int portNumber = std::atoi(port.c_str() + 3);
-    Require(port.compare(0, 3, "COM") == 0 && portNumber >= 1 && portNumber <= 16, "every index names COM1 to COM16");
+    Require(port.compare(0, 3, "COM") == 0 && portNumber >= 1 && portNumber <= 256,
+            "every index names COM1 to COM256");
+    const bool namesItsOwn = value >= 0 && value <= 255;
+    Require(namesItsOwn ? portNumber == value + 1 : portNumber == 1,
+            "an index from 0 to 255 names its own port, any other COM1");
     const uint32_t baud = BaudRate(value);
     Require(baud >= 2400 && baud <= 115200, "every index names a rate of the table");
 }

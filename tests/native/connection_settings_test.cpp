@@ -2,6 +2,7 @@
 // host's profile.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,9 +12,10 @@
 namespace quill {
 namespace {
 
-TEST(ConnectionSettings, PortIndexNamesThePort) {
+TEST(ConnectionSettings, PortIndexNamesThePortUpToCom256AndAnyOtherIndexCom1) {
     const std::pair<int32_t, const char*> cases[] = {
-        {0, "COM1"}, {8, "COM9"}, {9, "COM10"}, {15, "COM16"}, {16, "COM1"}, {-1, "COM1"}, {1000, "COM1"}};
+        {0, "COM1"},     {8, "COM9"},     {9, "COM10"},   {15, "COM16"}, {16, "COM17"}, {22, "COM23"},
+        {255, "COM256"}, {256, "COM1"}, {-1, "COM1"}, {1000, "COM1"}, {INT32_MIN, "COM1"}};
     for (const auto& [index, name] : cases) EXPECT_EQ(PortName(index), name) << "index " << index;
 }
 

@@ -53,8 +53,8 @@ struct PortCase {
 };
 
 TEST(OpenPort, PortIndexNamesThePortAndAnythingOutOfRangeOpensCom1) {
-    for (const PortCase& c : {PortCase{0, "COM1"}, PortCase{15, "COM16"}, PortCase{16, "COM1"},
-                              PortCase{-1, "COM1"}}) {
+    for (const PortCase& c : {PortCase{0, "COM1"}, PortCase{15, "COM16"}, PortCase{16, "COM17"},
+                              PortCase{255, "COM256"}, PortCase{256, "COM1"}, PortCase{-1, "COM1"}}) {
         LinkBench bench(false);
         bench.link.OpenPort(ConnectionSettings{c.port, 0, 0});
         EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{c.name}) << "port index " << c.port;

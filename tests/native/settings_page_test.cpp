@@ -293,8 +293,22 @@ private:
     const PageLocks& locks_;
 };
 
+// The ports Windows lists, read without the call lock.
+struct FakePortMap final : PortMap {
+    explicit FakePortMap(const PageLocks& locks) : locks_(locks) {}
+    std::vector<std::string> names;
+    std::vector<std::string> PortNames() const override {
+        locks_.ExpectFree("the port map read");
+        return names;
+    }
+
+private:
+    const PageLocks& locks_;
+};
+
 // A component's settings page: its record, its port on the fake line, its
-// locks, its search and trace, and the frame whose first object is the
+// locks, its search and trace, the ports Windows lists (none above COM16
+// unless a test says otherwise), and the frame whose first object is the
 // component itself unless a test says otherwise.
 struct PageBench {
     PageBench() { frame.objects = {{&settings}}; }
@@ -310,7 +324,8 @@ struct PageBench {
     FakeFrame frame{log, locks, settings};
     FakeSearch search{locks};
     FakeTrace trace{locks};
-    SettingsPage page{frame, locks.call, locks.page, settings, bench.link, search, trace};
+    FakePortMap portMap{locks};
+    SettingsPage page{frame, locks.call, locks.page, settings, bench.link, search, trace, portMap};
 };
 
 class PageTest : public ::testing::Test, protected PageBench {};
@@ -336,6 +351,41 @@ TEST_F(PageTest, TheListsHoldThePortNamesAndTheFiveFastestSpeeds) {
     EXPECT_EQ(controls.ports.back(), "COM16");
     EXPECT_EQ(controls.speeds, (std::vector<std::string>{"115200", "57600", "38400", "19200", "9600"}));
     EXPECT_NE(controls.notes.find("Quillomat"), std::string::npos);
+}
+
+// Each entry names its port: Apply stores the port of the entry chosen, not
+// the entry's place in the list.
+TEST_F(PageTest, ThePortListHasCom1ToCom16ThenThePresentPortsAboveThenAnAbsentStoredPortAndApplyStoresThePortChosen) {
+    portMap.names = {"COM41", "COM3", "COM23", "\\Device\\Serial0", "COM300"};
+    settings = {29, 0, 0};  // COM30, not present now
+    Open();
+    std::vector<std::string> expected;
+    for (int port = 1; port <= 16; ++port) expected.push_back("COM" + std::to_string(port));
+    for (const char* above : {"COM23", "COM41", "COM30"}) expected.push_back(above);
+    EXPECT_EQ(controls.ports, expected);
+    EXPECT_EQ(controls.portSelected, 18) << "the stored COM30, last";
+
+    controls.portSelected = 16;
+    page.Command(IDC_PORT_LIST, kNotifySelectionChanged);
+    page.Apply();
+    EXPECT_EQ(settings.Port, 22) << "COM23";
+    EXPECT_EQ(bench.line.OpenedNames(), std::vector<std::string>{"COM23"});
+    controls.portSelected = 2;
+    page.Apply();
+    EXPECT_EQ(settings.Port, 2) << "COM3 in its place";
+}
+
+TEST_F(PageTest, APortAboveCom16ThatTheSearchFindsIsListedSelectedAndStoredByApply) {
+    Open();
+    page.Command(IDC_FIND_TERMINAL, kNotifyClicked);
+    search.status = {SearchState::Found, ConnectionSettings{40, 4, 0}};
+    page.Poll();
+    ASSERT_EQ(controls.ports.size(), 17u);
+    EXPECT_EQ(controls.ports.back(), "COM41");
+    EXPECT_EQ(controls.portSelected, 16);
+    EXPECT_EQ(controls.searchStatus, "Найден: COM41, 9600 бод");
+    page.Apply();
+    EXPECT_EQ(settings, (ConnectionSettings{40, 4, 0}));
 }
 
 TEST_F(PageTest, AnAdapterFlagOtherThanOneStillTicksItsBoxAndAFastFlagOtherThanOneDoesNot) {
@@ -540,14 +590,16 @@ TEST_F(PageTest, AnApplyThatCannotOpenThePortLeavesItsCodeInTheResult) {
     EXPECT_FALSE(page.IsDirty());
 }
 
-TEST_F(PageTest, IndicesWithoutAnEntryShowNoSelectionAndAnUntouchedListStoresMinusOne) {
+TEST_F(PageTest, AnUntouchedListStoresThePortItShowsAndMinusOneWhereItShowsNothing) {
     const struct {
         const char* sentence;
         ConnectionSettings stored, applied;
         const char* port;
         uint32_t baud;
     } cases[] = {
-        {"port 20 has no entry and opens COM1", {20, 0, 0}, {-1, 0, 0}, "COM1", 115200},
+        {"port 20, COM21, is listed though absent, kept and opened", {20, 0, 0}, {20, 0, 0}, "COM21", 115200},
+        {"port 255, COM256, likewise", {255, 0, 0}, {255, 0, 0}, "COM256", 115200},
+        {"port 256 names no port: no entry, and COM1 opens", {256, 0, 0}, {-1, 0, 0}, "COM1", 115200},
         {"speed 5 (4800 baud) has no entry and opens at 9600", {0, 5, 0}, {0, -1, 0}, "COM1", 9600},
         {"port -3 has no entry either", {-3, 1, 0}, {-1, 1, 0}, "COM1", 57600},
     };

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/port_map.h"
 #include "fake_line.h"
 #include "link/terminal_search.h"
 
@@ -52,11 +55,15 @@ TEST(SearchOrder, TheStoredSettingFirstThenItsPortThenEveryPortCommonSpeedsFirst
          {1, 5, 0},
          {"COM2 4800", "COM2 115200", "COM2 9600", "COM2 57600", "COM2 38400", "COM2 19200", "COM2 adapter"},
          97},
-        {"from port 20, which opens as COM1: COM1", {20, 0, 0}, {"COM1 115200", "COM1 9600"}, 96},
+        {"from port index 20, COM21, though Windows does not list it: COM21 first",
+         {20, 0, 0},
+         {"COM21 115200", "COM21 9600", "COM21 57600", "COM21 38400", "COM21 19200", "COM21 adapter", "COM1 115200"},
+         102},
+        {"from port index 300, which opens as COM1: COM1", {300, 0, 0}, {"COM1 115200", "COM1 9600"}, 96},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
-        const std::vector<ConnectionSettings> order = SearchOrder(c.stored);
+        const std::vector<ConnectionSettings> order = SearchOrder(c.stored, PortListPorts({}, c.stored.Port));
         EXPECT_EQ(Shown(order, c.first.size()), c.first);
         EXPECT_EQ(order.size(), c.total);
         std::set<std::string> distinct;
@@ -66,11 +73,57 @@ TEST(SearchOrder, TheStoredSettingFirstThenItsPortThenEveryPortCommonSpeedsFirst
     }
 }
 
+// Present ports above COM16 come after COM1 to COM16, in number order; a
+// search narrowed to some ports tries those only, the stored setting first
+// when its port is among them.
+TEST(SearchOrder, PresentPortsAboveCom16ComeLastAndANarrowedSearchTriesOnlyItsPorts) {
+    const struct {
+        const char* sentence;
+        ConnectionSettings stored;
+        std::vector<int32_t> ports;
+        std::vector<std::string> portsInTurn;
+        const char* first;
+    } cases[] = {
+        {"from COM1 with COM41 and COM23 present",
+         {0, 0, 0},
+         PortListPorts({40, 22}, 0),
+         {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11", "COM12", "COM13",
+          "COM14", "COM15", "COM16", "COM23", "COM41"},
+         "COM1 115200"},
+        {"from COM23, present: COM23 first, then COM1 on",
+         {22, 4, 0},
+         PortListPorts({22}, 22),
+         {"COM23", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11", "COM12",
+          "COM13", "COM14", "COM15", "COM16"},
+         "COM23 9600"},
+        {"narrowed to COM23 and COM3, from COM1: COM3, then COM23", {0, 0, 0}, NarrowedSearchPorts({22, 2}),
+         {"COM3", "COM23"},
+         "COM3 115200"},
+        {"narrowed to COM3 and COM23, from COM23: COM23 first", {22, 0, 0}, NarrowedSearchPorts({2, 22}),
+         {"COM23", "COM3"},
+         "COM23 115200"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        const std::vector<ConnectionSettings> order = SearchOrder(c.stored, c.ports);
+        std::vector<std::string> inTurn;
+        for (const ConnectionSettings& candidate : order)
+            if (inTurn.empty() || inTurn.back() != PortName(candidate.Port)) inTurn.push_back(PortName(candidate.Port));
+        EXPECT_EQ(inTurn, c.portsInTurn) << "each port's six combinations together";
+        EXPECT_EQ(order.size(), 6 * c.portsInTurn.size());
+        EXPECT_EQ(Shown(order.front()), c.first);
+    }
+}
+
+TEST(SearchOrder, ANarrowedSearchDropsIndicesThatNameNoPortAndTakesEachPortOnce) {
+    EXPECT_EQ(NarrowedSearchPorts({22, 2, 22, 256, -1, 255, 0}), (std::vector<int32_t>{0, 2, 22, 255}));
+}
+
 TEST(SearchOrder, EveryTryKeepsTheStoredPaceAndTrace) {
     ConnectionSettings stored{2, 0, 0};
     stored.FastExchange = 1;
     stored.Trace = 1;
-    for (const ConnectionSettings& candidate : SearchOrder(stored)) {
+    for (const ConnectionSettings& candidate : SearchOrder(stored, PortListPorts({22}, 2))) {
         EXPECT_EQ(candidate.FastExchange, 1);
         EXPECT_EQ(candidate.Trace, 1);
     }
@@ -84,6 +137,9 @@ struct PortsSetUp {
     std::set<std::string> existing;
     std::map<std::string, uint32_t> cableTerminalAt;    // port: the terminal's baud rate
     std::map<std::string, uint32_t> adapterAnswersAt;   // port: the adapter's probe rate
+    std::map<std::string, uint64_t> openTakesMs;        // port: how long its open takes to return
+    // Called while an open is pending, at each look (to ask for a stop).
+    std::function<void(const std::string& port, uint64_t atMs)> whileOpening;
     // Called for each write, after the terminal heard it (to ask for a stop).
     std::function<void(const std::string& port, const std::string& bytes, uint64_t atMs)> onWrite;
 
@@ -91,6 +147,7 @@ struct PortsSetUp {
 
     std::map<std::string, int> openAttempts;
     int opened = 0, closed = 0;
+    int opensLeft = 0;  // opens that had not returned when the search let go of them
     bool anyLeftOpen = false;
 };
 
@@ -106,10 +163,33 @@ public:
 
     bool Open(const std::string& portName) override {
         ++setUp_.openAttempts[portName];
-        if (setUp_.existing.count(portName) == 0) return false;
-        port_ = portName;
-        ++setUp_.opened;
-        return line_.Open(portName);
+        return Opened(portName);
+    }
+    // An open that takes time returns once the job's clock has moved on by
+    // that much.
+    Opening BeginOpen(const std::string& portName) override {
+        const auto slow = setUp_.openTakesMs.find(portName);
+        if (slow == setUp_.openTakesMs.end()) return Open(portName) ? Opening::Opened : Opening::Failed;
+        ++setUp_.openAttempts[portName];
+        opening_ = portName;
+        const uint64_t left = std::numeric_limits<uint64_t>::max() - clock_.NowMs();
+        returnsAt_ = clock_.NowMs() + std::min(slow->second, left);
+        return OpeningNow();
+    }
+    Opening OpeningNow() override {
+        if (opening_.empty()) return line_.IsOpen() ? Opening::Opened : Opening::Failed;
+        if (clock_.NowMs() < returnsAt_) {
+            if (setUp_.whileOpening) setUp_.whileOpening(opening_, clock_.NowMs());
+            return Opening::Pending;
+        }
+        const std::string port = std::move(opening_);
+        opening_.clear();
+        return Opened(port) ? Opening::Opened : Opening::Failed;
+    }
+    void LeaveOpening() override {
+        if (opening_.empty()) return;
+        ++setUp_.opensLeft;
+        opening_.clear();
     }
     void Close() override {
         if (line_.IsOpen()) ++setUp_.closed;
@@ -117,6 +197,13 @@ public:
     }
 
 private:
+    bool Opened(const std::string& portName) {
+        if (setUp_.existing.count(portName) == 0) return false;
+        port_ = portName;
+        ++setUp_.opened;
+        return line_.Open(portName);
+    }
+
     void Heard(const std::string& bytes) {
         const LineSettings now = fake_.Current();
         const auto adapter = setUp_.adapterAnswersAt.find(port_);
@@ -139,6 +226,8 @@ private:
     PortsSetUp& setUp_;
     FakeLine fake_{clock_};  // the line passed on to
     std::string port_;
+    std::string opening_;  // the port whose open is pending
+    uint64_t returnsAt_ = 0;
 };
 
 // Runs the jobs one after another, each on a clock of its own that starts
@@ -169,12 +258,16 @@ private:
 };
 
 struct SearchBench {
-    SearchResult Run(ConnectionSettings stored) {
+    // A whole search: COM1 to COM16, the present ports above them, the
+    // stored port.
+    SearchResult Run(ConnectionSettings stored) { return RunOn(stored, PortListPorts(presentAbove, stored.Port)); }
+    SearchResult RunOn(ConnectionSettings stored, const std::vector<int32_t>& ports) {
         TerminalSearch search(runner, localTime, stop,
                               [this](const ConnectionSettings& candidate) { tried.push_back(Shown(candidate)); });
-        return search.Run(stored);
+        return search.Run(stored, ports);
     }
 
+    std::vector<int32_t> presentAbove;  // ports above COM16 that Windows lists
     VirtualClock clock;
     fake::FixedLocalTime localTime;
     PortsSetUp ports;
@@ -304,6 +397,83 @@ TEST(TerminalSearch, AStopEndsTheSearchWithin300MsWhateverItWasDoingAndLeavesNoP
         EXPECT_EQ(result.end, SearchEnd::Stopped);
         EXPECT_LE(bench.clock.NowMs() - stoppedAt, kSearchStopsWithinMs);
         EXPECT_EQ(bench.ports.opened, opensAtStop) << "nothing opened after the stop";
+        EXPECT_FALSE(bench.ports.anyLeftOpen);
+        EXPECT_EQ(bench.ports.closed, bench.ports.opened);
+    }
+}
+
+TEST(TerminalSearch, ATerminalOnAPresentPortAboveCom16IsFoundAfterCom1ToCom16AndNoAbsentPortIsTried) {
+    SearchBench bench;
+    bench.ports.existing = {"COM1", "COM23"};
+    bench.presentAbove = {22};
+    bench.ports.cableTerminalAt = {{"COM23", 9600}};
+
+    const SearchResult result = bench.Run(ConnectionSettings{0, 0, 0});
+
+    EXPECT_EQ(result.end, SearchEnd::Found);
+    EXPECT_EQ(result.found, (ConnectionSettings{22, 4, 0})) << "COM23 at 9600";
+    ASSERT_FALSE(bench.runner.jobPorts.empty());
+    EXPECT_EQ(bench.runner.jobPorts.front(), "COM1");
+    EXPECT_EQ(bench.runner.jobPorts.back(), "COM23") << "after COM1 to COM16";
+    EXPECT_EQ(bench.runner.jobPorts.size(), 1u + 16 + 1);
+    for (int port = 17; port <= 22; ++port)
+        EXPECT_EQ(bench.ports.openAttempts.count("COM" + std::to_string(port)), 0u) << "COM" << port;
+    EXPECT_FALSE(bench.ports.anyLeftOpen);
+}
+
+TEST(TerminalSearch, ANarrowedSearchOpensOnlyTheGivenPorts) {
+    SearchBench bench;
+    bench.ports.existing = {"COM1", "COM3", "COM23"};
+    bench.ports.cableTerminalAt = {{"COM23", 115200}};
+    const SearchResult result = bench.RunOn(ConnectionSettings{0, 0, 0}, NarrowedSearchPorts({22, 2}));
+    EXPECT_EQ(result.end, SearchEnd::Found);
+    EXPECT_EQ(result.found.Port, 22);
+    EXPECT_EQ(bench.ports.openAttempts.count("COM1"), 0u) << "the stored port is not among them";
+    EXPECT_EQ(bench.runner.jobPorts, (std::vector<std::string>{"COM3", "COM23"}));
+}
+
+// An open that does not return (a virtual port that connects its device
+// first) holds the search no longer than its limit, and a stop not at all.
+TEST(TerminalSearch, AnOpenThatHasNotReturnedIsLeftAtTheStopOrAfterItsLimitAndThePortGivenUp) {
+    constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+    const struct {
+        const char* sentence;
+        uint64_t openTakesMs;  // COM5's, the stored port
+        uint64_t stopAfterMs;  // after the open began; 0: no stop
+        SearchEnd end;
+        int opensLeft;
+        int com5Attempts;
+    } cases[] = {
+        {"stopped while the open blocks: the search ends at once", kNever, 120, SearchEnd::Stopped, 1, 1},
+        {"no stop: left after its limit, the port given up, COM2 found", kNever, 0, SearchEnd::Found, 1, 1},
+        {"an open that returns within the limit is waited for", 400, 0, SearchEnd::Found, 0, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        SearchBench bench;
+        bench.ports.existing = {"COM2", "COM5"};
+        bench.ports.cableTerminalAt = {{"COM2", 9600}};
+        bench.ports.openTakesMs = {{"COM5", c.openTakesMs}};
+        uint64_t stoppedAt = 0;
+        bench.ports.whileOpening = [&](const std::string&, uint64_t atMs) {
+            if (c.stopAfterMs == 0 || bench.stop.Requested() || atMs < c.stopAfterMs) return;
+            bench.stop.Request();
+            stoppedAt = atMs;
+        };
+
+        const SearchResult result = bench.Run(ConnectionSettings{4, 0, 0});
+
+        EXPECT_EQ(result.end, c.end);
+        if (c.end == SearchEnd::Found) EXPECT_EQ(result.found, (ConnectionSettings{1, 4, 0}));
+        EXPECT_EQ(bench.ports.opensLeft, c.opensLeft);
+        EXPECT_EQ(bench.ports.openAttempts["COM5"], c.com5Attempts);
+        if (c.stopAfterMs != 0) {
+            EXPECT_LE(bench.clock.NowMs() - stoppedAt, kSearchStopsWithinMs);
+            EXPECT_EQ(bench.ports.openAttempts.size(), 1u) << "nothing else opened";
+        } else if (c.opensLeft != 0) {
+            EXPECT_GE(bench.clock.NowMs(), kSearchOpenLimitMs);
+            EXPECT_LE(bench.clock.NowMs(), kSearchOpenLimitMs + 2000) << "the stored try, then COM2 found";
+        }
         EXPECT_FALSE(bench.ports.anyLeftOpen);
         EXPECT_EQ(bench.ports.closed, bench.ports.opened);
     }

@@ -389,6 +389,33 @@ TEST_F(ComponentTest, ASearchStartsOnceRunsBesideTheCallerAndStopsWhenAsked) {
     ASSERT_EQ(S_OK, component->Done());
 }
 
+// A search narrowed to ports given: its arguments checked, then watched and
+// stopped as any search.
+TEST_F(ComponentTest, ANarrowedSearchChecksItsPortsThenRunsAndStopsAsAnyOther) {
+    ASSERT_EQ(S_OK, Init());
+    const auto narrowed = component.query<ISearchPorts>();
+    const auto search = component.query<ITerminalSearch>();
+    ASSERT_TRUE(narrowed);
+    LONG ports[] = {2, 22};
+    EXPECT_EQ(E_INVALIDARG, narrowed->StartSearchOn(-1, ports));
+    EXPECT_EQ(E_INVALIDARG, narrowed->StartSearchOn(1025, ports));
+    EXPECT_EQ(E_POINTER, narrowed->StartSearchOn(2, nullptr));
+    LONG state = kJunk, port = kJunk, speed = kJunk, irda = kJunk;
+    EXPECT_EQ(S_OK, search->GetSearchState(&state, &port, &speed, &irda));
+    EXPECT_EQ(0, state) << "nothing started by a refused call";
+
+    ASSERT_EQ(S_OK, narrowed->StartSearchOn(2, ports));
+    EXPECT_EQ(S_FALSE, search->StartSearch()) << "one at a time, narrowed or not";
+    EXPECT_EQ(S_OK, search->StopSearch());
+    const DWORD stopped = ::GetTickCount();
+    do {
+        ::Sleep(10);
+        search->GetSearchState(&state, &port, &speed, &irda);
+    } while (state == 1 && ::GetTickCount() - stopped < 5000);
+    EXPECT_TRUE(state == 3 || state == 4) << "ended: nothing answered on COM3 and COM23, or stopped: " << state;
+    ASSERT_EQ(S_OK, component->Done());
+}
+
 TEST_F(ComponentTest, AProfileThatRefusesFastExchangeStillGivesTheOtherSettings) {
     connection.profile.Store("Port", 3);
     connection.profile.Store("IsIrDA", 1);
@@ -1103,6 +1130,7 @@ TEST_F(ComponentTest, QueryInterfaceAnswersExactlyItsInterfacesFromEachOfThem) {
                              &__uuidof(IExchangeSettings),
                              &__uuidof(IWireTrace),
                              &__uuidof(ITerminalSearch),
+                             &__uuidof(ISearchPorts),
                              &IID_IPropertyPage};
     const IID* refused[] = {&IID_IDispatch, &IID_IClassFactory, &IID_IPropertyPageSite, &__uuidof(IPropertyProfile),
                             &__uuidof(IAsyncEvent), &IID_IPersist};

@@ -44,13 +44,17 @@ expect 0 'Usage: quill-console [OPTIONS] [JOB [ARGS...]]...' --help
 usage=$output
 for line in '--module PATH' '--port N' '--speed N' '--irda 0|1' '--fast 0|1' '--forget-settings' '--progress' \
             '--trace FILE' '--help' 'call NAME [ARGS...]' 'get NAME' 'set NAME VALUE' 'pull-document N FILE' \
-            'load-database N FILE' 'bench COUNT' 'find' 'default: the kept setting, else 0' 'Kept settings:' \
+            'load-database N FILE' 'bench COUNT' 'find' '--ports N,N...' 'ports' 'default: the kept setting, else 0' \
+            'Kept settings:' \
             'after a failed one are not run.' 'Exit status:'; do
   grep -qF -- "$line" <<<"$usage" || { echo "FAIL  the usage does not show: $line"; failures=$((failures + 1)); }
 done
 
 # A wrong option or value stops the console before it loads the module.
-expect_refused "--port takes a number from 0 to 15, not \"40\"; $help_hint" --port 40 call Attach
+expect_refused "--port takes a number from 0 to 255, not \"256\"; $help_hint" --port 256 call Attach
+expect_refused '--ports takes port numbers from 0 to 255 separated by commas, not "2,,22"' --ports 2,,22 find
+expect_refused '--ports takes port numbers from 0 to 255 separated by commas, not "2,256"' --ports 2,256 find
+expect_refused '--ports narrows the search of find, and no find job is given' --ports 2 list
 expect_refused "--speed takes a number from 0 to 6, not \"fast\"; $help_hint" --speed fast list
 expect_refused "--irda takes a number from 0 to 1, not \"2\"" --irda 2
 expect_refused "--port needs a value (N); $help_hint" list --port
@@ -97,6 +101,15 @@ grep -qF 'search: nothing answered' "$trace_file" ||
 rm -rf "$(dirname "$trace_file")"
 # Good options in any place, and the module's table.
 expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --fast 1 --progress
+# The ports Windows reports present, each with its --port (a new prefix has
+# the COM1 Wine found, where the machine has one; a line says when none is).
+expect 0 'Settings: ' ports
+grep -qE 'COM1   \(--port 0\)|No serial port is reported present' <<<"$output" ||
+  { echo "FAIL  ports listed neither COM1 nor that none is present"; failures=$((failures + 1)); }
+# A port above COM16 opens as such (this prefix has none: code 2, not COM1).
+expect 1 'Settings: COM41, 115200 baud, cable, standard pace' --forget-settings --port 40 call Attach
+grep -qF 'Result 2 "Невозможно открыть COM порт!"' <<<"$output" ||
+  { echo "FAIL  COM41 did not fail to open"; failures=$((failures + 1)); }
 
 # Kept settings: each run keeps what it ended with, and the next starts from
 # it; the command line wins; a wrong line keeps nothing; --forget-settings

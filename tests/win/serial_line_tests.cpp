@@ -82,6 +82,42 @@ TEST_F(SerialLineTest, MissingPortDoesNotOpen) {
     EXPECT_FALSE(line_.IsOpen());
 }
 
+// An open begun on its own thread: looked at until it has returned, it gives
+// a working line; a missing port fails; one let go of before it was looked at
+// ends closed, whichever of the line and the opening thread saw it open.
+SerialLine::Opening OpeningAfter(Win32SerialLine& line, SerialLine::Opening begun) {
+    const DWORD start = ::GetTickCount();
+    while (begun == SerialLine::Opening::Pending && ::GetTickCount() - start < kPromptlyMs) {
+        ::Sleep(5);
+        begun = line.OpeningNow();
+    }
+    return begun;
+}
+
+bool PortIsFree(const char* name) {
+    Win32SerialLine other;
+    return other.Open(name);
+}
+
+TEST_F(SerialLineTest, AnOpenBegunOnItsOwnThreadGivesAWorkingLineAndOneLetGoOfLeavesThePortFree) {
+    EXPECT_EQ(OpeningAfter(line_, line_.BeginOpen(kMissingPort)), SerialLine::Opening::Failed);
+    EXPECT_FALSE(line_.IsOpen());
+
+    ASSERT_EQ(OpeningAfter(line_, line_.BeginOpen(kPeerPort)), SerialLine::Opening::Opened);
+    ASSERT_TRUE(line_.Configure({115200, true}));
+    line_.DiscardQueues();
+    Send("ECHO opened aside\r");
+    EXPECT_EQ(ReceiveLine(), "opened aside");
+    line_.Close();
+
+    line_.BeginOpen(kPeerPort);
+    line_.LeaveOpening();
+    EXPECT_FALSE(line_.IsOpen());
+    const DWORD start = ::GetTickCount();
+    while (!PortIsFree(kPeerPort) && ::GetTickCount() - start < kPromptlyMs) ::Sleep(10);
+    EXPECT_TRUE(PortIsFree(kPeerPort)) << "closed again by whichever side saw it open";
+}
+
 TEST_F(SerialLineTest, OpeningAnOpenLineAgainGivesAWorkingLine) {
     ASSERT_TRUE(line_.Open(kPeerPort));
     OpenPeer();

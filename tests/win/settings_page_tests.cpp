@@ -260,14 +260,29 @@ TEST_F(SettingsPage, EveryControlStandsWhereTheTemplatePutsItAndNoneOverlaps) {
 // A list whose stored index has no entry shows no selection; an Apply that
 // leaves it alone stores -1 for it, and the port is reopened (as COM1, or at
 // 9600 baud: the link's rule for indices out of range).
-TEST_F(SettingsPage, Port20ShowsNoSelectionAndAnApplyThatLeavesItStoresMinusOne) {
-    component.Set({20, 0, 0});
+TEST_F(SettingsPage, Port256ShowsNoSelectionAndAnApplyThatLeavesItStoresMinusOne) {
+    component.Set({256, 0, 0});
     Open();
     EXPECT_EQ(Selected(IDC_PORT_LIST), CB_ERR);
     component.SetResult(7);
     EXPECT_EQ(component.page->Apply(), S_OK);
     EXPECT_EQ(component.Current(), (Settings{-1, 0, 0}));
     EXPECT_NE(component.Result(), 7) << "the port was reopened";
+}
+
+// Port 20 names COM21, which this prefix lacks: the list shows it after
+// COM16, selected, so that the page shows what is stored; an Apply that
+// leaves it alone keeps it.
+TEST_F(SettingsPage, Port20IsListedAfterCom16AsCom21AndAnApplyThatLeavesItKeepsIt) {
+    component.Set({20, 0, 0});
+    Open();
+    const std::vector<std::wstring> ports = ListEntries(Control(IDC_PORT_LIST));
+    ASSERT_EQ(ports.size(), 17u);
+    EXPECT_EQ(ports[16], L"COM21");
+    EXPECT_EQ(Selected(IDC_PORT_LIST), 16);
+    EXPECT_EQ(component.page->Apply(), S_OK);
+    EXPECT_EQ(component.Current(), (Settings{20, 0, 0}));
+    EXPECT_EQ(component.Result(), kCannotOpenPort) << "COM21 reopened, and missing";
 }
 
 TEST_F(SettingsPage, Speed5ShowsNoSelectionAndAnApplyThatLeavesItStoresMinusOne) {

@@ -1,9 +1,11 @@
 #include "tools/host-console/command_line.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 
 #include "component/extension_tables.h"
+#include "core/connection_settings.h"
 #include "core/win/text.h"
 
 namespace quill::console {
@@ -62,6 +64,25 @@ TakeValue Setting(const wchar_t* key, long lowest, long highest) {
     };
 }
 
+// Port indices separated by commas, each from 0 to kPortIndexCount - 1.
+TakeValue PortList() {
+    return [](ConsoleOptions& options, const std::wstring& value) -> std::wstring {
+        const std::wstring refused = L"takes port numbers from 0 to " + std::to_wstring(kPortIndexCount - 1) +
+                                     L" separated by commas, not " + Quoted(value);
+        std::vector<LONG> ports;
+        for (size_t start = 0;;) {
+            const size_t comma = value.find(L',', start);
+            const std::optional<long> port = WholeNumber(value.substr(start, comma - start));
+            if (!port || *port < 0 || *port >= kPortIndexCount) return refused;
+            ports.push_back(static_cast<LONG>(*port));
+            if (comma == std::wstring::npos) break;
+            start = comma + 1;
+        }
+        options.searchPorts = std::move(ports);
+        return {};
+    };
+}
+
 TakeValue Text(std::wstring ConsoleOptions::*field) {
     return [=](ConsoleOptions& options, const std::wstring& value) -> std::wstring {
         if (value.empty()) return L"takes a non-empty value";
@@ -81,8 +102,12 @@ TakeValue Switch(bool ConsoleOptions::*field) {
 const OptionRow kOptions[] = {
     {L"--module", L"PATH", L"load the module from PATH (default: by ProgID when registered, else " QUILL_MODULE_FILE_NAME L" beside the console)",
      Text(&ConsoleOptions::modulePath)},
-    {L"--port", L"N", L"serial port: 0 = COM1, 1 = COM2 ... 15 = COM16 (default: the kept setting, else 0)",
-     Setting(L"Port", 0, 15)},
+    {L"--port", L"N", L"serial port: 0 = COM1, 1 = COM2 ... 15 = COM16 ... 255 = COM256 (default: the kept setting, else 0)",
+     Setting(L"Port", 0, kPortIndexCount - 1)},
+    {L"--ports", L"N,N...",
+     L"the ports find searches, numbered as for --port: 2,22 for COM3 and COM23 (default: COM1 to COM16, the "
+     L"present ports above them and the stored port)",
+     PortList()},
     {L"--speed", L"N",
      L"line speed: 0 = 115200, 1 = 57600, 2 = 38400, 3 = 19200, 4 = 9600, 5 = 4800, 6 = 2400 baud "
      L"(default: the kept setting, else 0)",
@@ -186,9 +211,11 @@ const JobRow kJobs[] = {
     {L"settings", L"", L"the settings page in a frame (OK, Cancel, Apply); what is applied is kept for the next runs",
      NoArguments()},
     {L"find", L"",
-     L"look for the terminal on COM1 to COM16 at each speed, on the cable and behind the adapter, from the stored "
-     L"setting; print where it answered (the job fails when nothing did)",
+     L"look for the terminal on COM1 to COM16 and the present ports above them (or on those of --ports) at each "
+     L"speed, on the cable and behind the adapter, from the stored setting; print where it answered (the job "
+     L"fails when nothing did)",
      NoArguments()},
+    {L"ports", L"", L"list the serial ports Windows reports present, with their --port numbers", NoArguments()},
     {L"call", L"NAME [ARGS...]", L"call a method, with as many arguments as it takes (digits go as a number, "
                                  L"anything else as text)",
      MethodCall()},
@@ -282,6 +309,11 @@ std::optional<ConsoleOptions> ReadCommandLine(const std::vector<std::wstring>& w
     if (options.help) return options;
     std::optional<std::vector<Job>> jobs = ReadJobs(jobWords, error);
     if (!jobs) return std::nullopt;
+    const bool finds = std::any_of(jobs->begin(), jobs->end(), [](const Job& job) { return job.name == L"find"; });
+    if (options.searchPorts && !finds) {
+        error = L"--ports narrows the search of find, and no find job is given";
+        return std::nullopt;
+    }
     options.jobs = std::move(*jobs);
     return options;
 }

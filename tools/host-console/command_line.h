@@ -24,6 +24,8 @@ struct ConsoleOptions {
     std::wstring modulePath;             // empty: the module beside the console
     ConsoleConnection::Profile profile;  // the settings, keyed as the component reads them
     std::wstring traceFile;              // empty: the trace as the profile says
+    // The ports `find` searches (port indices); none: every port it knows.
+    std::optional<std::vector<LONG>> searchPorts;
     bool progress = false;
     bool forgetSettings = false;         // start from the defaults, not from the kept settings
     bool help = false;
@@ -36,7 +38,7 @@ struct ConsoleOptions {
 // wrong, for an unknown option, a missing value or a value out of its range,
 // an unknown job, a job without all its arguments, a method or property the
 // component does not have, or a job's number that is not a number in its
-// range.
+// range; `--ports` without a `find` job.
 std::optional<ConsoleOptions> ReadCommandLine(const std::vector<std::wstring>& words, std::wstring& error);
 
 // What `--help` prints.

@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "core/connection_settings.h"
+#include "core/port_map.h"
 #include "core/win/text.h"
+#include "link/win32_port_map.h"
 #include "tools/host-console/bench.h"
 #include "tools/host-console/command_line.h"
 #include "tools/host-console/console_host.h"
@@ -58,7 +60,8 @@ std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 class Console {
 public:
-    Console(ScriptObject& object, bool progress) : object_(object), progress_(progress) {}
+    Console(ScriptObject& object, bool progress, std::optional<std::vector<LONG>> searchPorts)
+        : object_(object), progress_(progress), searchPorts_(std::move(searchPorts)) {}
 
     // Runs the jobs in order until one fails; false when one did. The
     // settings the component starts from come first.
@@ -86,6 +89,7 @@ private:
         if (job.name == L"session") return Session();
         if (job.name == L"settings") return Settings();
         if (job.name == L"find") return Find();
+        if (job.name == L"ports") return Ports();
         if (job.name == L"call") return CallJob(args[0], Words(args.begin() + 1, args.end()));
         if (job.name == L"get") return Get(args[0]);
         if (job.name == L"set") return Set(args[0], args[1]);
@@ -226,7 +230,12 @@ private:
             Fail(L"find: the component cannot search for the terminal");
             return false;
         }
-        if (search->StartSearch() != S_OK) {
+        const HRESULT started = StartSearch(*search.get());
+        if (started == E_NOINTERFACE) {
+            Fail(L"find: the component cannot narrow its search to the ports of --ports");
+            return false;
+        }
+        if (started != S_OK) {
             Fail(L"find: a search is running already");
             return false;
         }
@@ -247,8 +256,34 @@ private:
             Print(L"Found: " + FoundAt(port, speed, irda));
             return true;
         }
-        Print(L"Not found: no terminal answered on COM1 to COM16, at any speed, on the cable or behind the adapter");
+        Print(L"Not found: no terminal answered on " + Searched() +
+              L", at any speed, on the cable or behind the adapter");
         return false;
+    }
+
+    // The whole search, or one narrowed to the ports of --ports.
+    HRESULT StartSearch(ITerminalSearch& search) {
+        if (!searchPorts_) return search.StartSearch();
+        const auto narrowing = win::com_ptr<IUnknown>::copy_from(&search).query<ISearchPorts>();
+        if (!narrowing) return E_NOINTERFACE;
+        std::vector<LONG> ports = *searchPorts_;
+        return narrowing->StartSearchOn(static_cast<LONG>(ports.size()), ports.data());
+    }
+
+    std::wstring Searched() const {
+        if (!searchPorts_) return L"COM1 to COM16 and the present ports above them";
+        std::wstring ports;
+        for (LONG port : *searchPorts_) ports += (ports.empty() ? L"" : L", ") + WideFromUtf8(PortName(port));
+        return ports;
+    }
+
+    // The ports Windows reports present, each with its --port number.
+    static bool Ports() {
+        const std::vector<int32_t> present = PresentPorts(Win32PortMap());
+        if (present.empty()) Print(L"No serial port is reported present");
+        for (int32_t port : present)
+            Print(WideFromUtf8(PortName(port)) + L"   (--port " + std::to_wstring(port) + L")");
+        return true;
     }
 
     // Stops when Attach fails; otherwise every call runs, and the job fails
@@ -344,6 +379,7 @@ private:
 
     ScriptObject& object_;
     bool progress_;
+    std::optional<std::vector<LONG>> searchPorts_;
     HRESULT lastCall_ = S_OK;  // of the last call's CallAsFunc or CallAsProc
 };
 
@@ -413,7 +449,7 @@ int RunConsole(const std::vector<std::wstring>& argv) {
         object->Done();
         return kCannotStart;
     }
-    const bool ok = Console(*object, options->progress).Run(options->jobs);
+    const bool ok = Console(*object, options->progress, options->searchPorts).Run(options->jobs);
     object->Done();
     if (!connection->KeepWritten()) Fail(L"cannot keep the profile in " + store.path());
     return ok ? kEveryJobDone : kJobFailed;
