@@ -112,4 +112,14 @@ void TerminalLink::ClosePort() {
 
 bool TerminalLink::IsOpen() const { return line_.IsOpen(); }
 
+// Nothing more goes to a port whose device has gone: the next call finds it
+// closed, and the script attaches again once the device is back. The ledger
+// hears that the line was cut, as at any close, after the operation has
+// given up what it waited for; an attach to the same port keeps it.
+void TerminalLink::CloseIfGone() {
+    if (!line_.IsOpen() || !line_.GoneError()) return;
+    line_.Close();
+    ledger_.LineClosed();
+}
+
 }  // namespace quill

@@ -287,12 +287,14 @@ std::string SentRecordLine(std::string text) {
 }
 
 // Announces a load into `database`; false, with code 19 (or 5 for a broken
-// line), when the terminal did not answer ACK.
+// line, 2 for a port gone), when the terminal did not answer ACK.
 bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
     const TerminalLink::Exchanged announced = link.Exchange(NumberedCommand(protocol::kPutDatabaseRecord, database));
     if (announced.replied && BeginsWith(state.data, protocol::kAck)) return true;
-    // A broken line stays a port error; any other miss is a refused load.
-    if (state.result != code::kPortError) state.result = code::kCannotEnterLoadMode;
+    // A broken line or a port gone keeps its code; any other miss is a
+    // refused load.
+    if (state.result != code::kPortError && state.result != code::kCannotOpenPort)
+        state.result = code::kCannotEnterLoadMode;
     return false;
 }
 
@@ -526,14 +528,20 @@ private:
 }  // namespace
 
 int32_t TerminalLink::GetDocumentRecord(int32_t document) {
-    return RecordDownload(line_, clock_, pace_, ledger_, state_, kDocumentDownload).Run(document);
+    return ClosingAGonePort(
+        [&] { return RecordDownload(line_, clock_, pace_, ledger_, state_, kDocumentDownload).Run(document); });
 }
 
 int32_t TerminalLink::GetDatabaseRecord(int32_t database) {
-    return RecordDownload(line_, clock_, pace_, ledger_, state_, kDatabaseDownload).Run(database);
+    return ClosingAGonePort(
+        [&] { return RecordDownload(line_, clock_, pace_, ledger_, state_, kDatabaseDownload).Run(database); });
 }
 
 int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
+    return ClosingAGonePort([&] { return LoadRecord(database); });
+}
+
+int32_t TerminalLink::LoadRecord(int32_t database) {
     if (const auto outside = RangeCode(database, protocol::kUploadDatabaseRange)) {
         state_.result = *outside;
         return kNotStored;

@@ -4,7 +4,8 @@
 // leaves its outcome in the ComponentState it was given. Between calls the
 // link keeps only the replies the terminal still owes and what they brought
 // for later downloads (ReplyLedger), and the record count of each database
-// it loads into (DatabaseCounts).
+// it loads into (DatabaseCounts). A port whose device has gone (a cable or
+// adapter pulled out) ends the operation with code 2 and is closed after it.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,17 @@ public:
     int32_t FinishLoad();                          // 1 confirmed, 0 not
 
 private:
+    // Runs a script's operation; when it found the port's device gone (it
+    // ended with code 2), the port is closed after it.
+    template <class Operation>
+    int32_t ClosingAGonePort(Operation&& operation) {
+        const int32_t value = operation();
+        CloseIfGone();
+        return value;
+    }
+    void CloseIfGone();
+    int32_t LoadRecord(int32_t database);
+
     SerialLine& line_;
     Clock& clock_;
     const LocalTimeSource& localTime_;

@@ -143,6 +143,7 @@ bool TracedLine::Open(const std::string& portName) {
 
 void TracedLine::Close() {
     if (!line_.IsOpen()) return;
+    if (const auto error = line_.GoneError()) trace_.Note("port gone (error " + std::to_string(*error) + ")");
     line_.Close();
     trace_.Closed();
 }
