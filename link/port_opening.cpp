@@ -80,7 +80,10 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     const std::string portName = PortName(settings.Port);
     ledger_.LineClosed();
     databaseCounts_.ForgetAll();  // taken anew after each attach
-    if (portName != lastPortName_) ledger_.Reset();
+    if (portName != lastPortName_) {
+        ledger_.Reset();
+        cutOffCopy_.reset();
+    }
     lastPortName_ = portName;
     if (!line_.Open(portName)) {
         state_.result = code::kCannotOpenPort;

@@ -301,7 +301,8 @@ bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
 class RecordUpload {
 public:
     RecordUpload(TerminalLink& link, SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger,
-                 ComponentState& state, DatabaseCounts& counts, int32_t database, std::string recordLine)
+                 ComponentState& state, DatabaseCounts& counts, std::optional<CutOffCopy>& cutOff, int32_t database,
+                 std::string recordLine)
         : link_(link),
           line_(line),
           clock_(clock),
@@ -309,6 +310,7 @@ public:
           ledger_(ledger),
           state_(state),
           counts_(counts),
+          cutOff_(cutOff),
           database_(database),
           recordLine_(std::move(recordLine)) {}
 
@@ -321,7 +323,12 @@ public:
     // the count before anything else goes out: one record more than before
     // the copy means it was stored, and no copy goes out again.
     int32_t Run() {
+        const std::optional<int32_t> countBefore = counts_.Known(database_);
         const int32_t outcome = Upload();
+        // A copy whose answer went with the port may have been stored: the
+        // count after the next attach tells, when the record comes again.
+        if (state_.result == code::kCannotOpenPort && copiesSent_ > 0 && countBefore)
+            cutOff_ = CutOffCopy{database_, *countBefore, recordLine_};
         // A copy whose answer is still owed may yet be stored.
         if (ledger_.Owes()) counts_.Forget(database_);
         return outcome;
@@ -395,6 +402,7 @@ private:
     void SendCopy() {
         SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
         silentWaits_ = 0;
+        ++copiesSent_;
     }
 
     // The next copy after a refusal goes out once what the terminal sent with
@@ -515,8 +523,10 @@ private:
     ReplyLedger& ledger_;
     ComponentState& state_;
     DatabaseCounts& counts_;
+    std::optional<CutOffCopy>& cutOff_;
     const int32_t database_;
     const std::string recordLine_;
+    int copiesSent_ = 0;
     int failedAttempts_ = 0;
     int silentWaits_ = 0;
     int32_t failureCode_ = code::kTimeout;  // 8 or 9, whichever was set last
@@ -574,11 +584,26 @@ int32_t TerminalLink::LoadRecord(int32_t database) {
         databaseCounts_.Asked(database, counted.replied ? StrictCount(state_.data) : std::nullopt);
         state_.result = code::kTimeout;
     }
+    if (StoredBeforeTheCut(database, recordLine)) {
+        state_.result = code::kSuccess;
+        return kStored;
+    }
     line_.AbortPending();
     if (!Announce(*this, state_, database)) return kNotStored;
-    return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, database,
+    return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, cutOffCopy_, database,
                         std::move(recordLine))
         .Run();
+}
+
+// The copy of this record whose answer went with the port was stored when
+// the count asked since has grown by exactly one: it is not sent again. Any
+// load settles the question, so that an older cut never speaks for a later
+// one.
+bool TerminalLink::StoredBeforeTheCut(int32_t database, const std::string& recordLine) {
+    const std::optional<CutOffCopy> cut = std::exchange(cutOffCopy_, std::nullopt);
+    if (!cut || cut->database != database || cut->recordLine != recordLine) return false;
+    const std::optional<int32_t> count = databaseCounts_.Known(database);
+    return count && *count == cut->countBefore + 1;
 }
 
 int32_t TerminalLink::FinishLoad() {

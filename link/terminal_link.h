@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/component_state.h"
@@ -74,6 +75,7 @@ private:
     }
     void CloseIfGone();
     int32_t LoadRecord(int32_t database);
+    bool StoredBeforeTheCut(int32_t database, const std::string& recordLine);
 
     SerialLine& line_;
     Clock& clock_;
@@ -83,6 +85,7 @@ private:
     uint32_t adapterRate_ = 0;
     ReplyLedger ledger_;
     DatabaseCounts databaseCounts_;
+    std::optional<CutOffCopy> cutOffCopy_;  // kept for an attach to the same port
     std::string lastPortName_;  // of the last open, for the ledger
 };
 

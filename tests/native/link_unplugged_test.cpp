@@ -2,7 +2,8 @@
 // progress ends at once with code 2, the port is closed after it and nothing
 // more is written to it, later calls find it closed (code 1), and an attach
 // to the same port once it is back opens it again with what the terminal
-// still owes kept.
+// still owes kept; a record whose acknowledgement went with the port is
+// stored once when the script loads it again.
 
 #include <string>
 
@@ -112,6 +113,62 @@ TEST(UnpluggedPort, ARecordHeldForADocumentIsHandedOutAfterAttachingAgainToTheSa
     EXPECT_EQ(bench.link.GetDocumentRecord(1), 1);
     EXPECT_EQ(bench.state.data, "R1");
     EXPECT_EQ(bench.line.Writes().size(), writes) << "handed out without asking the terminal";
+}
+
+// A terminal that counts what it stores in database 1 and acknowledges each
+// record 40 ms after it; the cable goes 30 ms after the first copy of the
+// record is written, whether or not the terminal heard it.
+struct CountingTerminal {
+    explicit CountingTerminal(LinkBench& bench, bool hearsTheFirstCopy) : bench(bench), hears(hearsTheFirstCopy) {
+        bench.line.onWrite = [this](const std::string& bytes) { Heard(bytes); };
+    }
+
+    void Heard(const std::string& bytes) {
+        const uint64_t now = bench.clock.NowMs();
+        if (bytes == "GRC1\r") {
+            bench.line.QueueAt(now + 20, std::to_string(stored) + "\r");
+        } else if (bytes == "PDB1\r") {
+            bench.line.QueueAt(now + 20, "ACK\r");
+        } else if (bytes == fake::SentLine("R1\t")) {
+            ++copies;
+            if (copies == 1) bench.line.UnplugAt(now + kUnplugAtMs);
+            if (copies > 1 || hears) {
+                ++stored;
+                bench.line.QueueAt(now + 40, "ACK\r");
+            }
+        }
+    }
+
+    LinkBench& bench;
+    bool hears;
+    int stored = 0;
+    int copies = 0;
+};
+
+TEST(UnpluggedPort, ARecordWhoseAcknowledgementWentWithThePortIsStoredOnceWhenLoadedAgainAfterAttaching) {
+    const struct {
+        const char* sentence;
+        bool heard;
+        int copies;
+    } cases[] = {
+        {"the terminal stored the copy before the cable went: it is not sent again", true, 1},
+        {"the terminal never heard the copy: it is sent again", false, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        LinkBench bench;
+        CountingTerminal terminal(bench, c.heard);
+        bench.state.fields = {"R1", "", "", "", "", ""};
+        EXPECT_EQ(bench.link.PutDatabaseRecord(1), 0);
+        EXPECT_EQ(bench.state.result, code::kCannotOpenPort);
+
+        bench.line.PlugBack();
+        ASSERT_EQ(bench.link.OpenPort(ConnectionSettings{}), 1);
+        EXPECT_EQ(bench.link.PutDatabaseRecord(1), 1);
+        EXPECT_EQ(bench.state.result, code::kSuccess);
+        EXPECT_EQ(terminal.stored, 1);
+        EXPECT_EQ(terminal.copies, c.copies);
+    }
 }
 
 }  // namespace
