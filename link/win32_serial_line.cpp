@@ -68,6 +68,8 @@ constexpr DWORD kRecheckMs = 5;
 // operations in progress as a device goes end as ERROR_OPERATION_ABORTED,
 // which is taken for a sign of it only when the port cannot report its queue
 // either: Windows also ends so the I/O of a thread that ends.)
+constexpr DWORD kNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, which MinGW's headers lack
+
 bool SaysPortGone(DWORD error) {
     switch (error) {
         case ERROR_BAD_COMMAND:
@@ -76,7 +78,7 @@ bool SaysPortGone(DWORD error) {
         case ERROR_DEVICE_REMOVED:
         case ERROR_FILE_NOT_FOUND:
         case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_NO_SUCH_DEVICE:
+        case kNoSuchDevice:
         case ERROR_DEV_NOT_EXIST:
         case ERROR_NOT_READY:
         case ERROR_BROKEN_PIPE:
