@@ -95,9 +95,8 @@ TEST(UnpluggedCradle, APullCutOffEndsWithCode2AndGoesOnAfterAttachingAgainWithNo
     }
     const std::vector<std::string> expected = {GeneratedRecord("DOC", 1, 2), GeneratedRecord("DOC", 1, 3),
                                                GeneratedRecord("DOC", 1, 4)};
-    // The one expectation that waits for the reply ledger's rework: a line
-    // cut by a port that failed leaves its store the record on its way, to
-    // be asked for again with NAK (or reported with code 9 if it cannot be).
+    // The record on its way was cut off with the port: the terminal still
+    // holds it, and the first line it hears once back asks for it with NAK.
     const std::vector<std::string> heard = LinesHeardOnceBack(TrafficLog(kCutDuringADownload));
     EXPECT_EQ(rest, expected) << "GetData(1) once back: " << calls.str();
     ASSERT_FALSE(heard.empty());
