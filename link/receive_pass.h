@@ -42,6 +42,12 @@ inline std::optional<int32_t> EndingCode(PassResult pass) {
     return std::nullopt;
 }
 
+// True for the codes of a port that failed or went away, which end an
+// operation whatever it was waiting for.
+inline bool PortFailureCode(int32_t resultCode) {
+    return resultCode == code::kPortError || resultCode == code::kCannotOpenPort;
+}
+
 class Receiver {
 public:
     Receiver(SerialLine& line, Clock& clock, Pace pace)

@@ -311,8 +311,7 @@ bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
     if (announced.replied && BeginsWith(state.data, protocol::kAck)) return true;
     // A broken line or a port gone keeps its code; any other miss is a
     // refused load.
-    if (state.result != code::kPortError && state.result != code::kCannotOpenPort)
-        state.result = code::kCannotEnterLoadMode;
+    if (!PortFailureCode(state.result)) state.result = code::kCannotEnterLoadMode;
     return false;
 }
 
@@ -343,8 +342,8 @@ public:
     int32_t Run() {
         const std::optional<int32_t> countBefore = counts_.Known(database_);
         int32_t outcome = Upload();
-        const bool portFailed = state_.result == code::kPortError || state_.result == code::kCannotOpenPort;
-        if (outcome == kNotStored && !portFailed && ledger_.Owes()) outcome = LateAcknowledgement();
+        if (outcome == kNotStored && !PortFailureCode(state_.result) && ledger_.Owes())
+            outcome = LateAcknowledgement();
         // A copy whose answer went with the port may have been stored: the
         // count after the next attach tells, when the record comes again.
         if (state_.result == code::kCannotOpenPort && copiesSent_ > 0 && countBefore)
