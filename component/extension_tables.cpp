@@ -69,27 +69,28 @@ const MethodEntry* FindMethodEntry(int32_t number) {
     return number >= 0 && number < kMethodCount ? &kMethods[number] : nullptr;
 }
 
-// Every exchange may leave 0, 1 (port closed), 5 (port failed), 8 (no
-// answer) and 9 (an answer too long, or garbled); the rest comes from how
-// each operation judges its reply, and 28 from a parameter refused.
+// Every exchange may leave 0, 1 (port closed), 2 (port gone: a cable
+// pulled out), 5 (port failed), 8 (no answer) and 9 (an answer too long, or
+// garbled); the rest comes from how each operation judges its reply, and 28
+// from a parameter refused.
 const std::vector<int32_t>& MethodResultCodes(int32_t number) {
     static const std::array<std::vector<int32_t>, kMethodCount> kCodes = {{
         {0, 2, 3, 4},                                   // Attach
         {0},                                            // Deattach
-        {0, 1, 5, 8, 9, 16},                            // Ping
-        {0, 1, 5, 8, 9, 11, 12, 13, 14, 15},            // GetFreeMem
-        {0, 1, 5, 8, 9, 11, 12, 13, 14, 15},            // GetSN
-        {0, 1, 5, 8, 9, 11, 12, 13, 14, 15, 16},        // GetTime
-        {0, 1, 5, 8, 9, 11, 12, 13, 15, 16},            // UpdateTime
-        {0, 1, 5, 8, 9, 11, 12, 13, 14, 15},            // CurrentState
-        {0, 1, 5, 8, 9, 10, 11, 12, 13, 14, 15, 28},    // GetDataCount
-        {0, 1, 5, 8, 9, 10, 11, 12, 13, 14, 15, 28},    // GetRecordsCount
-        {0, 1, 5, 8, 9, 11, 12, 13, 15, 16, 28},        // ClearDoc
-        {0, 1, 5, 8, 9, 11, 12, 13, 16, 28, 29},        // ClearDatabase
-        {0, 1, 5, 8, 9, 28},                            // GetData
-        {0, 1, 5, 8, 9, 28},                            // GetRecord
-        {0, 1, 5, 7, 8, 9, 19, 26, 27, 28},             // PutRecord
-        {0, 1, 5, 8, 9, 12, 13, 14, 15, 16},            // Finish
+        {0, 1, 2, 5, 8, 9, 16},                         // Ping
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 14, 15},         // GetFreeMem
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 14, 15},         // GetSN
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 14, 15, 16},     // GetTime
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 15, 16},         // UpdateTime
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 14, 15},         // CurrentState
+        {0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14, 15, 28}, // GetDataCount
+        {0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14, 15, 28}, // GetRecordsCount
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 15, 16, 28},     // ClearDoc
+        {0, 1, 2, 5, 8, 9, 11, 12, 13, 16, 28, 29},     // ClearDatabase
+        {0, 1, 2, 5, 8, 9, 28},                         // GetData
+        {0, 1, 2, 5, 8, 9, 28},                         // GetRecord
+        {0, 1, 2, 5, 7, 8, 9, 19, 26, 27, 28},          // PutRecord
+        {0, 1, 2, 5, 8, 9, 12, 13, 14, 15, 16},         // Finish
         {0, 28},                                        // ShowProgress
     }};
     static const std::vector<int32_t> kNone;

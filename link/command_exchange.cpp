@@ -11,7 +11,7 @@ TerminalLink::TerminalLink(SerialLine& line, Clock& clock, const LocalTimeSource
     : line_(line), clock_(clock), localTime_(localTime), state_(state) {}
 
 int32_t TerminalLink::ExchangeCommand(const std::string& commandLine) {
-    return Exchange(commandLine).replied ? 1 : 0;
+    return ClosingAGonePort([&] { return Exchange(commandLine).replied ? 1 : 0; });
 }
 
 TerminalLink::Exchanged TerminalLink::Exchange(const std::string& commandLine) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "link/protocol.h"
@@ -51,6 +52,16 @@ private:
     static size_t Index(int32_t database) { return static_cast<size_t>(database); }
 
     std::array<Count, protocol::kDatabaseRange.highest + 1> counts_;
+};
+
+// A copy of an upload whose answer went with the port (its device gone
+// before the answer came). Whether the terminal stored it shows in the count
+// asked after the next attach to the same port, when the script loads the
+// same record into the same database again.
+struct CutOffCopy {
+    int32_t database;
+    int32_t countBefore;
+    std::string recordLine;
 };
 
 // A count as the terminal answers GRC, read strictly: decimal digits only

@@ -81,7 +81,10 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
     const std::string portName = PortName(settings.Port);
     ledger_.LineClosed();
     databaseCounts_.ForgetAll();  // taken anew after each attach
-    if (portName != lastPortName_) ledger_.Reset();
+    if (portName != lastPortName_) {
+        ledger_.Reset();
+        cutOffCopy_.reset();
+    }
     lastPortName_ = portName;
     if (!line_.Open(portName)) {
         state_.result = code::kCannotOpenPort;
@@ -111,9 +114,13 @@ void TerminalLink::ClosePort() {
 }
 
 void TerminalLink::AbandonPort() {
+    CloseLine();
+    state_.result = code::kSuccess;
+}
+
+void TerminalLink::CloseLine() {
     line_.Close();
     ledger_.LineClosed();
-    state_.result = code::kSuccess;
 }
 
 // What the terminal still sends would go with the closed port: a record for
@@ -134,5 +141,13 @@ void TerminalLink::WaitForOwedReplies() {
 }
 
 bool TerminalLink::IsOpen() const { return line_.IsOpen(); }
+
+// Nothing more goes to a port whose device has gone: the next call finds it
+// closed, and the script attaches again once the device is back. The ledger
+// hears that the line was cut, as at any close, after the operation has
+// given up what it waited for; an attach to the same port keeps it.
+void TerminalLink::CloseIfGone() {
+    if (line_.IsOpen() && line_.GoneError()) CloseLine();
+}
 
 }  // namespace quill

@@ -28,6 +28,7 @@ enum class PassResult {
     NothingQueued,  // the line signalled but had nothing to read
     TimedOut,       // nothing arrived within the wait
     LineFailed,     // the wait itself failed
+    PortGone,       // the port's device has gone: the port cannot be used
     LineStuck,      // the line kept signalling with nothing to read
     OutOfTime,      // the receive loop has had all the time it may take
 };
@@ -36,8 +37,15 @@ enum class PassResult {
 // out; nothing for the passes the operation counts itself.
 inline std::optional<int32_t> EndingCode(PassResult pass) {
     if (pass == PassResult::LineFailed) return code::kPortError;
+    if (pass == PassResult::PortGone) return code::kCannotOpenPort;
     if (pass == PassResult::LineStuck || pass == PassResult::OutOfTime) return code::kTimeout;
     return std::nullopt;
+}
+
+// True for the codes of a port that failed or went away, which end an
+// operation whatever it was waiting for.
+inline bool PortFailureCode(int32_t resultCode) {
+    return resultCode == code::kPortError || resultCode == code::kCannotOpenPort;
 }
 
 class Receiver {
@@ -90,6 +98,7 @@ private:
         switch (outcome) {
             case WaitOutcome::TimedOut: return PassResult::TimedOut;
             case WaitOutcome::Failed: return PassResult::LineFailed;
+            case WaitOutcome::PortGone: return PassResult::PortGone;
             case WaitOutcome::Received: break;
         }
         return std::nullopt;

@@ -305,19 +305,21 @@ std::string SentRecordLine(std::string text) {
 }
 
 // Announces a load into `database`; false, with code 19 (or 5 for a broken
-// line), when the terminal did not answer ACK.
+// line, 2 for a port gone), when the terminal did not answer ACK.
 bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
     const TerminalLink::Exchanged announced = link.Exchange(NumberedCommand(protocol::kPutDatabaseRecord, database));
     if (announced.replied && BeginsWith(state.data, protocol::kAck)) return true;
-    // A broken line stays a port error; any other miss is a refused load.
-    if (state.result != code::kPortError) state.result = code::kCannotEnterLoadMode;
+    // A broken line or a port gone keeps its code; any other miss is a
+    // refused load.
+    if (!PortFailureCode(state.result)) state.result = code::kCannotEnterLoadMode;
     return false;
 }
 
 class RecordUpload {
 public:
     RecordUpload(TerminalLink& link, SerialLine& line, Clock& clock, Pace pace, ReplyLedger& ledger,
-                 ComponentState& state, DatabaseCounts& counts, int32_t database, std::string recordLine)
+                 ComponentState& state, DatabaseCounts& counts, std::optional<CutOffCopy>& cutOff, int32_t database,
+                 std::string recordLine)
         : link_(link),
           line_(line),
           clock_(clock),
@@ -325,6 +327,7 @@ public:
           ledger_(ledger),
           state_(state),
           counts_(counts),
+          cutOff_(cutOff),
           database_(database),
           recordLine_(std::move(recordLine)) {}
 
@@ -337,9 +340,14 @@ public:
     // the count before anything else goes out: one record more than before
     // the copy means it was stored, and no copy goes out again.
     int32_t Run() {
+        const std::optional<int32_t> countBefore = counts_.Known(database_);
         int32_t outcome = Upload();
-        if (outcome == kNotStored && state_.result != code::kPortError && ledger_.Owes())
+        if (outcome == kNotStored && !PortFailureCode(state_.result) && ledger_.Owes())
             outcome = LateAcknowledgement();
+        // A copy whose answer went with the port may have been stored: the
+        // count after the next attach tells, when the record comes again.
+        if (state_.result == code::kCannotOpenPort && copiesSent_ > 0 && countBefore)
+            cutOff_ = CutOffCopy{database_, *countBefore, recordLine_};
         // A copy whose answer is still owed may yet be stored.
         if (ledger_.Owes()) counts_.Forget(database_);
         return outcome;
@@ -414,6 +422,7 @@ private:
     void SendCopy() {
         SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
         silentWaits_ = 0;
+        ++copiesSent_;
         copyWhenUnanswered_ = false;
     }
 
@@ -566,8 +575,10 @@ private:
     ReplyLedger& ledger_;
     ComponentState& state_;
     DatabaseCounts& counts_;
+    std::optional<CutOffCopy>& cutOff_;
     const int32_t database_;
     const std::string recordLine_;
+    int copiesSent_ = 0;
     int failedAttempts_ = 0;
     int silentWaits_ = 0;
     int32_t failureCode_ = code::kTimeout;  // 8 or 9, whichever was set last
@@ -580,14 +591,20 @@ private:
 }  // namespace
 
 int32_t TerminalLink::GetDocumentRecord(int32_t document) {
-    return RecordDownload(line_, clock_, pace_, ledger_, state_, kDocumentDownload).Run(document);
+    return ClosingAGonePort(
+        [&] { return RecordDownload(line_, clock_, pace_, ledger_, state_, kDocumentDownload).Run(document); });
 }
 
 int32_t TerminalLink::GetDatabaseRecord(int32_t database) {
-    return RecordDownload(line_, clock_, pace_, ledger_, state_, kDatabaseDownload).Run(database);
+    return ClosingAGonePort(
+        [&] { return RecordDownload(line_, clock_, pace_, ledger_, state_, kDatabaseDownload).Run(database); });
 }
 
 int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
+    return ClosingAGonePort([&] { return LoadRecord(database); });
+}
+
+int32_t TerminalLink::LoadRecord(int32_t database) {
     if (const auto outside = RangeCode(database, protocol::kUploadDatabaseRange)) {
         state_.result = *outside;
         return kNotStored;
@@ -620,11 +637,26 @@ int32_t TerminalLink::PutDatabaseRecord(int32_t database) {
         databaseCounts_.Asked(database, counted.replied ? StrictCount(state_.data) : std::nullopt);
         state_.result = code::kTimeout;
     }
+    if (StoredBeforeTheCut(database, recordLine)) {
+        state_.result = code::kSuccess;
+        return kStored;
+    }
     line_.AbortPending();
     if (!Announce(*this, state_, database)) return kNotStored;
-    return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, database,
+    return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, cutOffCopy_, database,
                         std::move(recordLine))
         .Run();
+}
+
+// The copy of this record whose answer went with the port was stored when
+// the count asked since has grown by exactly one: it is not sent again. Any
+// load settles the question, so that an older cut never speaks for a later
+// one.
+bool TerminalLink::StoredBeforeTheCut(int32_t database, const std::string& recordLine) {
+    const std::optional<CutOffCopy> cut = std::exchange(cutOffCopy_, std::nullopt);
+    if (!cut || cut->database != database || cut->recordLine != recordLine) return false;
+    const std::optional<int32_t> count = databaseCounts_.Known(database);
+    return count && *count == cut->countBefore + 1;
 }
 
 int32_t TerminalLink::FinishLoad() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -15,6 +16,7 @@ enum class WaitOutcome {
     Received,  // the line signalled a received character
     TimedOut,  // nothing within the limit
     Failed,    // the wait itself failed (the event is no longer usable)
+    PortGone,  // the port's device has gone (a cable or adapter pulled out)
 };
 
 // Line settings the protocol changes while a port is open: everything else
@@ -96,6 +98,12 @@ public:
     virtual void AbortPending() = 0;
     // Discards both queues.
     virtual void DiscardQueues() = 0;
+
+    // The platform's error with which an operation found the port's device
+    // gone (a USB cable or adapter pulled out); nothing while none has. From
+    // then on every wait ends as PortGone and nothing more is written to the
+    // port; closing the line clears it.
+    virtual std::optional<uint32_t> GoneError() const { return std::nullopt; }
 };
 
 // A line over another that passes each call on as it is; a line that adds
@@ -121,6 +129,7 @@ public:
     }
     void AbortPending() override { line_.AbortPending(); }
     void DiscardQueues() override { line_.DiscardQueues(); }
+    std::optional<uint32_t> GoneError() const override { return line_.GoneError(); }
 
 protected:
     SerialLine& line_;

@@ -4,10 +4,12 @@
 // leaves its outcome in the ComponentState it was given. Between calls the
 // link keeps only the replies the terminal still owes and what they brought
 // for later downloads (ReplyLedger), and the record count of each database
-// it loads into (DatabaseCounts).
+// it loads into (DatabaseCounts). A port whose device has gone (a cable or
+// adapter pulled out) ends the operation with code 2 and is closed after it.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/component_state.h"
@@ -71,6 +73,19 @@ public:
     int32_t FinishLoad();                          // 1 confirmed, 0 not
 
 private:
+    // Runs a script's operation; when it found the port's device gone (it
+    // ended with code 2), the port is closed after it.
+    template <class Operation>
+    int32_t ClosingAGonePort(Operation&& operation) {
+        const int32_t value = operation();
+        CloseIfGone();
+        return value;
+    }
+    void CloseIfGone();
+    // Closes the port; the ledger hears that the line was cut.
+    void CloseLine();
+    int32_t LoadRecord(int32_t database);
+    bool StoredBeforeTheCut(int32_t database, const std::string& recordLine);
     void WaitForOwedReplies();
 
     SerialLine& line_;
@@ -81,6 +96,7 @@ private:
     uint32_t adapterRate_ = 0;
     ReplyLedger ledger_{clock_};
     DatabaseCounts databaseCounts_;
+    std::optional<CutOffCopy> cutOffCopy_;  // kept for an attach to the same port
     std::string lastPortName_;  // of the last open, for the ledger
 };
 

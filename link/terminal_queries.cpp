@@ -143,6 +143,7 @@ int32_t TerminalLink::ClearTerminalDatabase(int32_t database) {
                                      DatabaseCleared, kFailedFlag);
     if (cleared == 1) ledger_.DropHandedOut(Store{Store::Kind::Database, database});
     databaseCounts_.Forget(database);
+    if (cutOffCopy_ && cutOffCopy_->database == database) cutOffCopy_.reset();
     return cleared;
 }
 

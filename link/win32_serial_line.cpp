@@ -9,7 +9,10 @@
 // armed, and the next wait, from whichever thread calls next, waits on it
 // again instead of starting a second one. When the thread that armed it has
 // ended, Windows has cancelled it: it then counts as a wait that timed out,
-// and a fresh one is started.
+// and a fresh one is started. An operation that fails with an error saying
+// the port's device has gone (a USB cable or adapter pulled out) marks the
+// port gone: every wait then ends as such at once, and nothing more is
+// written to it until it is closed.
 #include "link/win32_serial_line.h"
 
 #include <algorithm>
@@ -65,6 +68,35 @@ constexpr DWORD kRecheckMs = 5;
 HANDLE OpenDevice(const std::string& deviceName) {
     return ::CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// Errors with which Windows fails the operations on a port whose device has
+// gone. Serial drivers differ: USB ones give ERROR_BAD_COMMAND,
+// ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE or ERROR_DEVICE_REMOVED, some
+// ERROR_FILE_NOT_FOUND, ERROR_DEVICE_NOT_CONNECTED or ERROR_NO_SUCH_DEVICE.
+// Under Wine, a port whose far end has closed gives ERROR_NOT_READY to the
+// queue's status and to writes, and ERROR_BROKEN_PIPE to reads. (The
+// operations in progress as a device goes end as ERROR_OPERATION_ABORTED,
+// which is taken for a sign of it only when the port cannot report its queue
+// either: Windows also ends so the I/O of a thread that ends.)
+constexpr DWORD kNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, which MinGW's headers lack
+
+bool SaysPortGone(DWORD error) {
+    switch (error) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case kNoSuchDevice:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_NOT_READY:
+        case ERROR_BROKEN_PIPE:
+            return true;
+        default:
+            return false;
+    }
 }
 
 DWORD RtsControl(bool rtsHigh) { return rtsHigh ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE; }
@@ -281,17 +313,23 @@ void Win32SerialLine::TakeOpenedPort(HANDLE port) {
 }
 
 // Each operation still in progress is ended before the handle goes; one that
-// cannot be ended has closed the port already.
+// cannot be ended has closed the port already. On a port whose device has
+// gone, closing the handle ends them.
 void Win32SerialLine::Close() {
     LeaveOpening();
-    if (IsOpen() && (!EndOperation(*wait_, EndWait) || !EndOperation(*read_, EndRead) ||
-                     !EndOperation(*write_, EndWrite))) {
+    if (IsOpen() && !goneError_ &&
+        (!EndOperation(*wait_, EndWait) || !EndOperation(*read_, EndRead) || !EndOperation(*write_, EndWrite))) {
         return;
     }
     ClosePortHandle();
 }
 
 bool Win32SerialLine::IsOpen() const { return port_.is_valid(); }
+
+std::optional<uint32_t> Win32SerialLine::GoneError() const {
+    if (!goneError_) return std::nullopt;
+    return static_cast<uint32_t>(*goneError_);
+}
 
 bool Win32SerialLine::Configure(const LineSettings& settings) {
     if (!IsOpen()) return false;
@@ -307,7 +345,7 @@ bool Win32SerialLine::Configure(const LineSettings& settings) {
 }
 
 void Win32SerialLine::Reconfigure(const LineSettings& settings) {
-    if (!IsOpen()) return;
+    if (!IsOpen() || goneError_) return;
     lineSettings_.BaudRate = settings.baudRate;
     lineSettings_.fRtsControl = RtsControl(settings.rtsHigh);
     ::SetCommState(port_.get(), &lineSettings_);  // unchecked: the adapter's silence tells
@@ -321,9 +359,9 @@ void Win32SerialLine::WriteAndDrain(const uint8_t* bytes, size_t count) {
 
 WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
     if (!IsOpen()) return WaitOutcome::Failed;
-    // A port that cannot tell its queue has gone (an unplugged adapter).
+    if (goneError_) return WaitOutcome::PortGone;
     const std::optional<DWORD> queued = QueuedInputBytes();
-    if (!queued) return WaitOutcome::Failed;
+    if (!queued) return FailedOutcome();
     // Bytes left queued by an earlier read are input already received.
     if (*queued > 0) return WaitOutcome::Received;
 
@@ -336,9 +374,10 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
     DWORD ignored = 0;
     if (wait.Collect(port_.get(), ignored)) return WaitOutcome::Received;
     // Ended not by a character but by the system: the thread that armed it
-    // has ended, and Windows cancels the I/O of an ending thread. Nothing
-    // came; a fresh wait takes the rest of the time.
-    if (::GetLastError() != ERROR_OPERATION_ABORTED) return WaitOutcome::Failed;
+    // has ended, and Windows cancels the I/O of an ending thread (unless the
+    // device has gone). Nothing came; a fresh wait takes the rest of the time.
+    const DWORD error = ::GetLastError();
+    if (FoundGone(error) || error != ERROR_OPERATION_ABORTED) return FailedOutcome();
     const DWORD elapsed = ::GetTickCount() - start;
     return StartWait(elapsed < milliseconds ? milliseconds - elapsed : 0);
 }
@@ -348,15 +387,19 @@ WaitOutcome Win32SerialLine::WaitForInput(uint32_t milliseconds) {
 WaitOutcome Win32SerialLine::StartWait(DWORD milliseconds) {
     PendingIo& wait = *wait_;
     if (!::WaitCommEvent(port_.get(), &wait.eventMask, wait.Begin())) {
-        if (::GetLastError() != ERROR_IO_PENDING) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
             wait.Forget();
-            return WaitOutcome::Failed;
+            FoundGone(error);
+            return FailedOutcome();
         }
         if (!wait.AwaitCompletion(milliseconds)) return EndWaitAfterTimeOut();
     }
     // A wait that completed with an error is a failed wait, whatever its mask.
     DWORD ignored = 0;
-    return wait.Collect(port_.get(), ignored) ? WaitOutcome::Received : WaitOutcome::Failed;
+    if (wait.Collect(port_.get(), ignored)) return WaitOutcome::Received;
+    FoundGone(::GetLastError());
+    return FailedOutcome();
 }
 
 // Ends a wait whose time ran out. Under Wine neither a changed event mask nor
@@ -364,9 +407,12 @@ WaitOutcome Win32SerialLine::StartWait(DWORD milliseconds) {
 // by the next wait for input (reads and writes have records of their own),
 // rather than the port closed under the script.
 WaitOutcome Win32SerialLine::EndWaitAfterTimeOut() {
+    // A port whose device has gone is not asked: closing it ends the wait
+    // (under Wine nothing else does).
+    if (!QueuedInputBytes() && goneError_) return WaitOutcome::PortGone;
     TryToEnd(*wait_, EndWait);  // unchecked: a wait that did not end stays armed
     const std::optional<DWORD> queued = QueuedInputBytes();
-    if (!queued) return WaitOutcome::Failed;
+    if (!queued) return FailedOutcome();
     // A character may have come just as the time ran out.
     return *queued > 0 ? WaitOutcome::Received : WaitOutcome::TimedOut;
 }
@@ -391,16 +437,20 @@ size_t Win32SerialLine::ReadQueued(uint8_t* buffer, size_t capacity) {
 std::optional<Win32SerialLine::FinishedRead> Win32SerialLine::RunRead(DWORD wanted, DWORD limitMs) {
     PendingIo& read = *read_;
     read.bytes.assign(wanted, 0);
-    if (!::ReadFile(port_.get(), read.bytes.data(), wanted, nullptr, read.Begin()) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
-        read.Forget();
-        return std::nullopt;
+    if (!::ReadFile(port_.get(), read.bytes.data(), wanted, nullptr, read.Begin())) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            read.Forget();
+            FoundGone(error);
+            return std::nullopt;
+        }
     }
     FinishedRead finished;
     finished.endedEarly = !read.AwaitCompletion(limitMs);
     if (finished.endedEarly && !EndOperation(read, EndRead)) return std::nullopt;
     finished.succeeded = read.Collect(port_.get(), finished.count);
     finished.error = finished.succeeded ? ERROR_SUCCESS : ::GetLastError();
+    if (!finished.succeeded && FoundGone(finished.error)) return std::nullopt;
     return finished;
 }
 
@@ -412,9 +462,9 @@ std::optional<Win32SerialLine::FinishedRead> Win32SerialLine::RunRead(DWORD want
 SerialLine::ArrivingInput Win32SerialLine::ReadArriving(uint8_t* buffer, size_t capacity,
                                                         uint32_t milliseconds) {
     if (!IsOpen() || buffer == nullptr || capacity == 0) return {WaitOutcome::Failed, 0};
-    // A port that cannot tell its queue has gone (an unplugged adapter).
+    if (goneError_) return {WaitOutcome::PortGone, 0};
     const std::optional<DWORD> queued = QueuedInputBytes();
-    if (!queued) return {WaitOutcome::Failed, 0};
+    if (!queued) return {FailedOutcome(), 0};
     if (*queued > 0) return {WaitOutcome::Received, ReadQueued(buffer, capacity)};
     if (milliseconds == 0) return {WaitOutcome::TimedOut, 0};
     const WaitOutcome outcome = ReadFirstByte(buffer[0], milliseconds);
@@ -426,22 +476,25 @@ SerialLine::ArrivingInput Win32SerialLine::ReadArriving(uint8_t* buffer, size_t 
 // of time completes with no byte: successfully on Windows, with a time-out
 // error under Wine.
 WaitOutcome Win32SerialLine::ReadFirstByte(uint8_t& byte, DWORD milliseconds) {
-    if (!SetReadWait(milliseconds)) return WaitOutcome::Failed;
+    if (!SetReadWait(milliseconds)) return FailedOutcome();
     const std::optional<FinishedRead> finished = RunRead(1, milliseconds + kCompletionSlackMs);
-    if (!finished) return WaitOutcome::Failed;
+    if (!finished) return FailedOutcome();
     if (finished->count > 0) {
         byte = read_->bytes[0];
         return WaitOutcome::Received;
     }
     const bool timedOut = finished->succeeded || finished->endedEarly || finished->error == ERROR_TIMEOUT;
-    return timedOut ? WaitOutcome::TimedOut : WaitOutcome::Failed;
+    return timedOut ? WaitOutcome::TimedOut : FailedOutcome();
 }
 
 // Sets how long a read waits for its first byte, unless it is set already.
 bool Win32SerialLine::SetReadWait(DWORD milliseconds) {
     if (readWaitMs_ == milliseconds) return true;
     COMMTIMEOUTS timeouts = LineTimeouts(milliseconds);
-    if (!::SetCommTimeouts(port_.get(), &timeouts)) return false;
+    if (!::SetCommTimeouts(port_.get(), &timeouts)) {
+        FoundGone(::GetLastError());
+        return false;
+    }
     readWaitMs_ = milliseconds;
     return true;
 }
@@ -483,13 +536,16 @@ void Win32SerialLine::CancelArmedWaitForTests() {
 // Starts an overlapped write of a copy of the bytes, once the write before
 // it has finished; true when it started.
 bool Win32SerialLine::StartWrite(const uint8_t* bytes, size_t count) {
-    if (!IsOpen() || bytes == nullptr || count == 0 || !FinishWrite()) return false;
+    if (!IsOpen() || goneError_ || bytes == nullptr || count == 0 || !FinishWrite()) return false;
     PendingIo& write = *write_;
     write.bytes.assign(bytes, bytes + count);
-    if (!::WriteFile(port_.get(), write.bytes.data(), static_cast<DWORD>(count), nullptr, write.Begin()) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
-        write.Forget();
-        return false;
+    if (!::WriteFile(port_.get(), write.bytes.data(), static_cast<DWORD>(count), nullptr, write.Begin())) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            write.Forget();
+            FoundGone(error);
+            return false;
+        }
     }
     return true;
 }
@@ -504,7 +560,8 @@ bool Win32SerialLine::FinishWrite() {
         return false;
     }
     DWORD written = 0;
-    write.Collect(port_.get(), written);  // unchecked: a failed write shows as a missing answer
+    // A write that failed otherwise shows as a missing answer.
+    if (!write.Collect(port_.get(), written)) FoundGone(::GetLastError());
     return true;
 }
 
@@ -537,17 +594,40 @@ bool Win32SerialLine::EndOperation(PendingIo& io, FirstEnding firstEnding) {
 // late completion writes into memory of its own and signals an open event.
 void Win32SerialLine::ClosePortHandle() {
     port_.reset();
+    goneError_.reset();
     for (std::unique_ptr<PendingIo>* io : {&wait_, &read_, &write_}) {
         if (*io && (*io)->pending && !(*io)->AwaitCompletion(kEndingLimitMs)) (void)io->release();
         io->reset();
     }
 }
 
+// A port that cannot report its queue is either gone (the error says so) or
+// broken in some other way.
 std::optional<DWORD> Win32SerialLine::QueuedInputBytes() {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!::ClearCommError(port_.get(), &errors, &status)) return std::nullopt;
+    if (!::ClearCommError(port_.get(), &errors, &status)) {
+        const DWORD error = ::GetLastError();
+        if (!goneError_ && SaysPortGone(error)) goneError_ = error;
+        return std::nullopt;
+    }
     return status.cbInQue;
+}
+
+// Reads the error an operation failed with: true when it, or an earlier one,
+// says that the port's device has gone. An operation ended as aborted is
+// held against the port itself, which then cannot report its queue either.
+bool Win32SerialLine::FoundGone(DWORD error) {
+    if (goneError_) return true;
+    if (error == ERROR_OPERATION_ABORTED)
+        QueuedInputBytes();  // unchecked: it marks the port gone when it is
+    else if (SaysPortGone(error))
+        goneError_ = error;
+    return goneError_.has_value();
+}
+
+WaitOutcome Win32SerialLine::FailedOutcome() const {
+    return goneError_ ? WaitOutcome::PortGone : WaitOutcome::Failed;
 }
 
 }  // namespace quill

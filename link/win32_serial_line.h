@@ -1,7 +1,9 @@
 // The serial line on Windows: one overlapped port handle, and for each kind
 // of operation (the wait for input, the read, the write) an OVERLAPPED record
 // with an event of its own, so that one operation never reads another's
-// status or signal. Every completion is awaited with a time limit.
+// status or signal. Every completion is awaited with a time limit. An error
+// that says the port's device has gone marks the port gone until it is
+// closed.
 #pragma once
 
 #include <windows.h>
@@ -40,6 +42,7 @@ public:
     ArrivingInput ReadArriving(uint8_t* buffer, size_t capacity, uint32_t milliseconds) override;
     void AbortPending() override;
     void DiscardQueues() override;
+    std::optional<uint32_t> GoneError() const override;
 
     // The event that the wait for input signals (null while the port is
     // closed). The tests signal it early, as a driver may.
@@ -105,6 +108,10 @@ private:
     bool EndOperation(PendingIo& io, FirstEnding firstEnding);
     void ClosePortHandle();
     std::optional<DWORD> QueuedInputBytes();
+    bool FoundGone(DWORD error);
+    // How an operation that failed ends a wait: as a failure, or as the
+    // port gone once an error has said so.
+    WaitOutcome FailedOutcome() const;
 
     win::unique_hfile port_;
     std::shared_ptr<PortOpening> opening_;  // an open begun and not yet looked at to its end
@@ -115,6 +122,8 @@ private:
     // 0 while reads return at once with what is queued.
     DWORD readWaitMs_ = 0;
     DCB lineSettings_{};
+    // The error that said the port's device has gone; nothing while none has.
+    std::optional<DWORD> goneError_;
 };
 
 class Win32Clock final : public Clock {

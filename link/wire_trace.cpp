@@ -164,6 +164,7 @@ SerialLine::Opening TracedLine::Traced(Opening opening) {
 
 void TracedLine::Close() {
     if (!line_.IsOpen()) return;
+    if (const auto error = line_.GoneError()) trace_.Note("port gone (error " + std::to_string(*error) + ")");
     line_.Close();
     trace_.Closed();
 }

@@ -24,10 +24,25 @@ size_t FakeLine::QueuedCount() const {
                                              [&](const Arrival& arrival) { return Arrived(arrival); }));
 }
 
+void FakeLine::UnplugAt(uint64_t atMs, uint32_t error) {
+    unplugAtMs_ = atMs;
+    unplugError_ = error;
+}
+
+std::optional<uint32_t> FakeLine::GoneError() const {
+    if (!open_ || !foundGone_) return std::nullopt;
+    return unplugError_;
+}
+
+void FakeLine::FindGone() {
+    foundGone_ = true;
+    incoming_.clear();
+}
+
 bool FakeLine::Open(const std::string& portName) {
     if (open_) openedWhileOpen_ = true;
     openedNames_.push_back(portName);
-    if (failOpen) return false;
+    if (failOpen || Unplugged()) return false;
     open_ = true;
     return true;
 }
@@ -36,6 +51,7 @@ bool FakeLine::Open(const std::string& portName) {
 void FakeLine::Close() {
     if (!open_) return;
     open_ = false;
+    foundGone_ = false;
     ++closes_;
     DropArrived();
 }
@@ -57,7 +73,13 @@ void FakeLine::Write(const uint8_t* bytes, size_t count) { Record(bytes, count, 
 void FakeLine::WriteAndDrain(const uint8_t* bytes, size_t count) { Record(bytes, count, true); }
 
 // The write goes on record; the adapter echoes it or the terminal answers it.
+// On an unplugged port it fails and reaches nobody.
 void FakeLine::Record(const uint8_t* bytes, size_t count, bool drained) {
+    if (open_ && foundGone_) ++writesToAGonePort_;
+    if (open_ && Unplugged()) {
+        FindGone();
+        return;
+    }
     const std::string text(reinterpret_cast<const char*>(bytes), count);
     const uint64_t now = clock_.NowMs();
     writes_.push_back({text, now, current_, drained});
@@ -89,6 +111,10 @@ void FakeLine::Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapM
 // Received as soon as a byte arrives that no read has seen yet; a byte left
 // queued by an earlier read does not signal again.
 WaitOutcome FakeLine::WaitForInput(uint32_t milliseconds) {
+    if (open_ && (foundGone_ || Unplugged())) {
+        FindGone();
+        return WaitOutcome::PortGone;
+    }
     if (!forced_.empty()) {
         const ForcedWait forced = forced_.front();
         forced_.pop_front();
@@ -98,15 +124,22 @@ WaitOutcome FakeLine::WaitForInput(uint32_t milliseconds) {
     const auto fresh = std::find_if(incoming_.begin(), incoming_.end(),
                                     [](const Arrival& arrival) { return !arrival.signalled; });
     const uint64_t limit = clock_.NowMs() + milliseconds;
-    if (fresh != incoming_.end() && fresh->atMs <= limit) {
+    const uint64_t unplugged = unplugAtMs_.value_or(UINT64_MAX);
+    if (fresh != incoming_.end() && fresh->atMs <= limit && fresh->atMs < unplugged) {
         clock_.AdvanceTo(fresh->atMs);
         return WaitOutcome::Received;
+    }
+    if (open_ && unplugged <= limit) {
+        clock_.AdvanceTo(unplugged);
+        FindGone();
+        return WaitOutcome::PortGone;
     }
     clock_.AdvanceTo(limit);
     return WaitOutcome::TimedOut;
 }
 
 size_t FakeLine::ReadQueued(uint8_t* buffer, size_t capacity) {
+    if (open_ && Unplugged()) FindGone();
     size_t count = 0;
     while (count < capacity && !incoming_.empty() && Arrived(incoming_.front())) {
         buffer[count++] = static_cast<uint8_t>(incoming_.front().byte);

@@ -89,6 +89,12 @@ public:
     void QueueAt(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs = 0);
     void ForceWaits(std::initializer_list<ForcedWait> waits) { forced_.insert(forced_.end(), waits); }
     void AttachAdapter(AdapterModel adapter) { adapter_ = std::move(adapter); }
+    // The cable is pulled out at `atMs`: from then on every operation fails
+    // with `error`, as Windows fails them, what was queued goes with the
+    // device, and the port cannot be opened until it is plugged back.
+    void UnplugAt(uint64_t atMs, uint32_t error = kUnpluggedError);
+    void PlugBack() { unplugAtMs_.reset(); }
+    static constexpr uint32_t kUnpluggedError = 22;  // the USB serial driver's "bad command"
     // Told of every write after the scripted replies; a terminal model
     // answers through QueueAt.
     std::function<void(const std::string& bytes)> onWrite;
@@ -106,6 +112,8 @@ public:
     int DiscardCount() const { return discards_; }
     bool OpenedWhileOpen() const { return openedWhileOpen_; }
     size_t ForcedWaitsLeft() const { return forced_.size(); }
+    // Writes tried after an operation had found the port gone.
+    int WritesToAGonePort() const { return writesToAGonePort_; }
     LineSettings Current() const { return current_; }
     // Bytes that have arrived and were not read or discarded.
     size_t QueuedCount() const;
@@ -122,6 +130,7 @@ public:
     size_t ReadQueued(uint8_t* buffer, size_t capacity) override;
     void AbortPending() override { ++aborts_; }
     void DiscardQueues() override;
+    std::optional<uint32_t> GoneError() const override;
 
 private:
     struct Arrival {
@@ -133,6 +142,9 @@ private:
     void Record(const uint8_t* bytes, size_t count, bool drained);
     void Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapMs);
     void DropArrived();
+    bool Unplugged() const { return unplugAtMs_ && *unplugAtMs_ <= clock_.NowMs(); }
+    // An operation fails on the unplugged port: it is found gone.
+    void FindGone();
     bool Arrived(const Arrival& arrival) const { return arrival.atMs <= clock_.NowMs(); }
 
     VirtualClock& clock_;
@@ -153,6 +165,10 @@ private:
     int closes_ = 0;
     int aborts_ = 0;
     int discards_ = 0;
+    std::optional<uint64_t> unplugAtMs_;
+    uint32_t unplugError_ = kUnpluggedError;
+    bool foundGone_ = false;
+    int writesToAGonePort_ = 0;
 };
 
 // A terminal link on the fake line, its port open without an adapter unless

@@ -1,5 +1,5 @@
 // The wire trace on the fake line: how bytes and lines read, what a call, an
-// open with the adapter and a close put into it, the waiting lines' bound,
+// open with the adapter and a close (also of a port gone) put into it, the waiting lines' bound,
 // and the file's rotation at its limit with one older file kept.
 #include <gtest/gtest.h>
 
@@ -155,6 +155,19 @@ TEST(WireTrace, AnOpenThatFailsAndALineThePortRefusesAreSaid) {
                                                 "open COM5 at 2026-12-10 14:03:05",
                                                 "line 57600 baud refused by the port",
                                                 "close: DTR and RTS off"}));
+}
+
+TEST(WireTrace, APortWhoseDeviceWentAwayIsSaidWithItsErrorAsItIsClosed) {
+    TracedBench bench;
+    bench.trace.SetSink(&bench.sink);
+    EXPECT_EQ(bench.Call(method::kAttach), 1);
+    bench.line.UnplugAt(bench.clock.NowMs() + 30);
+    EXPECT_EQ(bench.Call(method::kPing), 0);
+    std::vector<std::string> events;
+    for (const std::string& line : bench.sink.lines) events.push_back(line.substr(8));
+    EXPECT_EQ(std::vector<std::string>(events.end() - 5, events.end()),
+              (std::vector<std::string>{"call Ping", "write PNG\\r", "port gone (error 22)",
+                                        "close: DTR and RTS off", "done Ping: 0, Result 2"}));
 }
 
 TEST(WireTrace, AJoinedTraceWritesWhereTheOtherWritesEachLineMarkedWithItsLabel) {

@@ -1,8 +1,8 @@
 // The Win32 serial line on a real port handle: under Wine, a pseudo-terminal
 // linked as COM10 whose far end is the pty peer (tests/win/pty_peer.cpp), started by
 // serial_line_tests.sh. The peer answers "BAUD", "ECHO text", "SEND n" and
-// "LATER ms text" lines and is otherwise silent. A second peer on COM11 goes
-// away on "UNPLUG". COM6 is kept unlinked. Wine runs with the modem-line
+// "LATER ms text" lines and is otherwise silent. Two more peers, on COM11 and
+// COM12, go away on "UNPLUG". COM6 is kept unlinked. Wine runs with the modem-line
 // shim, so waits for a received character really wait. Timing under Wine is
 // asserted only within loose bounds.
 #include <gtest/gtest.h>
@@ -24,6 +24,7 @@ namespace {
 constexpr char kPeerPort[] = "COM10";
 constexpr char kMissingPort[] = "COM6";
 constexpr char kUnpluggedPort[] = "COM11";
+constexpr char kUnpluggedWhileReadingPort[] = "COM12";
 constexpr uint32_t kWaitMs = 50;
 constexpr uint32_t kReplyLimitMs = 2000;
 constexpr uint32_t kArrivalMs = 300;
@@ -225,6 +226,7 @@ TEST_F(SerialLineTest, WaitAgainstASilentPeerEndsWithoutHanging) {
         EXPECT_EQ(queued, 0u);
         EXPECT_EQ(outcome, WaitOutcome::TimedOut);
         EXPECT_GE(elapsed, 40u);
+        EXPECT_FALSE(line_.GoneError()) << "silence is no sign of a port gone";
     }
 }
 
@@ -404,36 +406,60 @@ TEST_F(ReadArrivingTest, LeavesTheWaitForACharacterAndTheImmediateReadAsTheyWere
     EXPECT_EQ(ReceiveLine(), "after a read that waited");
 }
 
-// The adapter pulled out while the port is open: the wait fails at once,
-// and a terminal operation ends with a port error, not a time-out.
-TEST(UnpluggedSerialLine, EndsWaitsAsFailedAndOperationsWithAPortError) {
-    Win32SerialLine line;
-    Win32Clock clock;
-    Win32LocalTime localTime;
-    ComponentState state;
-    TerminalLink link(line, clock, localTime, state);
-    ASSERT_TRUE(line.Open(kUnpluggedPort));
-    ASSERT_TRUE(line.Configure({115200, true}));
+// The adapter pulled out while the port is open, during a wait for a
+// character or a read that waits: the port is found gone from the error of
+// the operation that failed (under Wine, a pty whose far end has closed
+// gives ERROR_NOT_READY to the queue's status and to writes and
+// ERROR_BROKEN_PIPE to reads, and a wait armed as it goes never ends), every
+// wait after it ends at once as gone, and a terminal operation ends with
+// code 2 and closes the port.
+TEST(UnpluggedSerialLine, IsFoundGoneFromTheFailedOperationAndAnOperationOnItEndsWithCode2) {
+    struct WaitCase {
+        const char* sentence;
+        const char* port;
+        bool readArriving;
+    };
+    const WaitCase cases[] = {
+        {"unplugged during a wait for a character", kUnpluggedPort, false},
+        {"unplugged during a read that waits", kUnpluggedWhileReadingPort, true},
+    };
+    for (const WaitCase& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        Win32SerialLine line;
+        Win32Clock clock;
+        Win32LocalTime localTime;
+        ComponentState state;
+        TerminalLink link(line, clock, localTime, state);
+        ASSERT_TRUE(line.Open(c.port));
+        ASSERT_TRUE(line.Configure({115200, true}));
+        EXPECT_FALSE(line.GoneError()) << "a healthy port";
 
-    const std::vector<uint8_t> unplug = Bytes("UNPLUG\r");
-    line.Write(unplug.data(), unplug.size());
-    uint64_t start = clock.NowMs();
-    EXPECT_EQ(line.WaitForInput(kArrivalMs), WaitOutcome::Failed) << "a wait in progress as it goes";
-    EXPECT_LT(clock.NowMs() - start, kArrivalMs + kPromptlyMs);
-    EXPECT_EQ(line.WaitForInput(kWaitMs), WaitOutcome::Failed) << "a wait started after it went";
-    uint8_t buffer[kReadCapacity];
-    EXPECT_EQ(line.ReadArriving(buffer, sizeof buffer, kWaitMs).outcome, WaitOutcome::Failed)
-        << "a read that waits, started after it went";
+        const std::vector<uint8_t> unplug = Bytes("UNPLUG\r");
+        line.Write(unplug.data(), unplug.size());
+        uint8_t buffer[kReadCapacity];
+        uint64_t start = clock.NowMs();
+        const WaitOutcome outcome = c.readArriving ? line.ReadArriving(buffer, sizeof buffer, kArrivalMs).outcome
+                                                   : line.WaitForInput(kArrivalMs);
+        EXPECT_EQ(outcome, WaitOutcome::PortGone) << "in progress as it goes";
+        EXPECT_LT(clock.NowMs() - start, kArrivalMs + kPromptlyMs);
+        ASSERT_TRUE(line.GoneError());
+        EXPECT_TRUE(*line.GoneError() == ERROR_NOT_READY || *line.GoneError() == ERROR_BROKEN_PIPE)
+            << "error " << *line.GoneError();
 
-    start = clock.NowMs();
-    EXPECT_EQ(link.PingTerminal(), 0);
-    EXPECT_EQ(state.result, code::kPortError);
-    EXPECT_LT(clock.NowMs() - start, kPromptlyMs);
+        start = clock.NowMs();
+        EXPECT_EQ(line.WaitForInput(kWaitMs), WaitOutcome::PortGone) << "a wait started after it went";
+        EXPECT_EQ(line.ReadArriving(buffer, sizeof buffer, kWaitMs).outcome, WaitOutcome::PortGone)
+            << "a read that waits, started after it went";
+        EXPECT_EQ(link.PingTerminal(), 0);
+        EXPECT_EQ(state.result, code::kCannotOpenPort);
+        EXPECT_FALSE(line.IsOpen()) << "the link closed the port after the call";
+        EXPECT_FALSE(line.GoneError());
+        EXPECT_LT(clock.NowMs() - start, kPromptlyMs);
 
-    start = clock.NowMs();
-    line.Close();
-    EXPECT_FALSE(line.IsOpen());
-    EXPECT_LT(clock.NowMs() - start, kPromptlyMs);
+        EXPECT_EQ(link.PingTerminal(), 0);
+        EXPECT_EQ(state.result, code::kPortNotInitialised);
+        EXPECT_FALSE(line.Open(c.port)) << "a port whose device has gone does not open";
+    }
 }
 
 // A wait left armed by a thread that has ended: Windows cancels the I/O of

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the serial line tests against pty peers: the main peer's
-# pseudo-terminal is linked as COM10, a second one (which the tests unplug)
-# as COM11, COM6 is kept unlinked, and the peers (which hold their slave
+# pseudo-terminal is linked as COM10, two more (which the tests unplug) as
+# COM11 and COM12, COM6 is kept unlinked, and the peers (which hold their slave
 # sides open) are stopped only after the test program has ended. The
 # modem-line shim of the native build is preloaded into Wine so that waits
 # for a received character really wait (without it Wine ends every wait on a
@@ -51,15 +51,18 @@ start_peer main
 main_slave=$slave
 start_peer unplugged
 unplugged_slave=$slave
+start_peer unplugged-while-reading
+unplugged_while_reading_slave=$slave
 
 # The first Wine program of a session starts the device manager, which links
 # the COM names to the machine's serial devices again, over ours: start it
 # before linking.
 "$wine_run" "$program" --gtest_list_tests >/dev/null 2>&1
 mkdir -p "$devices"
-peer_links=("$devices/com10" "$devices/com11")
+peer_links=("$devices/com10" "$devices/com11" "$devices/com12")
 ln -sfn "$main_slave" "$devices/com10"
 ln -sfn "$unplugged_slave" "$devices/com11"
+ln -sfn "$unplugged_while_reading_slave" "$devices/com12"
 rm -f "$missing_port"
 
 shim_dir=lib/i386-linux-gnu
@@ -71,7 +74,7 @@ fi
 wine_with_terminals "$program" "$@"
 status=$?
 if [ $status -ne 0 ]; then
-  for name in main unplugged; do
+  for name in main unplugged unplugged-while-reading; do
     echo "--- pty peer log: $name" >&2
     cat "$work/$name.log" >&2
   done

@@ -80,6 +80,12 @@ int PtyPort::unreadBySlave() const {
   return ::ioctl(slave_.get(), FIONREAD, &queued) == 0 ? queued : 0;
 }
 
+UniqueFd PtyPort::unplug() {
+  master_.reset();
+  slavePath_.clear();
+  return std::move(slave_);
+}
+
 unsigned baudOfSpeed(unsigned speedCode) {
   for (const SpeedRow& row : kSpeeds) {
     if (row.code == speedCode) return row.baud;

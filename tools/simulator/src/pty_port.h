@@ -52,6 +52,12 @@ class PtyPort {
   // Bytes sent to the slave that its reader has not taken yet.
   int unreadBySlave() const;
 
+  // The cable pulled out: closes the master, so that the slave's user gets
+  // an error from every operation, and leaves the port closed. Returns the
+  // slave, for the caller to hold until the program under test has let go
+  // of it (a Wine server whose pty lost its master first may fill its log).
+  UniqueFd unplug();
+
  private:
   UniqueFd master_;
   UniqueFd slave_;

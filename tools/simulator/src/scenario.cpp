@@ -241,6 +241,23 @@ void readNoise(LineReader& in, Scenario& sc) {
   sc.noise = noise;
 }
 
+// unplug line N [after K] [back MS]
+void readUnplug(LineReader& in, Scenario& sc) {
+  Unplug unplug;
+  in.expect("line");
+  unplug.line = in.number(1, 1 << 30);
+  for (std::optional<std::string> word = in.optionalWord(); word; word = in.optionalWord()) {
+    if (*word == "after") {
+      unplug.bytesSent = in.number(0, 1 << 30);
+    } else if (*word == "back") {
+      unplug.backAfterMs = in.number(0, kMaxPacingMs);
+    } else {
+      throw ParseFailure("expected 'after' or 'back', found '" + *word + "'");
+    }
+  }
+  sc.unplugs.push_back(unplug);
+}
+
 using Directive = std::function<void(LineReader&, Scenario&)>;
 
 const std::map<std::string, Directive>& directives() {
@@ -298,6 +315,7 @@ const std::map<std::string, Directive>& directives() {
          sc.busyMs = in.number(0, kMaxPacingMs);
          in.expectEnd();
        }},
+      {"unplug", readUnplug},
       {"stop-after",
        [](LineReader& in, Scenario& sc) {
          sc.stopAfterCommands = in.number(1, 1 << 30);

@@ -61,6 +61,14 @@ struct Noise {
   std::uint64_t seed = 0;
 };
 
+// The cable pulled out as the reply to a line goes out: the pty closes and
+// its link goes; a new pty is linked in its place later, or never.
+struct Unplug {
+  int line = 0;                   // the terminal's line (from 1) whose reply is cut
+  int bytesSent = 0;              // how much of that reply goes out first
+  std::optional<int> backAfterMs;  // plugged back this long after
+};
+
 struct IrAdapter {
   unsigned baud = 0;
   Bytes answer;  // what a probe byte 0x0F brings back
@@ -97,6 +105,7 @@ struct Scenario {
   std::optional<int> ackDelayMs;  // the answer to each upload record goes out this late
   std::optional<Noise> noise;
   int busyMs = 0;  // after each reply the terminal hears nothing for this long
+  std::vector<Unplug> unplugs;
   std::optional<int> stopAfterCommands;
   std::optional<int> stopIdleMs;
 };

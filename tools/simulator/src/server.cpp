@@ -52,7 +52,8 @@ Server::Server(Scenario scenario, ServerOptions options)
       busyMs_(static_cast<std::uint64_t>(scenario.busyMs)),
       noise_(scenario.noise.value_or(Noise{})),
       modem_(options_.modemLogPath),
-      log_(options_.logPath) {}
+      log_(options_.logPath),
+      unplugs_(scenario.unplugs) {}
 
 int Server::run() {
   if (!start()) return 1;
@@ -78,6 +79,11 @@ int Server::run() {
     }
     if (fds[0].revents & POLLOUT) waitingToWrite_ = false;
     sendDue();
+    if (unplugDueAt_ && cutReplyTaken()) unplug(*unplugDueAt_);
+    if (plugBackAtMs_ && monotonicMs() >= *plugBackAtMs_ && !plugBack()) {
+      status = 1;
+      break;
+    }
     const char* reason = stopReason();
     if (!reason) {
       finishedSinceMs_ = 0;
@@ -107,16 +113,20 @@ bool Server::start() {
     return false;
   }
   if (!options_.linkPath.empty() && !makeLink()) return false;
-  // "/dev/pts/N": only the modem lines of this pty concern this terminal.
+  followOwnPty();
+  log_.event("start: slave " + port_.slavePath(), snapshot());
+  std::printf("%s\n", port_.slavePath().c_str());
+  std::fflush(stdout);
+  return true;
+}
+
+// "/dev/pts/N": only the modem lines of this pty concern this terminal.
+void Server::followOwnPty() {
   const std::string& slave = port_.slavePath();
   const std::size_t number = slave.find_last_not_of("0123456789");
   if (number != std::string::npos && number + 1 < slave.size())
     modem_.followPty(static_cast<unsigned>(std::stoul(slave.substr(number + 1))));
   modem_.refresh();
-  log_.event("start: slave " + port_.slavePath(), snapshot());
-  std::printf("%s\n", port_.slavePath().c_str());
-  std::fflush(stdout);
-  return true;
 }
 
 bool Server::makeLink() {
@@ -203,11 +213,16 @@ void Server::armFront() {
 }
 
 void Server::sendDue() {
-  while (!waitingToWrite_ && !outgoing_.empty() && *outgoing_.front().dueMs <= monotonicMs()) {
+  while (!unplugDueAt_ && !waitingToWrite_ && !outgoing_.empty() && *outgoing_.front().dueMs <= monotonicMs()) {
     Scheduled& next = outgoing_.front();
     if (!next.onWire) putOnWire(next);
     Bytes& bytes = next.chunk.bytes;
-    ssize_t written = ::write(port_.master(), bytes.data(), bytes.size());
+    const std::size_t allowed = bytesBeforeUnplug(next.chunk);
+    if (allowed == 0) {
+      unplugDue(next.chunk.line);
+      return;
+    }
+    ssize_t written = ::write(port_.master(), bytes.data(), std::min(bytes.size(), allowed));
     if (written < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) waitingToWrite_ = true;
       if (errno != EINTR && !waitingToWrite_) {
@@ -218,9 +233,83 @@ void Server::sendDue() {
     }
     lastSentMs_ = monotonicMs();
     log_.sent(bytes.substr(0, static_cast<std::size_t>(written)), snapshot());
+    countSent(next.chunk, static_cast<std::size_t>(written));
     bytes.erase(0, static_cast<std::size_t>(written));
     if (bytes.empty()) finishChunk();
   }
+}
+
+// How many bytes of a chunk may go out before the cable is pulled: all of
+// them, unless the reply it belongs to is the one cut.
+std::size_t Server::bytesBeforeUnplug(const Chunk& chunk) const {
+  for (const Unplug& cut : unplugs_) {
+    if (cut.line != chunk.line) continue;
+    const auto sent = sentOfCutReply_.find(chunk.line);
+    const std::size_t already = sent == sentOfCutReply_.end() ? 0 : sent->second;
+    const std::size_t left = static_cast<std::size_t>(cut.bytesSent);
+    return already >= left ? 0 : std::min(chunk.bytes.size(), left - already);
+  }
+  return chunk.bytes.size();
+}
+
+void Server::countSent(const Chunk& chunk, std::size_t count) {
+  for (const Unplug& cut : unplugs_)
+    if (cut.line == chunk.line) sentOfCutReply_[chunk.line] += count;
+}
+
+// The cable is pulled once the bytes on their way have arrived (closing the
+// master would discard what the slave has not read): nothing more goes out
+// meanwhile.
+void Server::unplugDue(int line) {
+  unplugDueAt_ = line;
+  unplugDueSinceMs_ = monotonicMs();
+}
+
+bool Server::cutReplyTaken() const {
+  const std::uint64_t now = monotonicMs();
+  if (now >= unplugDueSinceMs_ + kLastReplyGraceMs) return true;
+  return now >= lastSentMs_ + kSlaveArrivalMs && port_.unreadBySlave() == 0;
+}
+
+// The pty closes with what is still to go out; its link goes with it (the
+// port is missing until it comes back).
+void Server::unplug(int line) {
+  unplugDueAt_.reset();
+  std::optional<int> backAfterMs;
+  for (auto cut = unplugs_.begin(); cut != unplugs_.end(); ++cut) {
+    if (cut->line != line) continue;
+    backAfterMs = cut->backAfterMs;
+    unplugs_.erase(cut);
+    break;
+  }
+  const std::size_t sent = sentOfCutReply_[line];
+  std::string note = "unplugged: slave " + port_.slavePath() + " closed after " + std::to_string(sent) +
+                     " bytes of the reply to line " + std::to_string(line);
+  note += backAfterMs ? ", back in " + std::to_string(*backAfterMs) + " ms" : ", for good";
+  log_.event(note, snapshot());
+  for (const Scheduled& left : outgoing_)
+    log_.event("lost at unplug: " + replyName(left.chunk) + " \"" + escape(left.chunk.bytes) + "\"", snapshot());
+  outgoing_.clear();
+  waitingToWrite_ = false;
+  removeLink();
+  unpluggedSlaves_.push_back(port_.unplug());
+  if (backAfterMs) plugBackAtMs_ = monotonicMs() + static_cast<std::uint64_t>(*backAfterMs);
+}
+
+// A new pty in the old one's place, under the same link; the terminal keeps
+// all it had (its place in each store, the record a NAK sends again).
+bool Server::plugBack() {
+  plugBackAtMs_.reset();
+  std::string error;
+  port_ = PtyPort::open(error);
+  if (!port_.isOpen()) {
+    log_.event("plugging back failed: " + error, snapshot());
+    return false;
+  }
+  if (!options_.linkPath.empty() && !makeLink()) return false;
+  followOwnPty();
+  log_.event("plugged back: slave " + port_.slavePath(), snapshot());
+  return true;
 }
 
 // The noise strikes once, as the terminal's bytes leave it; the log shows
@@ -248,6 +337,10 @@ void Server::finishChunk() {
   outgoing_.pop_front();
   bool replyOver = outgoing_.empty() || outgoing_.front().chunk.pace == Pace::FromArrival;
   if (replyOver && line > 0 && busyMs_ > 0) busyUntilMs_ = monotonicMs() + busyMs_;
+  // A reply shorter than the bytes it was to be cut after is out whole.
+  if (replyOver && sentOfCutReply_.count(line) > 0 &&
+      std::any_of(unplugs_.begin(), unplugs_.end(), [line](const Unplug& cut) { return cut.line == line; }))
+    unplugDue(line);
   armFront();
 }
 
@@ -279,10 +372,11 @@ bool Server::lastReplyTaken() {
 
 int Server::pollTimeoutMs() const {
   std::uint64_t now = monotonicMs();
-  if (stopReason()) return static_cast<int>(kDrainPollMs);
+  if (stopReason() || unplugDueAt_) return static_cast<int>(kDrainPollMs);
   std::uint64_t wake = UINT64_MAX;
   if (!outgoing_.empty() && !waitingToWrite_) wake = *outgoing_.front().dueMs;
   if (stopIdleMs_ && outgoing_.empty()) wake = std::min(wake, lastReceivedMs_ + static_cast<std::uint64_t>(*stopIdleMs_));
+  if (plugBackAtMs_) wake = std::min(wake, *plugBackAtMs_);
   if (wake == UINT64_MAX) return kForever;
   if (wake <= now) return 0;
   return static_cast<int>(std::min<std::uint64_t>(wake - now, INT_MAX));

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "line_noise.h"
 #include "modem_lines.h"
@@ -38,6 +41,7 @@ class Server {
   };
 
   bool start();
+  void followOwnPty();
   bool makeLink();
   void removeLink();
   bool handleSignals(int signalFd);
@@ -45,6 +49,12 @@ class Server {
   void schedule(const std::vector<Chunk>& chunks, std::uint64_t arrivedMs);
   void armFront();
   void sendDue();
+  std::size_t bytesBeforeUnplug(const Chunk& chunk) const;
+  void countSent(const Chunk& chunk, std::size_t count);
+  void unplugDue(int line);
+  bool cutReplyTaken() const;
+  void unplug(int line);
+  bool plugBack();
   void putOnWire(Scheduled& next);
   void noteLateReply(const Scheduled& next);
   void finishChunk();
@@ -70,6 +80,14 @@ class Server {
   std::uint64_t finishedSinceMs_ = 0;
   std::uint64_t lastSentMs_ = 0;
   std::uint64_t busyUntilMs_ = 0;
+  // The cable pulled out as the reply to a line goes out, and the bytes of
+  // that reply sent so far; the slaves of the ptys closed so, held to the end.
+  std::vector<Unplug> unplugs_;
+  std::map<int, std::size_t> sentOfCutReply_;
+  std::optional<int> unplugDueAt_;  // the line whose reply is cut, once its bytes sent have arrived
+  std::uint64_t unplugDueSinceMs_ = 0;
+  std::optional<std::uint64_t> plugBackAtMs_;
+  std::vector<UniqueFd> unpluggedSlaves_;
 };
 
 }  // namespace quillsim

@@ -98,14 +98,24 @@ SimulatorProcess::SimulatorProcess(const std::string& scenario, const std::strin
   ::close(out[1]);
   slavePath_ = readFirstLine(out[0], kStartTimeoutMs);
   ::close(out[0]);
-  if (slavePath_.empty()) return;
-  port_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (port_ < 0) return;
+  if (!slavePath_.empty()) openSlave(slavePath_);
+}
+
+bool SimulatorProcess::openSlave(const std::string& path) {
+  if (port_ >= 0) ::close(port_);
+  port_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (port_ < 0) return false;
   termios settings{};
   ::tcgetattr(port_, &settings);
   ::cfmakeraw(&settings);
   ::tcsetattr(port_, TCSANOW, &settings);
   setBaud(9600);
+  return true;
+}
+
+bool SimulatorProcess::hungUp() {
+  pollfd p{port_, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
 }
 
 SimulatorProcess::~SimulatorProcess() {

@@ -30,6 +30,12 @@ class SimulatorProcess {
   // Arrival times (ms, monotonic) of the next `count` bytes, one entry per byte.
   bool readTimed(std::size_t count, Bytes& bytes, std::vector<long long>& arrivals, int timeoutMs = 2000);
 
+  // Talks from now on over the slave at `path` (a pty plugged back in the
+  // first one's place), raw at 9600 baud; false when it does not open.
+  bool openSlave(const std::string& path);
+  // True when the slave reports that its master has closed.
+  bool hungUp();
+
   void setBaud(unsigned baud);
   // Appends a line to the modem-line log as the shim would.
   void setModemLines(bool rts, bool dtr = true);

@@ -496,6 +496,9 @@ TEST(Simulator, RefusesAMalformedScenario) {
       {"a negative busy time", "busy -1\n"},
       {"an acknowledgement delay that is not a number", "ack-delay soon\n"},
       {"an acknowledgement delay with more after it", "ack-delay 10 20\n"},
+      {"an unplug at line 0", "unplug line 0\n"},
+      {"an unplug with an unknown word", "unplug line 2 back 100 soon\n"},
+      {"an unplug plugged back after a negative time", "unplug line 2 back -5\n"},
   };
   for (const auto& row : table) {
     SimulatorProcess sim(row.scenario);
@@ -521,6 +524,44 @@ TEST(Simulator, LinksTheSlaveAndStopsAfterTheScenariosCommandCount) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     struct stat st;
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link is gone";
+  }
+  rmdir(pattern);
+}
+
+// Generated record 1 of document 1 is "DOC1,2,460000015839,39":
+// 0x23 + its bytes = 1200 = 0x04B0.
+TEST(Simulator, IsUnpluggedAsAReplyGoesOutAndPluggedBackUnderTheSameLinkKeepingItsPlace) {
+  char pattern[] = "/tmp/quill-sim-link-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string link = std::string(pattern) + "/com5";
+  {
+    SimulatorProcess sim("generate document 1 3\nunplug line 2 after 5 back 300\n", "--link " + link);
+    ASSERT_TRUE(sim.started());
+    const Bytes record1 = "#DOC1,2,460000015839,39\xB0\x04\r";
+    sim.send("GDF1\r");
+    EXPECT_EQ(sim.readLine().substr(0, 7), "#DOC1,1");
+    sim.send("GDF1\r");
+    EXPECT_EQ(sim.readFor(kQuietMs), record1.substr(0, 5)) << "five bytes of the reply, then nothing";
+    EXPECT_TRUE(sim.hungUp()) << "the pty closed";
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the port is missing while unplugged";
+
+    char target[256] = {};
+    for (long long deadline = monotonicMs() + 2000; monotonicMs() < deadline;) {
+      if (readlink(link.c_str(), target, sizeof target - 1) > 0) break;
+      ::usleep(10000);
+    }
+    ASSERT_NE(target[0], '\0') << "plugged back under the same link";
+    EXPECT_NE(std::string(target), sim.slavePath()) << "on a new pty";
+    ASSERT_TRUE(sim.openSlave(target));
+    sim.send("NAK\r");
+    EXPECT_EQ(sim.readLine(), record1) << "a NAK brings the record that was cut off whole";
+    sim.send("GDF1\r");
+    EXPECT_EQ(sim.readLine().substr(0, 7), "#DOC1,3") << "the next command moves on";
+    const std::string log = sim.logText();
+    EXPECT_NE(log.find("unplugged: slave " + sim.slavePath() + " closed after 5 bytes of the reply to line 2, back in 300 ms"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find(std::string("plugged back: slave ") + target), std::string::npos) << log;
   }
   rmdir(pattern);
 }
