@@ -57,16 +57,25 @@ public:
     virtual Cause Append(std::string_view bytes) = 0;
     virtual void Close() = 0;
     // The current file, closed, becomes the older one in place of the
-    // older one there was; the next Open makes a new current file.
-    virtual Cause MoveToOlder() = 0;
+    // older one there was; the next Open makes a new current file. False
+    // when it could not be moved (the older file read-only, or either file
+    // held open by a program that does not let it be renamed).
+    virtual bool MoveToOlder() = 0;
+};
+
+// How far a batch got.
+struct TraceBatchOutcome {
+    TraceNotice::Cause cause = TraceNotice::Cause::None;  // what stopped it, if anything
+    size_t written = 0;  // bytes from the batch's start that reached the file: whole lines
 };
 
 // Writes a batch of whole lines into the current file, rotating before a
 // line that would take it past `limitBytes` (a line is never split between
-// two files); the file is closed again afterwards. Cause::None when all of
-// it was written; otherwise what stopped it (the rest of the batch is lost).
-TraceNotice::Cause WriteTraceBatch(TraceFiles& files, std::string_view lines,
-                                   uint64_t limitBytes = kTraceFileLimitBytes);
+// two files); the file is closed again afterwards. When the full file cannot
+// be moved aside, the file stays at its limit and the lines that do not fit
+// are not written (Cause::CannotRotate); the next batch tries again.
+TraceBatchOutcome WriteTraceBatch(TraceFiles& files, std::string_view lines,
+                                  uint64_t limitBytes = kTraceFileLimitBytes);
 
 // The line that stands in the file for lines that never reached it.
 std::string LostLinesLine(uint64_t count, TraceNotice::Cause cause);

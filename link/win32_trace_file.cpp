@@ -76,9 +76,8 @@ public:
 
     void Close() override { file_.reset(); }
 
-    Cause MoveToOlder() override {
-        if (::MoveFileExW(path_.c_str(), older_.c_str(), MOVEFILE_REPLACE_EXISTING)) return Cause::None;
-        return CauseOf(::GetLastError());
+    bool MoveToOlder() override {
+        return ::MoveFileExW(path_.c_str(), older_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
     }
 
 private:

@@ -3,8 +3,8 @@
 // shared with readers), rotating it at 8 MB. Adding a line only copies it
 // into the bounded queue under a short lock: a call never waits for the disk,
 // and a file that cannot be written (no folder, a full disk, a file held by
-// another program) loses its lines without any call noticing; the notice
-// says so.
+// another program, a full file that cannot be renamed) loses its lines
+// without any call noticing; the notice says so.
 #pragma once
 
 #include <windows.h>

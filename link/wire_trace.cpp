@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/protocol.h"
+#include "link/trace_file.h"
 
 namespace quill {
 namespace {
@@ -204,6 +205,18 @@ SerialLine::ArrivingInput TracedLine::ReadArriving(uint8_t* buffer, size_t capac
 
 // --- What the page says --------------------------------------------------------------
 
+namespace {
+
+constexpr uint64_t kBytesPerMegabyte = 1024 * 1024;
+
+// The file's own name and its older file's, for the user to look for.
+std::string TheTwoFiles(const std::string& path) {
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);  // all of it when there is no folder
+    return name + " или " + OlderTraceFileName(name);
+}
+
+}  // namespace
+
 std::string TraceNoticeText(const TraceNotice& notice) {
     using State = TraceNotice::State;
     using Cause = TraceNotice::Cause;
@@ -218,6 +231,10 @@ std::string TraceNoticeText(const TraceNotice& notice) {
         case Cause::DiskFull: why = "диск заполнен"; break;
         case Cause::FileLocked: why = "файл занят другой программой или закрыт для записи"; break;
         case Cause::TooMuch: why = "запись не успевает за обменом, часть строк пропущена"; break;
+        case Cause::CannotRotate:
+            why = "файл достиг " + std::to_string(kTraceFileLimitBytes / kBytesPerMegabyte) + " МБ, а " +
+                  TheTwoFiles(notice.file) + " открыт в другой программе или закрыт для записи";
+            break;
         case Cause::None:
         case Cause::CannotWrite: why = "ошибка записи"; break;
     }

@@ -122,6 +122,7 @@ struct TraceNotice {
         FileLocked,   // another program holds the file, or it may not be written
         CannotWrite,  // any other failure
         TooMuch,      // the lines came faster than they could be written
+        CannotRotate, // the file is at its limit and cannot be moved to the older one
     };
     State state = State::Off;
     Cause cause = Cause::None;

@@ -1,8 +1,11 @@
 // The wire trace on the fake line: how bytes and lines read, what a call, an
-// open with the adapter and a close (also of a port gone) put into it, the waiting lines' bound,
-// and the file's rotation at its limit with one older file kept.
+// open with the adapter and a close (also of a port gone) put into it, the
+// waiting lines' bound, the file's rotation at its limit with one older file
+// kept, and a file that cannot be rotated holding the trace at its limit
+// until it can.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -207,6 +210,13 @@ TEST(TraceQueue, LinesBeyondItsLimitAreDroppedAndCountedUntilTheWriterTakesThem)
     EXPECT_EQ(batch.dropped, 0u);
 }
 
+// What happens when the writer moves the full file aside.
+enum class Move {
+    Works,
+    Fails,             // the older file read-only, or a viewer holding either file
+    FailsMovedByAnother,  // another writer of the same file moved it a moment before
+};
+
 // The current file and the older one in memory; each operation can be
 // made to fail.
 struct MemoryFiles final : TraceFiles {
@@ -214,7 +224,8 @@ struct MemoryFiles final : TraceFiles {
     bool hasOlder = false;
     bool open = false;
     int rotations = 0;
-    Cause openFails = Cause::None, appendFails = Cause::None, moveFails = Cause::None;
+    Cause openFails = Cause::None, appendFails = Cause::None;
+    Move move = Move::Works;
 
     Cause Open(uint64_t& size) override {
         if (openFails != Cause::None) return openFails;
@@ -229,14 +240,14 @@ struct MemoryFiles final : TraceFiles {
         return Cause::None;
     }
     void Close() override { open = false; }
-    Cause MoveToOlder() override {
+    bool MoveToOlder() override {
         EXPECT_FALSE(open) << "the file is closed before it is moved";
-        if (moveFails != Cause::None) return moveFails;
+        if (move == Move::Fails) return false;
         older = std::move(current);
         current.clear();
         hasOlder = true;
         ++rotations;
-        return Cause::None;
+        return move == Move::Works;
     }
 };
 
@@ -249,12 +260,12 @@ std::string Lines(int first, int count) {
 TEST(TraceFile, ItRotatesBeforeALineThatWouldPassTheLimitAndKeepsOneOlderFile) {
     MemoryFiles files;
     constexpr uint64_t kLimit = 35;  // three lines of ten bytes fit, a fourth does not
-    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 2), kLimit), TraceNotice::Cause::None);
+    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 2), kLimit).cause, TraceNotice::Cause::None);
     EXPECT_EQ(files.current, Lines(0, 2));
-    EXPECT_EQ(WriteTraceBatch(files, Lines(2, 2), kLimit), TraceNotice::Cause::None);
+    EXPECT_EQ(WriteTraceBatch(files, Lines(2, 2), kLimit).cause, TraceNotice::Cause::None);
     EXPECT_EQ(files.current, Lines(3, 1)) << "the fourth line starts the new file";
     EXPECT_EQ(files.older, Lines(0, 3));
-    EXPECT_EQ(WriteTraceBatch(files, Lines(4, 6), kLimit), TraceNotice::Cause::None);
+    EXPECT_EQ(WriteTraceBatch(files, Lines(4, 6), kLimit).cause, TraceNotice::Cause::None);
     EXPECT_EQ(files.rotations, 3);
     EXPECT_EQ(files.older, Lines(6, 3)) << "only the latest older file is kept";
     EXPECT_EQ(files.current, Lines(9, 1));
@@ -264,9 +275,9 @@ TEST(TraceFile, ItRotatesBeforeALineThatWouldPassTheLimitAndKeepsOneOlderFile) {
 TEST(TraceFile, ItRotatesAtEightMegabytes) {
     MemoryFiles files;
     files.current.assign(kTraceFileLimitBytes - 10, 'x');
-    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 1)), TraceNotice::Cause::None);
+    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 1)).cause, TraceNotice::Cause::None);
     EXPECT_EQ(files.rotations, 0) << "exactly at the limit";
-    EXPECT_EQ(WriteTraceBatch(files, Lines(1, 1)), TraceNotice::Cause::None);
+    EXPECT_EQ(WriteTraceBatch(files, Lines(1, 1)).cause, TraceNotice::Cause::None);
     EXPECT_EQ(files.rotations, 1);
     EXPECT_EQ(files.older.size(), kTraceFileLimitBytes);
     EXPECT_EQ(files.current, Lines(1, 1));
@@ -275,24 +286,29 @@ TEST(TraceFile, ItRotatesAtEightMegabytes) {
 TEST(TraceFile, ALineLongerThanTheLimitGoesWholeIntoAFileOfItsOwn) {
     MemoryFiles files;
     const std::string longLine = std::string(50, 'z') + "\r\n";
-    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 1) + longLine + Lines(1, 1), 35), TraceNotice::Cause::None);
+    EXPECT_EQ(WriteTraceBatch(files, Lines(0, 1) + longLine + Lines(1, 1), 35).cause, TraceNotice::Cause::None);
     EXPECT_EQ(files.current, Lines(1, 1));
     EXPECT_EQ(files.older, longLine);
 }
 
-TEST(TraceFile, WhatStopsABatchIsReportedAndAFileThatCannotBeMovedTakesTheRest) {
+TEST(TraceFile, WhatStopsABatchIsReportedWithHowMuchOfItReachedTheFile) {
     using Cause = TraceNotice::Cause;
     const struct {
         const char* sentence;
-        Cause openFails, appendFails, moveFails;
+        Cause openFails, appendFails;
+        Move move;
         Cause outcome;
+        size_t written;
         std::string current;
     } cases[] = {
-        {"no folder: nothing is written", Cause::NoFolder, Cause::None, Cause::None, Cause::NoFolder,
+        {"no folder: nothing is written", Cause::NoFolder, Cause::None, Move::Works, Cause::NoFolder, 0,
          "line 100\r\n"},
-        {"a full disk", Cause::None, Cause::DiskFull, Cause::None, Cause::DiskFull, "line 100\r\n"},
-        {"the older file held by another writer: the current one grows on", Cause::None, Cause::None,
-         Cause::FileLocked, Cause::None, "line 100\r\nline 101\r\nline 102\r\nline 103\r\n"},
+        {"a full disk", Cause::None, Cause::DiskFull, Move::Works, Cause::DiskFull, 0, "line 100\r\n"},
+        {"the full file cannot be moved aside: the file stops at its limit, the line that does not fit is not "
+         "written",
+         Cause::None, Cause::None, Move::Fails, Cause::CannotRotate, 20, "line 100\r\nline 101\r\nline 102\r\n"},
+        {"another writer of the file moved it aside a moment before: the rest goes into the new file", Cause::None,
+         Cause::None, Move::FailsMovedByAnother, Cause::None, 30, "line 103\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sentence);
@@ -300,8 +316,10 @@ TEST(TraceFile, WhatStopsABatchIsReportedAndAFileThatCannotBeMovedTakesTheRest) 
         files.current = "line 100\r\n";
         files.openFails = c.openFails;
         files.appendFails = c.appendFails;
-        files.moveFails = c.moveFails;
-        EXPECT_EQ(WriteTraceBatch(files, Lines(1, 3), 35), c.outcome);
+        files.move = c.move;
+        const TraceBatchOutcome outcome = WriteTraceBatch(files, Lines(1, 3), 35);
+        EXPECT_EQ(outcome.cause, c.outcome);
+        EXPECT_EQ(outcome.written, c.written);
         EXPECT_EQ(files.current, c.current);
         EXPECT_FALSE(files.open);
     }
@@ -321,6 +339,8 @@ TEST(TraceFile, TheOlderFileTakesOneBeforeTheExtension) {
 TEST(TraceFile, LinesThatNeverReachedTheFileAreCountedInIt) {
     EXPECT_EQ(LostLinesLine(12, TraceNotice::Cause::TooMuch), "      - 12 line(s) missing here: the trace could not keep up");
     EXPECT_EQ(LostLinesLine(3, TraceNotice::Cause::DiskFull), "      - 3 line(s) missing here: the file could not be written");
+    EXPECT_EQ(LostLinesLine(5, TraceNotice::Cause::CannotRotate),
+              "      - 5 line(s) missing here: the file was full and could not be renamed");
 }
 
 // The writer from batch to batch: the count of lines that never reached the
@@ -352,6 +372,65 @@ TEST(TraceFile, LinesLostFromOneBatchAreCountedBeforeTheNextThatReachesTheFile) 
     EXPECT_EQ(standing->cause, Cause::None);
     EXPECT_EQ(files.current, LostLinesLine(3, Cause::DiskFull) + "\r\n" + Lines(4, 1));
     EXPECT_FALSE(writer.Write(files, {}).has_value()) << "the count is written once";
+}
+
+// A viewer holds the trace open, or the older file is read-only: 24 batches
+// of 1 MB leave the file at its 8 MB, every line that did not fit counted,
+// and once the file can be moved aside again the next batch, even one with
+// nothing new, starts the new file with the count.
+TEST(TraceFile, AFullFileThatCannotBeMovedAsideStopsTheTraceAtItsLimitUntilItCan) {
+    using Cause = TraceNotice::Cause;
+    using State = TraceNotice::State;
+    const std::string line = std::string(98, 'x') + "\r\n";  // 8 MB is no whole number of lines
+    std::string megabyte;
+    while (megabyte.size() + line.size() <= 1024 * 1024) megabyte += line;
+    const uint64_t linesPerBatch = megabyte.size() / line.size();
+    constexpr int kBatches = 24;
+
+    MemoryFiles files;
+    files.move = Move::Fails;
+    TraceBatchWriter writer;
+    std::optional<TraceBatchWriter::Standing> standing;
+    for (int batch = 0; batch < kBatches; ++batch) standing = writer.Write(files, {megabyte, 0});
+    ASSERT_TRUE(standing.has_value());
+    EXPECT_EQ(standing->state, State::Dropped);
+    EXPECT_EQ(standing->cause, Cause::CannotRotate);
+    EXPECT_LE(files.current.size(), kTraceFileLimitBytes);
+    EXPECT_GT(files.current.size(), kTraceFileLimitBytes - line.size()) << "filled up to its limit first";
+    EXPECT_EQ(files.current.size() % line.size(), 0u) << "whole lines only";
+    EXPECT_EQ(files.rotations, 0);
+
+    standing = writer.Write(files, {});
+    ASSERT_TRUE(standing.has_value()) << "nothing new, but the count is still waiting for the file";
+    EXPECT_EQ(standing->cause, Cause::CannotRotate);
+
+    files.move = Move::Works;
+    const std::string full = files.current;
+    standing = writer.Write(files, {});
+    ASSERT_TRUE(standing.has_value());
+    EXPECT_EQ(standing->state, State::Writing);
+    EXPECT_EQ(files.older, full);
+    const uint64_t missing = kBatches * linesPerBatch - full.size() / line.size();
+    EXPECT_EQ(files.current, LostLinesLine(missing, Cause::CannotRotate) + "\r\n");
+    standing = writer.Write(files, {Lines(0, 1), 0});
+    ASSERT_TRUE(standing.has_value());
+    EXPECT_EQ(standing->state, State::Writing);
+    EXPECT_EQ(files.current, LostLinesLine(missing, Cause::CannotRotate) + "\r\n" + Lines(0, 1));
+}
+
+TEST(TraceFile, TheNoticeOfAFileThatCannotBeMovedAsideNamesBothFiles) {
+    const struct {
+        std::string file, said;
+    } cases[] = {
+        {"C:\\Users\\kassa\\AppData\\Local\\Quillomat\\trace.log",
+         "Журнал обмена не записывается (файл достиг 8 МБ, а trace.log или trace.1.log открыт в другой программе "
+         "или закрыт для записи): C:\\Users\\kassa\\AppData\\Local\\Quillomat\\trace.log. Обмен с терминалом "
+         "идёт как обычно."},
+        {"D:\\v1.2\\wire", "Журнал обмена не записывается (файл достиг 8 МБ, а wire или wire.1 открыт в другой "
+                           "программе или закрыт для записи): D:\\v1.2\\wire. Обмен с терминалом идёт как обычно."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TraceNoticeText({TraceNotice::State::Dropped, TraceNotice::Cause::CannotRotate, c.file}), c.said);
 }
 
 }  // namespace
