@@ -15,6 +15,21 @@ namespace quill {
 
 enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, PerformanceData, DynData, CurrentConfig };
 
+// A root's short name ("HKCR", "HKLM" ...); null for the roots today's
+// Windows no longer has.
+inline const char* RootKeyName(RootKey root) {
+    switch (root) {
+        case RootKey::ClassesRoot: return "HKCR";
+        case RootKey::CurrentUser: return "HKCU";
+        case RootKey::LocalMachine: return "HKLM";
+        case RootKey::Users: return "HKU";
+        case RootKey::CurrentConfig: return "HKCC";
+        case RootKey::PerformanceData:
+        case RootKey::DynData: return nullptr;
+    }
+    return nullptr;
+}
+
 enum class KeyAccess { Full, Read };
 
 struct RegistryValue {

@@ -14,19 +14,6 @@ bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b)
 
 namespace {
 
-const char* RootName(RootKey root) {
-    switch (root) {
-        case RootKey::ClassesRoot: return "HKCR";
-        case RootKey::CurrentUser: return "HKCU";
-        case RootKey::LocalMachine: return "HKLM";
-        case RootKey::Users: return "HKU";
-        case RootKey::CurrentConfig: return "HKCC";
-        case RootKey::PerformanceData:
-        case RootKey::DynData: return nullptr;  // as on today's Windows: not there
-    }
-    return nullptr;
-}
-
 std::string Show(const RegistryValue& value) {
     switch (value.type) {
         case RegistryValue::Type::String: return "'" + value.text + "'";
@@ -145,7 +132,7 @@ private:
 };
 
 std::unique_ptr<RegistryKey> MemoryRegistry::Root(RootKey root) {
-    const char* name = RootName(root);
+    const char* name = RootKeyName(root);
     if (name == nullptr) return nullptr;
     roots_[name];
     return std::make_unique<MemoryKey>(*this, std::vector<std::string>{name}, KeyAccess::Full);

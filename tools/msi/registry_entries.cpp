@@ -26,17 +26,6 @@
 namespace quill {
 namespace {
 
-const char* RootName(RootKey root) {
-    switch (root) {
-        case RootKey::ClassesRoot: return "HKCR";
-        case RootKey::CurrentUser: return "HKCU";
-        case RootKey::LocalMachine: return "HKLM";
-        case RootKey::Users: return "HKU";
-        case RootKey::CurrentConfig: return "HKCC";
-        default: return nullptr;
-    }
-}
-
 std::string Lower(std::string_view text) {
     std::string lower(text);
     for (char& c : lower)
@@ -110,7 +99,7 @@ private:
 };
 
 std::unique_ptr<RegistryKey> RecordingRegistry::Root(RootKey root) {
-    const char* name = RootName(root);
+    const char* name = RootKeyName(root);
     if (name == nullptr) return nullptr;
     keys_.insert({Lower(name), name});
     return std::make_unique<RecordingKey>(*this, name);
