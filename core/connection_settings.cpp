@@ -13,7 +13,7 @@ constexpr uint32_t kFallbackBaudRate = 9600;
 
 std::string PortName(int32_t portIndex) {
     if (portIndex < 0 || portIndex >= kPortIndexCount) return kFallbackPort;
-    return "COM" + std::to_string(portIndex + 1);
+    return "COM" + std::to_string(PortNumber(portIndex));
 }
 
 uint32_t BaudRate(int32_t speedIndex) {

@@ -45,6 +45,15 @@ constexpr int32_t kListedPortCount = 16;
 // (4800 and 2400 are reached only through a stored index).
 constexpr int32_t kListedSpeedCount = 5;
 
+// The COM number a person reads and types (Device Manager, the installer's
+// PORT, the console's --port): 1 ... 256 for port indices 0 ... 255.
+constexpr int32_t kHighestPortNumber = kPortIndexCount;
+constexpr int32_t PortNumber(int32_t portIndex) { return portIndex + 1; }
+// The port index of COM number `number`; -1 for a number no port has.
+constexpr int32_t PortIndexOfNumber(int64_t number) {
+    return number >= 1 && number <= kHighestPortNumber ? static_cast<int32_t>(number - 1) : -1;
+}
+
 // "COM1" ... "COM256" for 0 ... 255; "COM1" for anything else.
 std::string PortName(int32_t portIndex);
 // 115200, 57600, 38400, 19200, 9600, 4800, 2400 for 0 ... 6; 9600 otherwise.

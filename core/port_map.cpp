@@ -29,8 +29,9 @@ std::optional<int32_t> PortIndexNamed(std::string_view name) {
         if (digit < '0' || digit > '9') return std::nullopt;
         number = number * 10 + (digit - '0');
     }
-    if (number > kPortIndexCount) return std::nullopt;
-    return number - 1;
+    const int32_t index = PortIndexOfNumber(number);
+    if (index < 0) return std::nullopt;
+    return index;
 }
 
 std::vector<int32_t> PresentPorts(const PortMap& map) {

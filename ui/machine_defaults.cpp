@@ -5,8 +5,6 @@
 namespace quill {
 namespace {
 
-// Windows names serial ports up to COM255.
-constexpr int64_t kHighestPortNumber = 255;
 constexpr int64_t kLargestNumber = 0xFFFFFFFFLL;
 
 // A decimal number without sign, spaces or anything after it.
@@ -25,9 +23,10 @@ std::optional<int64_t> WholeNumber(const std::optional<std::string>& text) {
 
 SettingDefaults ReadSettingDefaults(MachineSettings& store) {
     SettingDefaults defaults;
-    if (const auto port = WholeNumber(store.ReadValue(machine_value::kPort)); port && *port >= 1 &&
-                                                                               *port <= kHighestPortNumber)
-        defaults.Port = static_cast<int32_t>(*port - 1);
+    if (const auto port = WholeNumber(store.ReadValue(machine_value::kPort))) {
+        const int32_t index = PortIndexOfNumber(*port);
+        if (index >= 0) defaults.Port = index;
+    }
     if (const auto baud = WholeNumber(store.ReadValue(machine_value::kSpeed))) {
         const int32_t index = SpeedIndex(static_cast<uint32_t>(*baud));
         if (index >= 0) defaults.Speed = index;

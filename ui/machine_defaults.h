@@ -3,7 +3,7 @@
 // answers when it holds no value of its own. They live in the machine's
 // registry, key SOFTWARE\Quillomat of HKEY_LOCAL_MACHINE, each module
 // reading its own registry view, as values a person can read:
-//   Port    the COM number, 1 to 255 ("23" for COM23)
+//   Port    the COM number, 1 to 256 ("23" for COM23)
 //   Speed   the baud rate: 115200, 57600, 38400, 19200, 9600, 4800 or 2400
 //   IrDA    1: an infrared adapter sits in the cradle; 0: a cable
 // A value that is missing or out of its range presets nothing (index 0, as

@@ -198,10 +198,10 @@ TEST_F(FindFromThePage, ATerminalBehindTheAdapterOnCom14IsFoundFromCom1AndStored
 }
 
 TEST(FindFromTheConsole, TheJobPrintsWhereTheTerminalAnswered) {
-    ConsoleRun run(L"--port 0 --speed 0 --irda 0 find", "console-find.out");
+    ConsoleRun run(L"--port 1 --speed 0 --irda 0 find", "console-find.out");
     ASSERT_TRUE(run.started());
     EXPECT_EQ(run.Finish(), std::optional<DWORD>(0)) << run.Output();
-    EXPECT_NE(run.Output().find("Found: COM14, infrared adapter (it answered at 38400 baud)   (--port 13 --speed 2 --irda 1)"),
+    EXPECT_NE(run.Output().find("Found: COM14, infrared adapter (it answered at 38400 baud)   (--port 14 --speed 2 --irda 1)"),
               std::string::npos)
         << run.Output();
 }
@@ -210,7 +210,7 @@ TEST(FindFromTheConsole, TheJobPrintsWhereTheTerminalAnswered) {
 // Apply and OK; the choice is kept for the console's next runs.
 TEST(FindFromTheConsolesFrame, TheButtonFindsTheTerminalAndApplyKeepsWhatItFound) {
     ::DeleteFileW(ConsoleStorePath().c_str());
-    ConsoleRun run(L"--port 0 --speed 0 --irda 0 settings", "console-find-frame.out");
+    ConsoleRun run(L"--port 1 --speed 0 --irda 0 settings", "console-find-frame.out");
     ASSERT_TRUE(run.started());
     const HWND frame = WaitForFrame();
     ASSERT_NE(frame, nullptr) << run.Output();
@@ -297,11 +297,11 @@ TEST(AboveCom16FromTheConsole, PortsListsCom23AndANarrowedFindFindsItThere) {
     ASSERT_TRUE(com23.written());
     ::DeleteFileW(ConsoleStorePath().c_str());
     const size_t com1Before = TrafficLog(1).size();
-    ConsoleRun run(L"--forget-settings --port 0 --ports 2,22 ports find", "console-find-above.out");
+    ConsoleRun run(L"--forget-settings --port 1 --ports 3,23 ports find", "console-find-above.out");
     ASSERT_TRUE(run.started());
     EXPECT_EQ(run.Finish(), std::optional<DWORD>(0)) << run.Output();
-    EXPECT_NE(run.Output().find("COM23   (--port 22)"), std::string::npos) << run.Output();
-    EXPECT_NE(run.Output().find("Found: COM23, 57600 baud, cable   (--port 22 --speed 1 --irda 0)"), std::string::npos)
+    EXPECT_NE(run.Output().find("COM23   (--port 23)"), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find("Found: COM23, 57600 baud, cable   (--port 23 --speed 1 --irda 0)"), std::string::npos)
         << run.Output();
     EXPECT_EQ(TrafficLog(1).find("PNG", com1Before), std::string::npos) << "COM1, stored but not among them, untried";
     ::DeleteFileW(ConsoleStorePath().c_str());

@@ -19,6 +19,18 @@ TEST(ConnectionSettings, PortIndexNamesThePortUpToCom256AndAnyOtherIndexCom1) {
     for (const auto& [index, name] : cases) EXPECT_EQ(PortName(index), name) << "index " << index;
 }
 
+// The number a person types (the console's --port, the installer's PORT)
+// and the index the component keeps.
+TEST(ConnectionSettings, AComNumberFrom1To256IsTheIndexPlusOne) {
+    const std::pair<int64_t, int32_t> cases[] = {{1, 0},   {3, 2},   {16, 15},   {17, 16},        {23, 22},
+                                                 {256, 255}, {0, -1}, {257, -1}, {-1, -1}, {INT64_MAX, -1}};
+    for (const auto& [number, index] : cases) EXPECT_EQ(PortIndexOfNumber(number), index) << "COM number " << number;
+    for (int32_t index = 0; index < kPortIndexCount; ++index) {
+        ASSERT_EQ(PortIndexOfNumber(PortNumber(index)), index);
+        ASSERT_EQ(PortName(index), "COM" + std::to_string(PortNumber(index)));
+    }
+}
+
 TEST(ConnectionSettings, OnlyTheFiveListedRatesHaveAListedIndex) {
     const std::pair<uint32_t, int32_t> cases[] = {{115200, 0}, {57600, 1}, {38400, 2}, {19200, 3},
                                                   {9600, 4},   {4800, -1}, {2400, -1}, {1200, -1}};

@@ -51,10 +51,13 @@ for line in '--module PATH' '--port N' '--speed N' '--irda 0|1' '--fast 0|1' '--
 done
 
 # A wrong option or value stops the console before it loads the module.
-expect_refused "--port takes a number from 0 to 255, not \"256\"; $help_hint" --port 256 call Attach
-expect_refused '--ports takes port numbers from 0 to 255 separated by commas, not "2,,22"' --ports 2,,22 find
-expect_refused '--ports takes port numbers from 0 to 255 separated by commas, not "2,256"' --ports 2,256 find
-expect_refused '--ports narrows the search of find, and no find job is given' --ports 2 list
+# Ports go by their COM numbers, 1 to 256: an old line's index 0 for COM1 is refused.
+expect_refused "--port takes a COM number from 1 to 256, not \"257\"; $help_hint" --port 257 call Attach
+expect_refused '--port takes a COM number from 1 to 256, not "0"' --port 0 call Attach
+expect_refused '--ports takes COM numbers from 1 to 256 separated by commas, not "3,,23"' --ports 3,,23 find
+expect_refused '--ports takes COM numbers from 1 to 256 separated by commas, not "3,257"' --ports 3,257 find
+expect_refused '--ports takes COM numbers from 1 to 256 separated by commas, not "0,3"' --ports 0,3 find
+expect_refused '--ports narrows the search of find, and no find job is given' --ports 3 list
 expect_refused "--speed takes a number from 0 to 6, not \"fast\"; $help_hint" --speed fast list
 expect_refused "--irda takes a number from 0 to 1, not \"2\"" --irda 2
 expect_refused "--port needs a value (N); $help_hint" list --port
@@ -81,7 +84,7 @@ expect_refused 'bench COUNT takes a number from 1 to 100000, not "x"' bench x
 expect_refused 'unknown job "COM3"' find COM3
 
 # A call that leaves a Result other than 0 fails the run; the jobs after it do not run.
-expect 1 'Result 2 "Невозможно открыть COM порт!"' --port 5 call Attach call Ping
+expect 1 'Result 2 "Невозможно открыть COM порт!"' --port 6 call Attach call Ping
 absent 'Ping' 'the job after a failed one does not run'
 grep -qF '"call Attach" failed; the job after it was not run' <<<"$output" ||
   { echo "FAIL  no word that the job after the failed one was not run"; failures=$((failures + 1)); }
@@ -104,23 +107,23 @@ expect 0 'Extension "Quillomat"' list --port 15 --speed 6 --irda 0 --fast 1 --pr
 # The ports Windows reports present, each with its --port (a new prefix has
 # the COM1 Wine found, where the machine has one; a line says when none is).
 expect 0 'Settings: ' ports
-grep -qE 'COM1   \(--port 0\)|No serial port is reported present' <<<"$output" ||
+grep -qE 'COM1   \(--port 1\)|No serial port is reported present' <<<"$output" ||
   { echo "FAIL  ports listed neither COM1 nor that none is present"; failures=$((failures + 1)); }
-# A port above COM16 opens as such (this prefix has none: code 2, not COM1).
-expect 1 'Settings: COM41, 115200 baud, cable, standard pace' --forget-settings --port 40 call Attach
+# The highest port opens as such (this prefix has none: code 2, not COM1).
+expect 1 'Settings: COM256, 115200 baud, cable, standard pace' --forget-settings --port 256 call Attach
 grep -qF 'Result 2 "Невозможно открыть COM порт!"' <<<"$output" ||
-  { echo "FAIL  COM41 did not fail to open"; failures=$((failures + 1)); }
+  { echo "FAIL  COM256 did not fail to open"; failures=$((failures + 1)); }
 
 # Kept settings: each run keeps what it ended with, and the next starts from
 # it; the command line wins; a wrong line keeps nothing; --forget-settings
 # starts from the defaults instead.
 expect 0 'Settings: COM1, 115200 baud, cable, standard pace' --forget-settings list
-expect 0 'Settings: COM15, 9600 baud, cable, fast exchange' --port 14 --speed 4 --fast 1 list
+expect 0 'Settings: COM15, 9600 baud, cable, fast exchange' --port 15 --speed 4 --fast 1 list
 expect_refused 'unknown job "frobnicate"' --port 3 --fast 0 frobnicate
 expect 0 'Settings: COM15, 9600 baud, cable, fast exchange' list
 expect 0 'Settings: COM15, 9600 baud, cable, standard pace' --fast 0 list
 expect 0 'Settings: COM15, 9600 baud, cable, standard pace' list
-expect 0 'Settings: COM3, 115200 baud, cable, standard pace' --forget-settings --port 2 list
+expect 0 'Settings: COM3, 115200 baud, cable, standard pace' --forget-settings --port 3 list
 expect 0 'Settings: COM3, 115200 baud, cable, standard pace' list
 expect 0 'Settings: COM1, 115200 baud, cable, standard pace' --forget-settings list
 

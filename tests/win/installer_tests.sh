@@ -162,7 +162,9 @@ run reg delete "HKCR\\TypeLib\\$library" /f /reg:64 >/dev/null
 same "regsvr32 /u and the type library's removal leave the registry as it was" "$before" "$(whole_registry)"
 
 # ---- An older package, with presets; the current one over it.
-expect_status "a preset out of its range is refused" nonzero msiexec /i "$older" PORT=0 /qn
+for port in 0 257; do
+  expect_status "PORT=$port, out of its range, is refused" nonzero msiexec /i "$older" "PORT=$port" /qn
+done
 check "the refused package installed nothing" test ! -e "$unix64"
 expect_status "msiexec /i of the older package with PORT, SPEED and IRDA" 0 msiexec /i "$older" PORT=3 SPEED=57600 IRDA=0 /qn
 expect_status "msiexec /i of the current package over it, without presets" 0 msiexec /i "$current" /qn

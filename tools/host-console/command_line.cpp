@@ -64,17 +64,35 @@ TakeValue Setting(const wchar_t* key, long lowest, long highest) {
     };
 }
 
-// Port indices separated by commas, each from 0 to kPortIndexCount - 1.
+// A port as a person names it, by its COM number; the port index it names,
+// or -1.
+LONG PortIndexTyped(const std::wstring& text) {
+    const std::optional<long> number = WholeNumber(text);
+    return number ? PortIndexOfNumber(*number) : -1;
+}
+
+std::wstring ComNumbers() { return L"from 1 to " + std::to_wstring(kHighestPortNumber); }
+
+// The port by its COM number, seeded into the profile as the port index the
+// component reads at Init.
+TakeValue PortSetting() {
+    return [](ConsoleOptions& options, const std::wstring& value) -> std::wstring {
+        const LONG port = PortIndexTyped(value);
+        if (port < 0) return L"takes a COM number " + ComNumbers() + L", not " + Quoted(value);
+        options.profile[L"Port"] = port;
+        return {};
+    };
+}
+
+// COM numbers separated by commas, kept as the port indices they name.
 TakeValue PortList() {
     return [](ConsoleOptions& options, const std::wstring& value) -> std::wstring {
-        const std::wstring refused = L"takes port numbers from 0 to " + std::to_wstring(kPortIndexCount - 1) +
-                                     L" separated by commas, not " + Quoted(value);
         std::vector<LONG> ports;
         for (size_t start = 0;;) {
             const size_t comma = value.find(L',', start);
-            const std::optional<long> port = WholeNumber(value.substr(start, comma - start));
-            if (!port || *port < 0 || *port >= kPortIndexCount) return refused;
-            ports.push_back(static_cast<LONG>(*port));
+            const LONG port = PortIndexTyped(value.substr(start, comma - start));
+            if (port < 0) return L"takes COM numbers " + ComNumbers() + L" separated by commas, not " + Quoted(value);
+            ports.push_back(port);
             if (comma == std::wstring::npos) break;
             start = comma + 1;
         }
@@ -102,10 +120,11 @@ TakeValue Switch(bool ConsoleOptions::*field) {
 const OptionRow kOptions[] = {
     {L"--module", L"PATH", L"load the module from PATH (default: by ProgID when registered, else " QUILL_MODULE_FILE_NAME L" beside the console)",
      Text(&ConsoleOptions::modulePath)},
-    {L"--port", L"N", L"serial port: 0 = COM1, 1 = COM2 ... 15 = COM16 ... 255 = COM256 (default: the kept setting, else 0)",
-     Setting(L"Port", 0, kPortIndexCount - 1)},
+    {L"--port", L"N", L"serial port, by its COM number: 1 = COM1, 3 = COM3 ... 256 = COM256 (default: the kept "
+                      L"setting, else 1)",
+     PortSetting()},
     {L"--ports", L"N,N...",
-     L"the ports find searches, numbered as for --port: 2,22 for COM3 and COM23 (default: COM1 to COM16, the "
+     L"the ports find searches, by their COM numbers: 3,23 for COM3 and COM23 (default: COM1 to COM16, the "
      L"present ports above them and the stored port)",
      PortList()},
     {L"--speed", L"N",
@@ -360,7 +379,7 @@ std::wstring Usage() {
         L" a wrong command line (nothing was run) or the module could not be loaded.\n"
         L"\n"
         L"Example (the terminal on COM3 at 115200 baud, on a cable):\n"
-        L"  quill-console --port 2 --speed 0 --irda 0 call Attach call Ping pull-document 1 doc1.csv";
+        L"  quill-console --port 3 --speed 0 --irda 0 call Attach call Ping pull-document 1 doc1.csv";
     return text;
 }
 

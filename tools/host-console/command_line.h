@@ -24,7 +24,8 @@ struct ConsoleOptions {
     std::wstring modulePath;             // empty: the module beside the console
     ConsoleConnection::Profile profile;  // the settings, keyed as the component reads them
     std::wstring traceFile;              // empty: the trace as the profile says
-    // The ports `find` searches (port indices); none: every port it knows.
+    // The ports `find` searches, as port indices (the COM numbers typed,
+    // less one); none: every port it knows.
     std::optional<std::vector<LONG>> searchPorts;
     bool progress = false;
     bool forgetSettings = false;         // start from the defaults, not from the kept settings

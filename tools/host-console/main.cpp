@@ -216,7 +216,7 @@ private:
                                    (irda != 0 ? L"infrared adapter (it answered at " +
                                                     std::to_wstring(BaudRate(speed)) + L" baud)"
                                               : std::to_wstring(BaudRate(speed)) + L" baud, cable");
-        return where + L"   (--port " + std::to_wstring(port) + L" --speed " + std::to_wstring(speed) +
+        return where + L"   (--port " + std::to_wstring(PortNumber(port)) + L" --speed " + std::to_wstring(speed) +
                L" --irda " + std::to_wstring(irda != 0 ? 1 : 0) + L")";
     }
 
@@ -282,7 +282,7 @@ private:
         const std::vector<int32_t> present = PresentPorts(Win32PortMap());
         if (present.empty()) Print(L"No serial port is reported present");
         for (int32_t port : present)
-            Print(WideFromUtf8(PortName(port)) + L"   (--port " + std::to_wstring(port) + L")");
+            Print(WideFromUtf8(PortName(port)) + L"   (--port " + std::to_wstring(PortNumber(port)) + L")");
         return true;
     }
 

@@ -39,7 +39,7 @@ PROCESSOR_MESSAGE = ("This package is for 32-bit Windows. On 64-bit Windows, ins
 # Deployment properties: name, registry value, condition that it is valid,
 # what the message says it must be.
 DEPLOYMENT = [
-    ("PORT", "Port", "PORT >= 1 AND PORT <= 255", "PORT must be a COM port number from 1 to 255, for example PORT=3 for COM3."),
+    ("PORT", "Port", "PORT >= 1 AND PORT <= 256", "PORT must be a COM port number from 1 to 256, for example PORT=3 for COM3."),
     ("SPEED", "Speed", " OR ".join("SPEED = %d" % b for b in (115200, 57600, 38400, 19200, 9600, 4800, 2400)),
      "SPEED must be a line speed in baud: 115200, 57600, 38400, 19200, 9600, 4800 or 2400."),
     ("IRDA", "IrDA", "IRDA = 0 OR IRDA = 1",
