@@ -46,6 +46,7 @@ class Server {
   void armFront();
   void sendDue();
   void putOnWire(Scheduled& next);
+  void noteBehindTime(const Scheduled& next);
   void noteLateReply(const Scheduled& next);
   void finishChunk();
   void logFlips(const std::vector<Flip>& flips, const char* direction, const std::string& where);
@@ -70,6 +71,7 @@ class Server {
   std::uint64_t finishedSinceMs_ = 0;
   std::uint64_t lastSentMs_ = 0;
   std::uint64_t busyUntilMs_ = 0;
+  std::uint64_t plannedMs_ = 0;  // when the chunk last put on the wire was due
 };
 
 }  // namespace quillsim
