@@ -6,6 +6,7 @@
 
 #include "component/result_messages.h"
 #include "core/win/text.h"
+#include "ui/win32_machine_settings.h"
 
 namespace quill {
 namespace {
@@ -181,8 +182,11 @@ STDMETHODIMP AddInObject::Init(IDispatch* pConnection) {
                 loaded = settings_;
             }
             HostProfile profile(*host.profile.get());
+            // What the administrator preset for the computer is the default
+            // the profile answers when it holds no value of its own.
+            RegistryMachineSettings machine;
             // A failed read keeps what was read before it.
-            loadedAll = LoadSettings(profile, *loaded);
+            loadedAll = LoadSettings(profile, *loaded, ReadSettingDefaults(machine));
         }
         const auto guard = callGuard_.lock();
         std::swap(host_, host);

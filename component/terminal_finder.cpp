@@ -168,6 +168,8 @@ void TerminalFinder::Search() {
     TerminalSearch search(probes, component_.localTime, stop_,
                           [this](const ConnectionSettings& trying) { Publish({SearchState::Searching, trying}); });
     const SearchResult outcome = search.Run(stored);
+    // Its pings moved the terminal past any record it could have sent again.
+    component_.link.TerminalSpokenToElsewhere();
     switch (outcome.end) {
         case SearchEnd::Found: trace.Note("search: found on " + Where(outcome.found)); break;
         case SearchEnd::NothingAnswered: trace.Note("search: nothing answered"); break;

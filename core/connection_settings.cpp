@@ -27,4 +27,10 @@ int32_t ListedSpeedIndex(uint32_t baudRate) {
     return -1;
 }
 
+int32_t SpeedIndex(uint32_t baudRate) {
+    for (size_t index = 0; index < kBaudRates.size(); ++index)
+        if (kBaudRates[index] == baudRate) return static_cast<int32_t>(index);
+    return -1;
+}
+
 }  // namespace quill

@@ -48,5 +48,8 @@ std::string PortName(int32_t portIndex);
 uint32_t BaudRate(int32_t speedIndex);
 // The index of a baud rate among the listed speeds; -1 for any other rate.
 int32_t ListedSpeedIndex(uint32_t baudRate);
+// The index of a baud rate among every speed (4800 and 2400 included); -1
+// for any other rate.
+int32_t SpeedIndex(uint32_t baudRate);
 
 }  // namespace quill

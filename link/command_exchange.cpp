@@ -63,7 +63,10 @@ TerminalLink::Exchanged TerminalLink::Exchange(const std::string& commandLine) {
             return kLineGaveOut;
         }
         if (pass == PassResult::BytesTaken) timeouts = 0;
-        if (pass == PassResult::TimedOut && ++timeouts == protocol::kTimeoutsBeforeResend)
+        // Not while a reply is coming in: the terminal heard the command, and
+        // its second answer could join the first.
+        if (pass == PassResult::TimedOut && ++timeouts == protocol::kTimeoutsBeforeResend &&
+            !ledger_.LineInProgress())
             SendOwing(line_, clock_, ledger_, command, ReplyKind::Command);
     }
     state_.result = code::kTimeout;

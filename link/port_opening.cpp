@@ -72,6 +72,7 @@ private:
 }  // namespace
 
 int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
+    WaitForOwedReplies();
     line_.Close();
     pace_ = PaceFor(settings);
     adapterRate_ = 0;
@@ -105,9 +106,31 @@ int32_t TerminalLink::OpenPort(const ConnectionSettings& settings) {
 }
 
 void TerminalLink::ClosePort() {
+    WaitForOwedReplies();
+    AbandonPort();
+}
+
+void TerminalLink::AbandonPort() {
     line_.Close();
     ledger_.LineClosed();
     state_.result = code::kSuccess;
+}
+
+// What the terminal still sends would go with the closed port: a record for
+// a later download among it. A record that came garbled, or cut short, is
+// asked for again with NAK while the port is open: whatever reaches the
+// terminal while it is closed (another program, the search's pings) would
+// move it past that record.
+void TerminalLink::WaitForOwedReplies() {
+    for (int asked = 0; line_.IsOpen(); ++asked) {
+        if (ledger_.Owes() && SettleOwedReplies(line_, clock_, pace_, ledger_)) return;
+        const HandedOut* refused = ledger_.AnyRefused();
+        if (refused == nullptr || asked == protocol::kFailedAttemptsBeforeGivingUp) return;
+        const Store store = refused->store;
+        const uint64_t answerId = refused->answerId;
+        if (refused->mayHoldNext) ledger_.ReportLostBefore(store);
+        SendOwing(line_, clock_, ledger_, protocol::kRefuseRecord, ReplyKind::Record, store, false, answerId);
+    }
 }
 
 bool TerminalLink::IsOpen() const { return line_.IsOpen(); }

@@ -88,6 +88,10 @@ constexpr uint64_t kReceiveLimitMs = 5000;
 // new command goes out, the replies still owed are waited for within this
 // time and put where they belong; whatever else is queued is dropped.
 constexpr uint64_t kLateReplyLimitMs = 400;
+// A reply whose bytes are coming in is waited for beyond that limit while
+// no gap between its bytes is as long as the waits a receive loop gives up
+// after.
+constexpr uint64_t kLineGapLimitMs = kTimeoutsBeforeGivingUp * kInputWaitMs;
 
 // Upload of a record: a copy goes on the wire again at once when the terminal
 // refuses it, and after this many silent waits in a row (longer than the

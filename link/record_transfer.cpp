@@ -165,20 +165,28 @@ private:
                 return std::nullopt;
             }
             if (!ledger_.Owes()) AskAgain(refused->answerId);
-            return true;
+            return !WaitingForOthers();
         }
         // Copies of answers dealt with already: what comes for them must not
         // be taken for the answer to a line written now.
         if (ledger_.OwesSettledAnswers()) return false;
-        if (!asked_ && !ledger_.Owes()) Ask();
-        return true;
+        if ((!asked_ || askDue_) && !ledger_.Owes()) Ask();
+        return !WaitingForOthers();
     }
 
+    // A wait for a reply to a line an earlier call wrote, or for the rest of
+    // a reply coming in, is not an attempt of this download: its time is
+    // bounded by that reply's.
+    bool WaitingForOthers() const { return ledger_.LineInProgress() || ledger_.OwesLinesBefore(firstOwnLine_); }
+
     // The last message goes out again: a command asks for the next record,
-    // a NAK for the garbled one again.
+    // a NAK for the garbled one again. Not while a reply is coming in: the
+    // terminal heard the line, and a command would move it past the record
+    // on its way.
     void CountTimeout() {
         if (kind_.timeoutSetsCode) state_.result = code::kTimeout;
         if (++failedAttempts_ != protocol::kTimeoutsBeforeResend) return;
+        if (ledger_.LineInProgress()) return;
         if (const HandedOut* refused = ledger_.Refused(store_))
             AskAgain(refused->answerId);
         else
@@ -193,6 +201,7 @@ private:
         }
         switch (ledger_.File(line, line.owed.line >= firstOwnLine_)) {
             case Filed::Refused: Refuse(); break;
+            case Filed::Declined: Decline(); break;
             case Filed::End:
                 if (ledger_.First(store_) == nullptr) return endReached_ = true;
                 break;
@@ -219,10 +228,17 @@ private:
             AskAgain(refused->answerId);
     }
 
-    // The download ends without a record: a garbled record still waiting to
-    // be asked for again is given up with it.
+    // The terminal did not take the command for one (it heard it garbled)
+    // and sent no record: the command goes again once nothing else is owed.
+    void Decline() {
+        ++failedAttempts_;
+        state_.result = code::kTransferError;
+        askDue_ = true;
+    }
+
+    // The download ends without a record. A garbled record the terminal can
+    // still send again stays its store's, asked for by the next download.
     int32_t GiveUp(int32_t resultCode) {
-        ledger_.GiveUp(store_);
         state_.result = resultCode;
         return kDownloadFailed;
     }
@@ -235,6 +251,7 @@ private:
     void Ask() {
         if (!asked_) line_.AbortPending();
         asked_ = true;
+        askDue_ = false;
         SendOwing(line_, clock_, ledger_, command_, ReplyKind::Record, store_);
     }
 
@@ -254,6 +271,7 @@ private:
     uint64_t firstOwnLine_ = 0;  // the lines this download writes, from this one on
     int failedAttempts_ = 0;
     bool asked_ = false;       // this download has written a line
+    bool askDue_ = false;      // the command goes again: the terminal declined it
     bool endReached_ = false;  // the terminal has no more records
 };
 
@@ -319,7 +337,9 @@ public:
     // the count before anything else goes out: one record more than before
     // the copy means it was stored, and no copy goes out again.
     int32_t Run() {
-        const int32_t outcome = Upload();
+        int32_t outcome = Upload();
+        if (outcome == kNotStored && state_.result != code::kPortError && ledger_.Owes())
+            outcome = LateAcknowledgement();
         // A copy whose answer is still owed may yet be stored.
         if (ledger_.Owes()) counts_.Forget(database_);
         return outcome;
@@ -381,6 +401,7 @@ private:
             if (pass == PassResult::TimedOut) CountSilentWait();
             if (countDue_) return std::nullopt;
             if (std::exchange(copyDue_, false) && SendCopyAfterRefusal(receiver, take)) return Answered();
+            if (copyWhenUnanswered_ && !GivingUp() && AnswerGivenUp()) SendCopy();
         }
         return kNotStored;
     }
@@ -393,6 +414,7 @@ private:
     void SendCopy() {
         SendOwing(line_, clock_, ledger_, recordLine_, ReplyKind::RecordAck, Store{}, true);
         silentWaits_ = 0;
+        copyWhenUnanswered_ = false;
     }
 
     // The next copy after a refusal goes out once what the terminal sent with
@@ -421,15 +443,23 @@ private:
         if (pace_ == Pace::Fast) clock_.Sleep(protocol::kSettleBeforeReadMs);
     }
 
+    // Without a count to ask, the next copy goes out only once the answer
+    // to the last is given up (400 ms after it): an acknowledgement that
+    // late still finds one copy stored.
     void CountSilentWait() {
         state_.result = failureCode_ = code::kTimeout;
-        if (++silentWaits_ < protocol::kSilentWaitsBeforeNextCopy) return;
+        if (++silentWaits_ != protocol::kSilentWaitsBeforeNextCopy) return;
         failedAttempts_ += protocol::kFailedAttemptsOfAnUnansweredCopy;
         if (counts_.Known(database_)) {
             countDue_ = true;
             return;
         }
-        if (!GivingUp()) SendCopy();
+        copyWhenUnanswered_ = true;
+    }
+
+    bool AnswerGivenUp() {
+        ledger_.DropExpired(clock_.NowMs());
+        return !ledger_.Owes();
     }
 
     void Refused() {
@@ -463,6 +493,29 @@ private:
         return true;
     }
 
+    // The upload gave up with the answer to a copy still owed: it is waited
+    // for within its time, so that a copy the terminal acknowledged late is
+    // reported stored, and the script's next try does not store it again.
+    int32_t LateAcknowledgement() {
+        const int32_t failure = state_.result;
+        bool acknowledged = false;
+        const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_, [&](const ReplyLine& reply) {
+            acknowledged = acknowledged || IsAcknowledgement(reply);
+            ledger_.File(reply);
+        });
+        if (!acknowledged) {
+            state_.result = ending.value_or(failure);
+            return kNotStored;
+        }
+        counts_.Stored(database_);
+        state_.result = code::kSuccess;
+        return kStored;
+    }
+
+    static bool IsAcknowledgement(const ReplyLine& reply) {
+        return reply.owed.kind == ReplyKind::RecordAck && !reply.tooLong && BeginsWith(reply.bytes, protocol::kAck);
+    }
+
     // Whether the copy whose answer could not be read was stored: an
     // acknowledgement that still comes says so; otherwise the count, read
     // alike twice, against the count before the copy.
@@ -471,7 +524,7 @@ private:
         const int32_t before = *counts_.Known(database_);
         bool acknowledged = false;
         const auto ending = SettleOwedReplies(line_, clock_, pace_, ledger_, [&](const ReplyLine& reply) {
-            if (reply.owed.kind == ReplyKind::RecordAck && !reply.tooLong && BeginsWith(reply.bytes, protocol::kAck))
+            if (IsAcknowledgement(reply))
                 acknowledged = true;
             else
                 ledger_.File(reply);
@@ -519,6 +572,7 @@ private:
     int silentWaits_ = 0;
     int32_t failureCode_ = code::kTimeout;  // 8 or 9, whichever was set last
     bool copyDue_ = false;   // refused, and nothing else owed: the next copy goes out
+    bool copyWhenUnanswered_ = false;  // unanswered, no count: the next copy once the answer is given up
     bool countDue_ = false;  // the answer could not be read: the terminal is asked what it stored
     int32_t outcome_ = kNotStored;
 };

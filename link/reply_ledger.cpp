@@ -25,7 +25,7 @@ void ReplyLedger::Owe(ReplyKind kind, Store store, uint64_t writtenAtMs, std::op
     const uint64_t answerId = sameAnswerAs ? *sameAnswerAs : ++lastAnswerId_;
     LoseRefusedOtherThan(sameAnswerAs);
     owed_.push_back({kind, store, writtenAtMs + protocol::kLateReplyLimitMs, answerId, ++linesWritten_, false,
-                     false});
+                     sameAnswerAs.has_value()});
 }
 
 bool ReplyLedger::OwesOnlyRecordsOf(Store store) const {
@@ -39,16 +39,50 @@ bool ReplyLedger::OwesOtherThan(uint64_t answerId) const {
 }
 
 bool ReplyLedger::OwesSettledAnswers() const {
-    return std::any_of(owed_.begin(), owed_.end(),
-                       [](const OwedReply& owed) { return owed.answerTaken || owed.givenUp; });
+    return std::any_of(owed_.begin(), owed_.end(), [](const OwedReply& owed) { return owed.answerTaken; });
 }
 
-// A line still coming in when a reply's time is over is not that reply (it
-// would have ended in time) but a later one's; with nothing owed any more it
-// is nobody's.
+uint64_t ReplyLedger::FrontExpiresAtMs() const {
+    const uint64_t expires = owed_.front().expiresAtMs;
+    if (!partialBegun_) return expires;
+    return std::max(expires, partialLastByteMs_ + protocol::kLineGapLimitMs);
+}
+
+// A line whose bytes stopped coming is the oldest reply's, cut short; with
+// nothing owed any more, bytes still coming are nobody's.
 void ReplyLedger::DropExpired(uint64_t nowMs) {
-    while (!owed_.empty() && owed_.front().expiresAtMs <= nowMs) owed_.pop_front();
+    while (!owed_.empty() && FrontExpiresAtMs() <= nowMs) {
+        if (partialBegun_)
+            CutFront();
+        else
+            owed_.pop_front();
+    }
     if (owed_.empty()) ClearPartial();
+}
+
+void ReplyLedger::LineClosed() {
+    if (partialBegun_ && !owed_.empty()) CutFront();
+    ClearPartial();
+}
+
+// The terminal heard the line and sent its reply, whose end never came: a
+// record is still the one it sent last, unless a later line moves it on.
+void ReplyLedger::CutFront() {
+    const OwedReply cut = owed_.front();
+    const bool began = partialBeganAfter_ >= cut.line;
+    // The end of the records, cut short, is no record to ask for again.
+    const bool end = BeginsWith(partial_.Bytes(), protocol::kOver);
+    ClearPartial();
+    owed_.pop_front();
+    if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
+    LeaveRefused(cut.store, cut.answerId, false);
+}
+
+void ReplyLedger::LeaveRefused(Store store, uint64_t answerId, bool mayHoldNext) {
+    if (HandedOut* refused = RefusedFor(answerId))
+        refused->mayHoldNext = refused->mayHoldNext || mayHoldNext;
+    else
+        Hand(HandedOut{HandedOut::Kind::Refused, store, {}, answerId, mayHoldNext});
 }
 
 void ReplyLedger::AnswerTaken(uint64_t answerId) {
@@ -98,17 +132,6 @@ const HandedOut* ReplyLedger::Refused(Store store) const {
     return refused == handedOut_.end() ? nullptr : &*refused;
 }
 
-void ReplyLedger::GiveUp(Store store) {
-    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
-        return h.store == store && h.kind == HandedOut::Kind::Refused;
-    });
-    if (refused == handedOut_.end()) return;
-    const uint64_t answerId = refused->answerId;
-    handedOut_.erase(refused);
-    for (OwedReply& owed : owed_)
-        if (owed.answerId == answerId) owed.givenUp = true;
-}
-
 void ReplyLedger::ReportLostBefore(Store store) {
     const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
         return h.store == store && h.kind == HandedOut::Kind::Refused;
@@ -116,6 +139,12 @@ void ReplyLedger::ReportLostBefore(Store store) {
     if (refused == handedOut_.end()) return;
     refused->mayHoldNext = false;
     handedOut_.insert(refused, HandedOut{HandedOut::Kind::Lost, store, {}});
+}
+
+const HandedOut* ReplyLedger::AnyRefused() const {
+    const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(),
+                                      [](const HandedOut& h) { return h.kind == HandedOut::Kind::Refused; });
+    return refused == handedOut_.end() ? nullptr : &*refused;
 }
 
 HandedOut* ReplyLedger::RefusedFor(uint64_t answerId) {
@@ -181,12 +210,15 @@ Filed ReplyLedger::File(const ReplyLine& line, bool answersOwnLine) {
             return Filed::End;
         case RecordVerdict::Kind::Refused: break;
     }
-    if (line.owed.givenUp || (!answersOwnLine && TerminalRefused(line))) return Filed::Dropped;
-    if (HandedOut* refused = RefusedFor(answerId)) {
-        refused->mayHoldNext = refused->mayHoldNext || line.mayHoldNext;
-    } else {
-        Hand(HandedOut{HandedOut::Kind::Refused, line.owed.store, {}, answerId, line.mayHoldNext});
+    if (TerminalRefused(line)) {
+        // The terminal has no record to send again: a NAK finds the one it
+        // was asked for gone (it heard the NAK garbled and moved on).
+        if (line.owed.asksAgain) {
+            if (HandedOut* refused = RefusedFor(answerId)) refused->kind = HandedOut::Kind::Lost;
+        }
+        return answersOwnLine && !line.owed.asksAgain ? Filed::Declined : Filed::Dropped;
     }
+    LeaveRefused(line.owed.store, answerId, line.mayHoldNext);
     return Filed::Refused;
 }
 

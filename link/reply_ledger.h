@@ -55,7 +55,7 @@ struct OwedReply {
     uint64_t answerId;
     uint64_t line;      // the how-many-th line written this answers
     bool answerTaken;   // that record has been taken: this copy is dropped
-    bool givenUp;       // the download that asked gave up: a record still comes to the store, a refusal is dropped
+    bool asksAgain;     // a NAK: the terminal sends again the record it sent last
 };
 
 // A complete line and the reply it answers.
@@ -83,10 +83,19 @@ struct HandedOut {
 };
 
 // What became of a line of a download.
-enum class Filed { Record, End, Refused, Dropped };
+enum class Filed {
+    Record,    // a good record
+    End,       // OVER: no more records
+    Refused,   // a garbled record, to be asked for again with NAK
+    Declined,  // NAK, OK or ERR for the line's own command: no record came, the command may go again
+    Dropped,   // nothing for the store
+};
 
 class ReplyLedger {
 public:
+    // The clock times the bytes of a line as they come.
+    explicit ReplyLedger(const Clock& clock) : clock_(clock) {}
+
     // Notes a reply owed for a line written now; `sameAnswerAs` for a line
     // that asks for an answer again. Any other line moves the terminal past
     // the garbled records it could still have sent again.
@@ -100,31 +109,44 @@ public:
     bool OwesOnlyRecordsOf(Store store) const;
     // True when a reply is owed that brings another answer than `answerId`.
     bool OwesOtherThan(uint64_t answerId) const;
-    // True when a reply is owed whose answer was taken or given up already:
-    // what comes for it is no answer to a line written now.
+    // True when a reply is owed to a line written before the `line`-th.
+    bool OwesLinesBefore(uint64_t line) const { return !owed_.empty() && owed_.front().line < line; }
+    // True when a reply is owed whose answer was taken already: what comes
+    // for it is no answer to a line written now.
     bool OwesSettledAnswers() const;
-    // Gives up the replies whose time is over.
+    // True while the bytes of a reply owed are coming in: a line written
+    // now would reach the terminal before that reply has ended.
+    bool LineInProgress() const { return partialBegun_ && !owed_.empty(); }
+    // Gives up the replies whose time is over. A reply's time runs until
+    // 400 ms after its line, and on while its bytes keep coming. A record
+    // whose bytes had begun to come and never ended (its CR was lost, or
+    // it stopped half-way) was sent: it is left to its store to ask for
+    // again with NAK.
     void DropExpired(uint64_t nowMs);
     // Gives up every reply still owed and the line being collected; what
     // the stores were handed stays.
     void ForgetOwed();
-    // The port was closed: the bytes of a line being collected went with it.
-    // What the terminal owes is still on its way, and still expires in time.
-    void LineClosed() { ClearPartial(); }
+    // The port was closed, or failed: the bytes of a line being collected
+    // went with it. A record cut so is left to its store to ask for again
+    // with NAK; the other replies owed are still on their way, and still
+    // expire in time.
+    void LineClosed();
+    // Lines the link did not write have reached the terminal (another
+    // program on the port, the search for the terminal): a garbled record
+    // can no longer be asked for again.
+    void TerminalSpokenToElsewhere() { LoseRefusedOtherThan(std::nullopt); }
     // Another port: nothing there is owed or handed out.
     void Reset();
 
     // The oldest of what `store` was handed, if any.
     const HandedOut* First(Store store) const;
     HandedOut TakeFirst(Store store);
+    // The garbled record of any store that a NAK would still bring again.
+    const HandedOut* AnyRefused() const;
     // The garbled record of `store` that a NAK would still bring again, if any.
     const HandedOut* Refused(Store store) const;
     // A store the terminal has cleared: what it was handed goes.
     void DropHandedOut(Store store);
-    // The download of `store` gave up: its refused record is reported lost
-    // by that failure; what still comes for it is a record kept for the
-    // store or a refusal dropped.
-    void GiveUp(Store store);
     // The refused record may have carried the next one with it: its place
     // is reported lost, and a NAK now asks for whatever the terminal sent
     // last.
@@ -137,6 +159,7 @@ public:
     bool Take(const uint8_t* bytes, size_t count, OnLine&& onLine) {
         bool answered = false;
         for (size_t i = 0; i < count; ++i) {
+            partialLastByteMs_ = clock_.NowMs();
             if (bytes[i] != protocol::kCarriageReturn) {
                 if (!partialBegun_) {
                     partialBegun_ = true;
@@ -162,23 +185,33 @@ public:
 
     // Puts a download's line where it belongs: a good record in its store's
     // line, a garbled one too while a NAK can still bring it again. A
-    // refusal by the terminal (NAK, OK, ERR) brings no record; only the
-    // download that wrote the line it answers asks again after one.
+    // refusal by the terminal (NAK, OK, ERR) brings no record: answering a
+    // command, it says the terminal sent none (only the download that wrote
+    // the command asks again); answering a NAK, that the terminal no longer
+    // holds the record asked for, which is lost.
     Filed File(const ReplyLine& line, bool answersOwnLine = false);
 
 private:
     ReplyLine CompleteLine(const std::string& line);
     void ClearPartial();
+    // Until when the oldest reply owed is waited for.
+    uint64_t FrontExpiresAtMs() const;
+    // The oldest reply owed ends without its CR: a record it was bringing
+    // is left to ask for again.
+    void CutFront();
+    void LeaveRefused(Store store, uint64_t answerId, bool mayHoldNext);
     void Hand(HandedOut handedOut) { handedOut_.push_back(std::move(handedOut)); }
     HandedOut* RefusedFor(uint64_t answerId);
     // The terminal has sent or been sent another line since: a refused
     // record other than `answerId` can no longer be asked for again.
     void LoseRefusedOtherThan(std::optional<uint64_t> answerId);
 
+    const Clock& clock_;
     std::deque<OwedReply> owed_;
     BoundedLine partial_{protocol::kMaxReplyLength};
     bool partialBegun_ = false;
     uint64_t partialBeganAfter_ = 0;  // the lines written when its first byte came
+    uint64_t partialLastByteMs_ = 0;  // when its last byte was taken
     std::deque<HandedOut> handedOut_;  // in the order they arrived
     uint64_t lastAnswerId_ = 0;
     uint64_t linesWritten_ = 0;

@@ -26,8 +26,16 @@ public:
 
     // Port (opening, closing, the infrared adapter). Each open also takes
     // the pace of the exchange from the settings.
+    // Every close, and the close before an open, first waits for the
+    // replies still owed (at most until 400 ms after their lines, longer
+    // while bytes keep coming) and files what they bring.
     int32_t OpenPort(const ConnectionSettings& settings);  // 1 open, 0 not
     void ClosePort();                                      // leaves result 0
+    // Closes at once: for a link that is thrown away with its port.
+    void AbandonPort();
+    // Lines the link did not write have reached the terminal meanwhile
+    // (the search for it): it has moved past what it sent last.
+    void TerminalSpokenToElsewhere() { ledger_.TerminalSpokenToElsewhere(); }
     bool IsOpen() const;
     Pace pace() const { return pace_; }
     // The rate the infrared adapter answered its probe at in the last open;
@@ -63,13 +71,15 @@ public:
     int32_t FinishLoad();                          // 1 confirmed, 0 not
 
 private:
+    void WaitForOwedReplies();
+
     SerialLine& line_;
     Clock& clock_;
     const LocalTimeSource& localTime_;
     ComponentState& state_;
     Pace pace_ = Pace::Standard;
     uint32_t adapterRate_ = 0;
-    ReplyLedger ledger_;
+    ReplyLedger ledger_{clock_};
     DatabaseCounts databaseCounts_;
     std::string lastPortName_;  // of the last open, for the ledger
 };

@@ -140,7 +140,7 @@ TerminalSearch::Probe TerminalSearch::Try(SerialLine& line, Clock& clock, const 
     TerminalLink link(stoppable, stoppableClock, localTime_, state);
     const struct Closing {
         TerminalLink& link;
-        ~Closing() { link.ClosePort(); }
+        ~Closing() { link.AbandonPort(); }
     } closing{link};
     if (link.OpenPort(candidate) != 1)
         return state.result == code::kCannotOpenPort ? Probe::PortMissing : Probe::Silent;

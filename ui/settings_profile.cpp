@@ -1,5 +1,7 @@
 #include "ui/settings_profile.h"
 
+#include <string>
+
 namespace quill {
 namespace {
 
@@ -10,6 +12,12 @@ struct ProfileKey {
 constexpr ProfileKey kPortKey{"Port:0", "Port"};
 constexpr ProfileKey kSpeedKey{"Speed:0", "Speed"};
 constexpr ProfileKey kIrDAKey{"IsIrDA:0", "IsIrDA"};
+
+// The read key with the default after its colon: "Port:0" becomes
+// "Port:22" for a preset COM23.
+std::string ReadKey(const ProfileKey& key, int32_t fallback) {
+    return key.written + (":" + std::to_string(fallback));
+}
 constexpr ProfileKey kFastExchangeKey{"FastExchange:0", "FastExchange"};
 constexpr ProfileKey kTraceKey{"Trace:0", "Trace"};
 
@@ -17,13 +25,13 @@ int32_t AsFlag(int32_t value) { return value != 0 ? 1 : 0; }
 
 }  // namespace
 
-bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings) {
+bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings, const SettingDefaults& defaults) {
     int32_t value = 0;
-    if (!profile.ReadInteger(kPortKey.read, value)) return false;
+    if (!profile.ReadInteger(ReadKey(kPortKey, defaults.Port).c_str(), value)) return false;
     settings.Port = value;
-    if (!profile.ReadInteger(kSpeedKey.read, value)) return false;
+    if (!profile.ReadInteger(ReadKey(kSpeedKey, defaults.Speed).c_str(), value)) return false;
     settings.Speed = value;
-    if (!profile.ReadInteger(kIrDAKey.read, value)) return false;
+    if (!profile.ReadInteger(ReadKey(kIrDAKey, defaults.IsIrDA).c_str(), value)) return false;
     settings.IsIrDA = AsFlag(value);
     // Optional: a profile from before the flag existed may not answer it.
     if (profile.ReadInteger(kFastExchangeKey.read, value)) settings.FastExchange = FastExchangeFlag(value);

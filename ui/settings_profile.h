@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/connection_settings.h"
+#include "ui/machine_defaults.h"
 
 namespace quill {
 
@@ -21,7 +22,10 @@ public:
 // failed read (fields read so far keep their new values) and returns false.
 // After them "FastExchange:0" and "Trace:0", which older profiles lack: a
 // failed read of either keeps its flag as it was and still returns true.
-bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings);
+// The number after the colon is the default the profile answers when it
+// holds no value of its own: `defaults` (the machine's presets) for the
+// first three, 0 when none is preset.
+bool LoadSettings(SettingsProfile& profile, ConnectionSettings& settings, const SettingDefaults& defaults = {});
 // Writes "Port", "Speed", "IsIrDA", "FastExchange", "Trace" (the flags as 0
 // or 1); every write is made.
 void SaveSettings(SettingsProfile& profile, const ConnectionSettings& settings);

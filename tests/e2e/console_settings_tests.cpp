@@ -3,7 +3,7 @@
 // Apply, OK. The choice is kept in the console's profile store, and the next
 // run's Attach reaches the simulated terminal on that port. A picture of the
 // frame is left in the work folder (tools/page-screenshot turns it into the
-// README's PNG).
+// picture in docs/CONSOLE.md).
 #include <gtest/gtest.h>
 
 #include <windows.h>

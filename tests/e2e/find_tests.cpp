@@ -3,8 +3,9 @@
 // the terminal behind the cradle's adapter on COM14, whose adapter answers
 // at 38400 baud. From the settings page in a frame of the test's own, from
 // the console's job, and from the console's settings frame as a user uses
-// it (which leaves the README's picture). With find-nothing/ instead (four
-// silent ports) the search ends with nothing found, in its time.
+// it (which leaves the picture in docs/CONSOLE.md). With find-nothing/
+// instead (four silent ports) the search ends with nothing found, in its
+// time.
 #include <gtest/gtest.h>
 
 #include <windows.h>

@@ -139,9 +139,10 @@ TEST(LateReplies, TheAnnouncementOfALoadIsNeverAnsweredByTheLateAckOfTheLastReco
     LinkBench bench;
     const std::string record = SentLine("A\t");
     bench.line.Reply(ScriptedReply{"PDB2\r", "ACK\r", 20, 0, 1});
-    // The first copy is acknowledged 250 ms late, after the second went out;
-    // the terminal is then full.
-    bench.line.Reply(ScriptedReply{record, "ACK\r", 250, 0, 1});
+    // The first copy is acknowledged 450 ms late, after the second went out
+    // (400 ms after the first, the count being unknown), and taken for the
+    // second's answer; the terminal is then full.
+    bench.line.Reply(ScriptedReply{record, "ACK\r", 450, 0, 1});
     bench.line.Reply(ScriptedReply{record, "FULL\r", 250, 0, 2});
     bench.line.Reply(ScriptedReply{"PDB2\r", "NAK\r", 20, 0, 2});
     bench.state.fields = {"A", "", "", "", "", ""};

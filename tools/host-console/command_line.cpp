@@ -82,18 +82,18 @@ const OptionRow kOptions[] = {
     {L"--module", L"PATH", L"load the module from PATH (default: by ProgID when registered, else " QUILL_MODULE_FILE_NAME L" beside the console)",
      Text(&ConsoleOptions::modulePath)},
     {L"--port", L"N", L"serial port: 0 = COM1, 1 = COM2 ... 15 = COM16 (default: the kept setting, else 0)",
-     Setting(L"Port:0", 0, 15)},
+     Setting(L"Port", 0, 15)},
     {L"--speed", L"N",
      L"line speed: 0 = 115200, 1 = 57600, 2 = 38400, 3 = 19200, 4 = 9600, 5 = 4800, 6 = 2400 baud "
      L"(default: the kept setting, else 0)",
-     Setting(L"Speed:0", 0, 6)},
+     Setting(L"Speed", 0, 6)},
     {L"--irda", L"0|1",
      L"1: the port leads to the infrared adapter of the terminal's cradle (default: the kept setting, else 0)",
-     Setting(L"IsIrDA:0", 0, 1)},
+     Setting(L"IsIrDA", 0, 1)},
     {L"--fast", L"0|1",
      L"1: fast exchange, each reply read as soon as its CR is in, without the 50 ms settle; 0: the standard "
      L"pace (default: the kept setting, else 0)",
-     Setting(L"FastExchange:0", 0, 1)},
+     Setting(L"FastExchange", 0, 1)},
     {L"--forget-settings", nullptr,
      L"forget the settings earlier runs kept: this run starts from the defaults (and, as every run, keeps "
      L"what it ends with)",

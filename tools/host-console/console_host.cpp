@@ -59,7 +59,7 @@ HRESULT ConsoleConnection::Read(LPCOLESTR name, VARIANT* value, IErrorLog*) {
     const std::wstring bare = key.substr(0, colon);
     LONG result = colon == std::wstring::npos ? 0 : _wtol(key.c_str() + colon + 1);
     if (auto stored = stored_.find(bare); stored != stored_.end()) result = stored->second;
-    if (auto seeded = seed_.find(key); seeded != seed_.end()) result = seeded->second;
+    if (auto seeded = seed_.find(bare); seeded != seed_.end()) result = seeded->second;
     if (auto written = written_.find(bare); written != written_.end()) result = written->second;
     ::VariantClear(value);
     value->vt = VT_I4;

@@ -20,10 +20,11 @@ class ConsoleConnection final : public IDispatch, public IPropertyProfile {
 public:
     using Profile = std::map<std::wstring, LONG>;
 
-    // `seed` holds what the profile answers, keyed as the component reads
-    // ("Port:0", "Speed:0", "IsIrDA:0"); a key not seeded reads as the store
-    // keeps it under its bare name for the profile the component registers,
-    // else as the default after the colon. Without `readKept`, what the
+    // `seed` holds what the profile answers, keyed by the bare name of the
+    // key the component reads ("Port" for "Port:0", "Port:22" or any other
+    // default); a key not seeded reads as the store keeps it under its bare
+    // name for the profile the component registers, else as the default
+    // after the colon. Without `readKept`, what the
     // store keeps is not read: the defaults stand in for it.
     static win::com_ptr<ConsoleConnection> Create(const Profile& seed, const ProfileStore& store,
                                                   bool readKept = true);

@@ -1,0 +1,199 @@
+// Records the terminal sent that a line fault or a closed port used to
+// cost: a record whose CR was lost after a late reply, the record a download
+// was refusing when it gave up, a record whose bytes come slowly, and the
+// replies still owed when the port is closed. Each case runs at both paces,
+// against the model terminal.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/result_codes.h"
+#include "fake_line.h"
+#include "model_terminal.h"
+#include "record_lines.h"
+
+namespace quill {
+namespace {
+
+using fake::LineFault;
+using fake::LinkBench;
+using fake::ModelTerminal;
+using fake::ScriptedReply;
+
+const char* PaceName(Pace pace) { return pace == Pace::Fast ? "fast" : "standard"; }
+
+ConnectionSettings SettingsFor(Pace pace) {
+    ConnectionSettings settings;
+    settings.FastExchange = pace == Pace::Fast ? kFastExchangeOn : 0;
+    return settings;
+}
+
+// What a pull of document 1 handed out: each record, or "-1 (code)".
+std::vector<std::string> PullDocument1(LinkBench& bench, const std::function<void(int call)>& between) {
+    std::vector<std::string> seen;
+    for (int call = 1; call <= 10; ++call) {
+        const int32_t got = bench.link.GetDocumentRecord(1);
+        if (got == 0) break;
+        seen.push_back(got == 1 ? bench.state.data : "-1 (" + std::to_string(bench.state.result) + ")");
+        between(call);
+    }
+    return seen;
+}
+
+struct LostRecordCase {
+    const char* sentence;
+    std::vector<LineFault> faults;
+    std::function<void(LinkBench&, Pace, int call)> between;
+    std::vector<std::string> seen;
+};
+
+void Nothing(LinkBench&, Pace, int) {}
+void Pause600AfterEachCall(LinkBench& bench, Pace, int) { bench.clock.Sleep(600); }
+void ReattachAfterCall1(LinkBench& bench, Pace pace, int call) {
+    if (call != 1) return;
+    bench.link.ClosePort();
+    bench.link.OpenPort(SettingsFor(pace));
+}
+void ApplyAfterCall1(LinkBench& bench, Pace pace, int call) {
+    if (call == 1) bench.link.OpenPort(SettingsFor(pace));
+}
+void CloseAfterCall1(LinkBench& bench, Pace pace, int call) {
+    if (call != 1) return;
+    bench.link.ClosePort();  // Deattach, Done, Enabled set to 0
+    bench.clock.Sleep(1000);
+    bench.link.OpenPort(SettingsFor(pace));
+}
+
+const std::vector<std::string> kAllThree = {"D1-0", "D1-1", "D1-2"};
+
+const LostRecordCase kCases[] = {
+    // GDF1 written twice (the first answered 150 ms late), the second
+    // copy's record R1 never ends: a NAK asks for it once its time is over.
+    {"a record whose CR is lost after a late reply, in a tight loop", {LineFault::Late150, LineFault::LostCr}, Nothing,
+     kAllThree},
+    {"a record whose CR is lost after a late reply, 600 ms between calls", {LineFault::Late150, LineFault::LostCr},
+     Pause600AfterEachCall, kAllThree},
+    // R0 fine; GDF1 missed, its copy's R1 garbled, the NAK's R1 garbled,
+    // the last NAK answered 150 ms late after the call gave up: the next
+    // download takes that answer.
+    {"the record a download was refusing when it gave up",
+     {LineFault::None, LineFault::Unheard, LineFault::BadChecksum, LineFault::BadChecksum, LineFault::Late150},
+     Nothing, {"D1-0", "-1 (9)", "D1-1", "D1-2"}},
+    // The second answer of a twice-written GDF1 is still on its way when the
+    // port is closed: the close waits for it and files it.
+    {"Deattach and Attach while the second answer is owed", {LineFault::Late150}, ReattachAfterCall1, kAllThree},
+    {"Apply while the second answer is owed", {LineFault::Late150}, ApplyAfterCall1, kAllThree},
+    {"Deattach, Done or Enabled 0 while the second answer is owed", {LineFault::Late150}, CloseAfterCall1,
+     kAllThree},
+    {"Deattach and Attach while the second answer is owed and comes garbled",
+     {LineFault::Late150, LineFault::BadChecksum}, ReattachAfterCall1, kAllThree},
+};
+
+TEST(LostRecords, EveryRecordTheTerminalSentComesOnceInOrderAtEitherPace) {
+    for (const LostRecordCase& c : kCases) {
+        for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+            LinkBench bench(true, pace);
+            ModelTerminal terminal(bench.line, bench.clock, {{{'D', 1}, 3}});
+            terminal.faults = c.faults;
+            const auto seen = PullDocument1(bench, [&](int call) { c.between(bench, pace, call); });
+            EXPECT_EQ(seen, c.seen) << PaceName(pace) << ": " << c.sentence;
+        }
+    }
+}
+
+TEST(LostRecords, AfterAGivenUpDownloadTheNextAsksForTheRefusedRecordWithNak) {
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        LinkBench bench(true, pace);
+        ModelTerminal terminal(bench.line, bench.clock, {{{'D', 1}, 3}});
+        // R0 garbled four times: the download gives up; the NAK it wrote
+        // last is not heard.
+        terminal.faults = {LineFault::BadChecksum, LineFault::BadChecksum, LineFault::BadChecksum,
+                           LineFault::BadChecksum, LineFault::Unheard};
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), -1) << PaceName(pace);
+        EXPECT_EQ(bench.state.result, code::kTransferError) << PaceName(pace);
+        const size_t writes = bench.line.Writes().size();
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 1) << PaceName(pace);
+        EXPECT_EQ(bench.state.data, "D1-0") << PaceName(pace);
+        ASSERT_GT(bench.line.Writes().size(), writes) << PaceName(pace);
+        EXPECT_EQ(bench.line.Writes()[writes].bytes, "NAK\r") << PaceName(pace) << ": asked again, not passed over";
+    }
+}
+
+// A stuttering infrared link: the record's bytes come 10 ms apart, 440 ms
+// for the whole line.
+TEST(SlowLine, ARecordThatComesTenMillisecondsABytePastTheLateReplyLimitIsTakenAndNothingGoesOutMeanwhile) {
+    const std::string record = fake::ReceivedLine("4600000000001,SLOW-INFRARED-LINK,12,PCS,1");
+    ASSERT_GT(record.size() * 10, 400u);
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        LinkBench bench(true, pace);
+        bench.line.Reply(ScriptedReply{"GDF1\r", record, 20, 10, 1});
+        bench.line.Reply(ScriptedReply{"GDF1\r", "OVER\r", 20, 0, 2});
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 1) << PaceName(pace);
+        EXPECT_EQ(bench.state.data, "4600000000001,SLOW-INFRARED-LINK,12,PCS,1") << PaceName(pace);
+        EXPECT_EQ(bench.line.WritesOf("GDF1\r"), 1) << PaceName(pace) << ": no line while the bytes came";
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 0) << PaceName(pace);
+    }
+}
+
+TEST(SlowLine, ARecordGivenUpHalfWayIsAskedForAgainWithNakNeverPassedOver) {
+    const std::string record = fake::ReceivedLine("4600000000001,HALF,1");
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        LinkBench bench(true, pace);
+        // Half the line, 10 ms a byte, and then nothing: its CR never comes.
+        bench.line.Reply(ScriptedReply{"GDF1\r", record.substr(0, record.size() / 2), 20, 10, 1});
+        bench.line.Reply("NAK\r", record);
+        bench.line.Reply(ScriptedReply{"GDF1\r", "OVER\r", 20, 0, 2});
+        int32_t got = bench.link.GetDocumentRecord(1);
+        if (got == -1) got = bench.link.GetDocumentRecord(1);  // the script's retry
+        EXPECT_EQ(got, 1) << PaceName(pace);
+        EXPECT_EQ(bench.state.data, "4600000000001,HALF,1") << PaceName(pace);
+        EXPECT_EQ(bench.line.WritesOf("GDF1\r"), 1) << PaceName(pace);
+        EXPECT_EQ(bench.line.WritesOf("NAK\r"), 1) << PaceName(pace);
+    }
+}
+
+TEST(ClosedPort, ALineCutByAPortThatFailedIsAskedForWithNakOnceThePortIsOpenAgain) {
+    const std::string record = fake::ReceivedLine("R0");
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        LinkBench bench(true, pace);
+        // Three bytes of R0 arrive; then the port fails, for the download
+        // and for the close's wait for what is owed.
+        bench.line.Reply(ScriptedReply{"GDF1\r", record.substr(0, 3), 20, 0, 1});
+        bench.line.Reply("NAK\r", record);
+        bench.line.Reply(ScriptedReply{"GDF1\r", "OVER\r", 20, 0, 2});
+        bench.line.ForceWaits({fake::ForcedWait::Natural, fake::ForcedWait::Failed, fake::ForcedWait::Failed});
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), -1) << PaceName(pace);
+        EXPECT_EQ(bench.state.result, code::kPortError) << PaceName(pace);
+        bench.link.ClosePort();  // the script re-attaches after code 5
+        ASSERT_EQ(bench.link.OpenPort(SettingsFor(pace)), 1);
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 1) << PaceName(pace);
+        EXPECT_EQ(bench.state.data, "R0") << PaceName(pace);
+        EXPECT_EQ(bench.line.WritesOf("GDF1\r"), 1) << PaceName(pace) << ": asked with NAK, not passed over";
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 0) << PaceName(pace);
+    }
+}
+
+TEST(ClosedPort, TheSearchAfterAGarbledRecordMeetsATerminalThatWasAskedForItFirst) {
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        LinkBench bench(true, pace);
+        ModelTerminal terminal(bench.line, bench.clock, {{{'D', 1}, 3}});
+        terminal.faults = {LineFault::Late150, LineFault::BadChecksum};
+        ASSERT_EQ(bench.link.GetDocumentRecord(1), 1);
+        // The search closes the port, pings the terminal on it, and opens
+        // it again.
+        bench.link.ClosePort();
+        terminal.HearElsewhere("PNG");
+        bench.link.TerminalSpokenToElsewhere();
+        ASSERT_EQ(bench.link.OpenPort(SettingsFor(pace)), 1);
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 1) << PaceName(pace);
+        EXPECT_EQ(bench.state.data, "D1-1") << PaceName(pace);
+        EXPECT_EQ(bench.link.GetDocumentRecord(1), 1) << PaceName(pace);
+        EXPECT_EQ(bench.state.data, "D1-2") << PaceName(pace);
+    }
+}
+
+}  // namespace
+}  // namespace quill

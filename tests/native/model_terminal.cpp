@@ -1,0 +1,211 @@
+#include "model_terminal.h"
+
+#include <algorithm>
+
+#include "record_lines.h"
+
+namespace quill::fake {
+namespace {
+
+constexpr uint32_t kPromptMs = 20;  // a reply without a fault, from its line
+
+const std::string kCr = "\r";
+
+std::optional<uint32_t> LateBy(LineFault fault) {
+    switch (fault) {
+        case LineFault::Late150: return 150;
+        case LineFault::Late300: return 300;
+        case LineFault::Late450: return 450;
+        default: return std::nullopt;
+    }
+}
+
+uint32_t ByteGap(LineFault fault) {
+    if (fault == LineFault::Slow10) return 10;
+    if (fault == LineFault::Slow45) return 45;
+    return 0;
+}
+
+// A flipped bit that leaves no CR behind.
+char Flipped(char byte) {
+    const char flipped = static_cast<char>(byte ^ 0x01);
+    return flipped == '\r' ? static_cast<char>(byte ^ 0x02) : flipped;
+}
+
+std::string Spoiled(std::string reply, LineFault fault) {
+    const size_t length = reply.size() - 1;  // before the CR
+    if (length == 0) return reply;
+    switch (fault) {
+        case LineFault::BadChecksum:
+            reply[length >= 3 ? length - 2 : length - 1] = Flipped(reply[length >= 3 ? length - 2 : length - 1]);
+            break;
+        case LineFault::BadText: reply[length / 2] = Flipped(reply[length / 2]); break;
+        case LineFault::BadLead: reply[0] = Flipped(reply[0]); break;
+        case LineFault::LostCr: reply.pop_back(); break;
+        default: break;
+    }
+    return reply;
+}
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A line the terminal takes for a command: the name and its number, if any.
+struct Command {
+    std::string name;
+    int number = -1;
+};
+
+std::optional<Command> ParseCommand(const std::string& line) {
+    for (const char* plain : {"PNG", "GFM", "GSN", "GST", "GCS", "NAK", "OVER"})
+        if (line == plain) return Command{plain};
+    if (line.size() <= 3) return std::nullopt;
+    const std::string name = line.substr(0, 3), number = line.substr(3);
+    for (const char* numbered : {"GDC", "GRC", "CDC", "CDB", "GDF", "GDB", "PDB"})
+        if (name == numbered && AllDigits(number) && number.size() < 6) return Command{name, std::stoi(number)};
+    return std::nullopt;
+}
+
+// Upload lines carry the checksum high byte first.
+std::optional<std::string> UploadText(const std::string& line) {
+    if (line.size() < 2) return std::nullopt;
+    const std::string text = line.substr(0, line.size() - 2);
+    const unsigned sum = Sum(text);
+    if (static_cast<uint8_t>(line[line.size() - 2]) != NotCr(sum >> 8)) return std::nullopt;
+    if (static_cast<uint8_t>(line[line.size() - 1]) != NotCr(sum & 0xFF)) return std::nullopt;
+    return text;
+}
+
+}  // namespace
+
+const char* Describe(LineFault fault) {
+    switch (fault) {
+        case LineFault::None: return "heard, answered at once";
+        case LineFault::Unheard: return "not heard";
+        case LineFault::HeardGarbled: return "heard garbled";
+        case LineFault::Late150: return "answered 150 ms late";
+        case LineFault::Late300: return "answered 300 ms late";
+        case LineFault::Late450: return "answered 450 ms late";
+        case LineFault::ReplyLost: return "answered, the reply lost whole";
+        case LineFault::BadChecksum: return "answered with a checksum byte flipped";
+        case LineFault::BadText: return "answered with a text byte flipped";
+        case LineFault::BadLead: return "answered with its first byte flipped";
+        case LineFault::LostCr: return "answered, the reply's CR lost";
+        case LineFault::Slow10: return "answered 10 ms a byte";
+        case LineFault::Slow45: return "answered 45 ms a byte";
+    }
+    return "?";
+}
+
+ModelTerminal::ModelTerminal(FakeLine& line, VirtualClock& clock, std::map<StoreName, int> sizes)
+    : line_(line), clock_(clock), sizes_(std::move(sizes)) {
+    line_.onWrite = [this](const std::string& bytes) { Written(bytes); };
+}
+
+int ModelTerminal::MovedPast(StoreName store) const {
+    const auto place = place_.find(store);
+    return place == place_.end() ? 0 : place->second;
+}
+
+const std::vector<std::string>& ModelTerminal::Stored(int database) const {
+    static const std::vector<std::string> kNone;
+    const auto stored = stored_.find(database);
+    return stored == stored_.end() ? kNone : stored->second;
+}
+
+void ModelTerminal::HearElsewhere(const std::string& line) {
+    log_.push_back(std::to_string(clock_.NowMs()) + " elsewhere \"" + line + "\"");
+    Commit();
+    loading_ = false;
+    lastReply_ = "ACK\r";
+}
+
+void ModelTerminal::Written(const std::string& bytes) {
+    const int k = linesWritten_++;
+    const LineFault fault = k < static_cast<int>(faults.size()) ? faults[static_cast<size_t>(k)] : LineFault::None;
+    std::string line = bytes;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string shown;
+    for (char c : line) shown += (c >= 0x20 && c < 0x7F) ? c : '.';
+    log_.push_back(std::to_string(clock_.NowMs()) + " line " + std::to_string(k) + " \"" + shown + "\": " +
+                   Describe(fault));
+    wire_.push_back({line, fault, pending_.has_value(), false});
+    if (fault == LineFault::Unheard) return;
+    const bool garbled = fault == LineFault::HeardGarbled;
+    const std::string reply = Answer(garbled ? "\x7F" + line : line, garbled);
+    lastReply_ = reply;
+    wire_.back().answeredRecord = reply.size() > 0 && reply[0] == '#';
+    Send(reply, fault);
+}
+
+// What the terminal does with a line and answers to it.
+std::string ModelTerminal::Answer(const std::string& line, bool garbled) {
+    const std::optional<Command> command = garbled ? std::nullopt : ParseCommand(line);
+    if (loading_ && !command) {
+        const std::optional<std::string> text = garbled ? std::nullopt : UploadText(line);
+        if (!text) return "NAK\r";
+        stored_[loadDatabase_].push_back(*text);
+        return "ACK\r";
+    }
+    if (line != "NAK") Commit();
+    if (loading_ && (!command || (command->name != "PDB" && command->name != "OVER"))) loading_ = false;
+    if (!command) return "ERR\r";
+    const std::string& name = command->name;
+    if (name == "NAK") {
+        if (pending_) return ReceivedLine(std::string(1, pending_->store.kind) + std::to_string(pending_->store.number) +
+                                          "-" + std::to_string(pending_->index));
+        return lastReply_;
+    }
+    if (name == "PNG") return "ACK\r";
+    if (name == "OVER") {
+        if (!loading_) return "ERR\r";
+        loading_ = false;
+        return "ACK\r";
+    }
+    if (name == "GDF" || name == "GDB") return NextRecord({name == "GDF" ? 'D' : 'B', command->number});
+    if (name == "GRC") {
+        const StoreName store{'B', command->number};
+        const auto size = sizes_.find(store);
+        const int held = (size == sizes_.end() ? 0 : size->second) + static_cast<int>(Stored(command->number).size());
+        return std::to_string(held) + kCr;
+    }
+    if (name == "PDB") {
+        loading_ = true;
+        loadDatabase_ = command->number;
+        return "ACK\r";
+    }
+    return "ERR\r";
+}
+
+std::string ModelTerminal::NextRecord(StoreName store) {
+    const auto size = sizes_.find(store);
+    const int index = place_[store];
+    if (size == sizes_.end() || index >= size->second) return "OVER\r";
+    pending_ = Pending{store, index};
+    return ReceivedLine(std::string(1, store.kind) + std::to_string(store.number) + "-" + std::to_string(index));
+}
+
+// A line other than NAK after a record moves the place past it.
+void ModelTerminal::Commit() {
+    if (!pending_) return;
+    place_[pending_->store] = pending_->index + 1;
+    pending_.reset();
+}
+
+// Replies go out in the order of their lines, each at its own time or
+// straight after the one before.
+void ModelTerminal::Send(std::string reply, LineFault fault) {
+    if (fault == LineFault::ReplyLost) return;
+    const uint64_t now = clock_.NowMs();
+    const uint64_t start = std::max<uint64_t>(now + LateBy(fault).value_or(kPromptMs), lastReplyEndMs_);
+    const uint32_t gap = ByteGap(fault);
+    reply = Spoiled(std::move(reply), fault);
+    lastReplyEndMs_ = start + gap * (reply.size() - 1) + 1;
+    line_.QueueAt(start, reply, gap);
+    std::string shown;
+    for (char c : reply) shown += (c >= 0x20 && c < 0x7F) ? std::string(1, c) : c == '\r' ? "\\r" : ".";
+    log_.back() += ", reply \"" + shown + "\" from " + std::to_string(start) + " ms";
+}
+
+}  // namespace quill::fake
