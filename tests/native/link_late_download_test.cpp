@@ -2,17 +2,14 @@
 // after a call that had to write its command twice to a terminal that needs
 // a moment after each reply (deaf for 30 ms, as the end-to-end
 // `BusyTerminal` terminal). Found end to end on a busy machine at the fast
-// pace: the call first waited two silent waits for the reply still owed to
-// the previous call's unheard copy, then wrote GDF1 once and gave up with
-// code 8 two waits later, before the terminal's answer came 150 to 190 ms
-// after that GDF1. On this line: GDF1 at 0 (R0 at 1), at 1 (unheard) and
-// at 101 (R1 at 102); the third call writes GDF1 at 202, not at 102, and
-// gives up at 302; R2 comes at 352. No record is lost (the next call hands
-// R2 out), but a reply within 200 ms of its command is the exchange's to
-// take, as at the standard pace, where the same terminal passes.
-//
-// Disabled until the link gives a command written late in a call waits of
-// its own; run with --gtest_also_run_disabled_tests.
+// pace, before the link's owed replies were reworked: the call first waited
+// two silent waits for the reply still owed to the previous call's unheard
+// copy, then wrote GDF1 once and gave up with code 8 two waits later, before
+// the terminal's answer came 150 to 190 ms after that GDF1. On this line:
+// GDF1 at 0 (R0 at 1), at 1 (unheard) and at 101 (R1 at 102); the third
+// call wrote GDF1 at 202, not at 102, and gave up at 302; R2 came at 352.
+// No record was lost (the next call handed R2 out), but a reply within
+// 200 ms of its command is the exchange's to take, as at the standard pace.
 
 #include <algorithm>
 #include <optional>
@@ -69,7 +66,7 @@ private:
     std::optional<uint64_t> lastReplyAtMs_;
 };
 
-TEST(BusyTerminal, DISABLED_ACommandAnsweredWithinItsFourWaitsIsTakenAfterACallThatWroteItsCommandTwice) {
+TEST(BusyTerminal, ACommandAnsweredWithinItsFourWaitsIsTakenAfterACallThatWroteItsCommandTwice) {
     for (const Pace pace : {Pace::Standard, Pace::Fast}) {
         SCOPED_TRACE(pace == Pace::Fast ? "fast" : "standard");
         LinkBench bench(true, pace);
