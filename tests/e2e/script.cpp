@@ -15,10 +15,12 @@ constexpr DWORD kDumpPollMs = 20;
 
 bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool FastRun() {
-    const char* fast = std::getenv("QUILL_E2E_FAST");
-    return fast != nullptr && std::string(fast) == "1";
+bool EnvironmentFlag(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && std::string(value) == "1";
 }
+
+bool FastRun() { return EnvironmentFlag("QUILL_E2E_FAST"); }
 
 }  // namespace
 
@@ -80,6 +82,10 @@ Script::Script(int com, bool irda, Pace pace) {
     component_ = Module::Get().CreateComponent();
     extender_ = component_.query<ILanguageExtender>();
     EXPECT_EQ(component_->Init(&connection_), S_OK);
+    // With QUILL_E2E_TRACE=1 every component traces the module's side of
+    // the wire beside the simulator's log of the same port, so that a run
+    // that failed can be read from both ends.
+    if (EnvironmentFlag("QUILL_E2E_TRACE")) TraceTo(WorkFile("module-" + std::to_string(com) + ".log"));
 }
 
 Script::~Script() { component_->Done(); }

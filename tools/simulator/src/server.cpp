@@ -1,7 +1,9 @@
 #include "server.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@ constexpr int kForever = -1;
 constexpr std::uint64_t kLastReplyGraceMs = 1000;
 constexpr std::uint64_t kDrainPollMs = 10;
 constexpr std::uint64_t kSlaveArrivalMs = 50;
+constexpr std::uint64_t kBehindTimeNoteMs = 5;
 
 sigset_t handledSignals() {
   sigset_t set;
@@ -36,6 +39,21 @@ bool writeFileAtomically(const std::string& path, const std::string& content) {
   bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   written = std::fclose(file) == 0 && written;
   return written && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+// The policy this process runs under, as the log states it: a simulator that
+// lost the processor to other work answers late (see noteBehindTime).
+std::string schedulingPolicy() {
+  const int policy = ::sched_getscheduler(0);
+  sched_param parameters{};
+  ::sched_getparam(0, &parameters);
+  if (policy == SCHED_FIFO || policy == SCHED_RR) {
+    return std::string(policy == SCHED_FIFO ? "first-in first-out" : "round-robin") + " real-time, priority " +
+           std::to_string(parameters.sched_priority);
+  }
+  errno = 0;
+  const int niceness = ::getpriority(PRIO_PROCESS, 0);
+  return "normal, nice " + std::to_string(errno == 0 ? niceness : 0);
 }
 
 // How the log names the reply a chunk belongs to.
@@ -115,6 +133,7 @@ bool Server::start() {
   if (!options_.linkPath.empty() && !makeLink()) return false;
   followOwnPty();
   log_.event("start: slave " + port_.slavePath(), snapshot());
+  log_.event("scheduling: " + schedulingPolicy(), snapshot());
   std::printf("%s\n", port_.slavePath().c_str());
   std::fflush(stdout);
   return true;
@@ -204,11 +223,15 @@ void Server::schedule(const std::vector<Chunk>& chunks, std::uint64_t arrivedMs)
 
 // A reply's first chunk is due a fixed time after what it answers arrived, so
 // replies queued behind a late one keep their own times (and their order).
-// The rest of a reply runs from the moment the chunk before it went out, so a
-// late start never bunches trickled bytes together.
+// The rest of a reply runs from the time the chunk before it was due to go
+// out, not from when it did: every time is a deadline on the clock, so a
+// moment the simulator lost to a busy computer delays one chunk and not all
+// that follow it (a real terminal's timer does not slow down either). A
+// reply that waited behind a later one starts its own times when that one
+// was due to end, so its trickled bytes are not bunched together.
 void Server::armFront() {
   if (!outgoing_.empty() && !outgoing_.front().dueMs) {
-    outgoing_.front().dueMs = monotonicMs() + static_cast<std::uint64_t>(outgoing_.front().chunk.delayMs);
+    outgoing_.front().dueMs = plannedMs_ + static_cast<std::uint64_t>(outgoing_.front().chunk.delayMs);
   }
 }
 
@@ -316,8 +339,20 @@ bool Server::plugBack() {
 // each change before the bytes that went out.
 void Server::putOnWire(Scheduled& next) {
   next.onWire = true;
+  plannedMs_ = std::max(*next.dueMs, plannedMs_);
+  noteBehindTime(next);
   noteLateReply(next);
   logFlips(noise_.apply(Direction::Sent, next.chunk.bytes), "TX", ", " + replyName(next.chunk));
+}
+
+// The simulator's own lateness, so that a log read after a failure says
+// whether the terminal kept the times its scenario gave it.
+void Server::noteBehindTime(const Scheduled& next) {
+  const std::uint64_t now = monotonicMs();
+  if (now < plannedMs_ + kBehindTimeNoteMs) return;
+  log_.event("behind time: " + replyName(next.chunk) + " goes out " + std::to_string(now - plannedMs_) +
+                 " ms after its time",
+             snapshot());
 }
 
 void Server::noteLateReply(const Scheduled& next) {

@@ -56,6 +56,7 @@ class Server {
   void unplug(int line);
   bool plugBack();
   void putOnWire(Scheduled& next);
+  void noteBehindTime(const Scheduled& next);
   void noteLateReply(const Scheduled& next);
   void finishChunk();
   void logFlips(const std::vector<Flip>& flips, const char* direction, const std::string& where);
@@ -88,6 +89,7 @@ class Server {
   std::uint64_t unplugDueSinceMs_ = 0;
   std::optional<std::uint64_t> plugBackAtMs_;
   std::vector<UniqueFd> unpluggedSlaves_;
+  std::uint64_t plannedMs_ = 0;  // when the chunk last put on the wire was due
 };
 
 }  // namespace quillsim

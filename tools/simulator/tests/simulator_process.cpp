@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kPollStepMs = 10;
+constexpr int kRealTimePriority = 10;  // as tools/terminal-ports asks for
 
 speed_t speedCode(unsigned baud) {
   switch (baud) {
@@ -62,6 +64,15 @@ std::vector<std::string> splitWords(const std::string& text) {
   return words;
 }
 
+// The simulator keeps its times as well as the computer lets it: under the
+// round-robin real-time policy where that is allowed (as root), as
+// tools/terminal-ports runs it, and as it is otherwise.
+void keepTimeWherePossible() {
+  sched_param parameters{};
+  parameters.sched_priority = kRealTimePriority;
+  ::sched_setscheduler(0, SCHED_RR, &parameters);
+}
+
 }  // namespace
 
 long long monotonicMs() {
@@ -86,6 +97,7 @@ SimulatorProcess::SimulatorProcess(const std::string& scenario, const std::strin
   if (::pipe(out) != 0) return;
   pid_ = ::fork();
   if (pid_ == 0) {
+    keepTimeWherePossible();
     ::dup2(out[1], STDOUT_FILENO);
     ::close(out[0]);
     ::close(out[1]);
@@ -207,6 +219,12 @@ std::string SimulatorProcess::dump() {
     ::usleep(kPollStepMs * 1000);
   }
   return {};
+}
+
+void SimulatorProcess::holdUp(int ms) {
+  ::kill(pid_, SIGSTOP);
+  ::usleep(static_cast<useconds_t>(ms) * 1000);
+  ::kill(pid_, SIGCONT);
 }
 
 int SimulatorProcess::stop() {

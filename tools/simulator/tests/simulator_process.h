@@ -46,6 +46,9 @@ class SimulatorProcess {
 
   // Asks for a database dump and returns it.
   std::string dump();
+  // Takes the processor away from the simulator for `ms`, as a computer too
+  // busy to run it would (SIGSTOP, then SIGCONT).
+  void holdUp(int ms);
   // Stops the simulator (SIGTERM) and returns its exit status.
   int stop();
   // Waits for the simulator to end by itself; -1 when it did not.
