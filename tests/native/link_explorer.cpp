@@ -232,9 +232,6 @@ private:
 // bring a record back or tell whether a copy was stored. Each is kept as
 // narrow as the faults that make it.
 
-bool IsDownloadCommand(const std::string& line) {
-    return line.rfind("GDF", 0) == 0 || line.rfind("GDB", 0) == 0;
-}
 bool IsUploadRecord(const std::string& line) { return line.find('\t') != std::string::npos; }
 
 struct Limit {

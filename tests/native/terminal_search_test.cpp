@@ -464,7 +464,9 @@ TEST(TerminalSearch, AnOpenThatHasNotReturnedIsLeftAtTheStopOrAfterItsLimitAndTh
         const SearchResult result = bench.Run(ConnectionSettings{4, 0, 0});
 
         EXPECT_EQ(result.end, c.end);
-        if (c.end == SearchEnd::Found) EXPECT_EQ(result.found, (ConnectionSettings{1, 4, 0}));
+        if (c.end == SearchEnd::Found) {
+            EXPECT_EQ(result.found, (ConnectionSettings{1, 4, 0}));
+        }
         EXPECT_EQ(bench.ports.opensLeft, c.opensLeft);
         EXPECT_EQ(bench.ports.openAttempts["COM5"], c.com5Attempts);
         if (c.stopAfterMs != 0) {
