@@ -818,8 +818,21 @@ std::vector<Window> Windows() {
     return windows;
 }
 
+// QUILL_EXPLORE_LIST names a file that gets one line per broken sequence:
+// its shape, its faults by number and what broke.
+std::string OneLine(const FaultRun& run, const std::string& reason) {
+    std::ostringstream out;
+    out << (run.pace == Pace::Fast ? "fast" : "standard") << " job " << static_cast<int>(run.job) << " between "
+        << static_cast<int>(run.between) << " after " << run.afterCall << " faults";
+    for (LineFault fault : run.faults) out << " " << static_cast<int>(fault);
+    out << " | " << reason << "\n";
+    return out.str();
+}
+
 TEST(Explorer, EveryCombinationOfFaultsOverTheFirstLinesKeepsEveryRecordOnce) {
     const int depth = FromEnvironment("QUILL_EXPLORE_DEPTH", 3);
+    const char* listName = std::getenv("QUILL_EXPLORE_LIST");
+    FILE* list = listName != nullptr && *listName != '\0' ? std::fopen(listName, "w") : nullptr;
     const auto began = std::chrono::steady_clock::now();
     long explored = 0;
     int broken = 0, shown = 0;
@@ -834,6 +847,7 @@ TEST(Explorer, EveryCombinationOfFaultsOverTheFirstLinesKeepsEveryRecordOnce) {
                 const std::string report = Verdict(shape);
                 if (report.empty()) return;
                 ++reasons[Reason(report)];
+                if (list != nullptr) std::fputs(OneLine(shape, Reason(report)).c_str(), list);
                 std::set<LineFault> present(faults.begin(), faults.end());
                 for (LineFault fault : present)
                     if (fault != LineFault::None) ++byFault[fault];
@@ -841,6 +855,7 @@ TEST(Explorer, EveryCombinationOfFaultsOverTheFirstLinesKeepsEveryRecordOnce) {
                 ++broken;
             });
         }
+    if (list != nullptr) std::fclose(list);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     std::printf("explorer: depth %d, %ld sequences, %d broken, %.1f s\n", depth, explored, broken, seconds);
     for (const auto& [reason, count] : reasons) std::printf("  %6d %s\n", count, reason.c_str());
@@ -915,6 +930,23 @@ TEST(Explorer, SeededRandomWalksBeyondTheEnumeratedLines) {
     std::printf("explorer: %d random walks of seed %u, %d broken\n", walks, seed, broken);
     for (const auto& [reason, count] : reasons) std::printf("  %6d %s\n", count, reason.c_str());
     EXPECT_EQ(broken, 0);
+}
+
+// QUILL_EXPLORE_RUN plays one sequence and prints what happened, in the
+// form QUILL_EXPLORE_LIST writes: "fast job 0 between 1 after 2 faults 5 7".
+TEST(Explorer, OneSequenceAskedFor) {
+    const char* asked = std::getenv("QUILL_EXPLORE_RUN");
+    if (asked == nullptr || *asked == '\0') GTEST_SKIP() << "QUILL_EXPLORE_RUN names no sequence";
+    std::istringstream in(asked);
+    std::string pace, word;
+    int job = 0, between = 0, after = 0;
+    in >> pace >> word >> job >> word >> between >> word >> after >> word;
+    FaultRun run{pace == "fast" ? Pace::Fast : Pace::Standard, static_cast<Job>(job), static_cast<Between>(between),
+                 after, {}};
+    for (int fault; in >> fault;) run.faults.push_back(static_cast<LineFault>(fault));
+    const Played played = Script(run).Play();
+    const std::string broken = Check(run, played);
+    std::printf("%s", Report(run, played, broken.empty() ? "nothing" : broken).c_str());
 }
 
 }  // namespace
