@@ -137,6 +137,7 @@ struct Call {
     int endsSaid = 0;   // the terminal's OVERs for it by the call's end
     bool close = false; // Deattach, Attach, Apply: bounded like a close
     bool cleanLine = false;  // in the second round, or no line before its end met a fault
+    int number = 0;          // the terminal's count of calls begun, this one included
 };
 
 struct Played {
@@ -202,6 +203,7 @@ private:
         const int clearing = store.empty() ? 0 : terminal_.Clearings({store[0], store[1] - '0'});
         current_ = method;
         ++called_;
+        ++terminal_.call;
         Limit();
         const int32_t value = call();
         const int ends = store.empty() ? 0 : terminal_.EndsSaid({store[0], store[1] - '0'});
@@ -209,7 +211,7 @@ private:
         for (const auto& line : terminal_.Wire())
             if (line.fault != LineFault::None && (!secondRoundBefore || line.atMs >= start)) clean = false;
         played_.calls.push_back({method, value, bench_.state.result, bench_.state.data, bench_.clock.NowMs() - start,
-                                 store, clearing, ends, false, clean});
+                                 store, clearing, ends, false, clean, terminal_.call});
         if (++scriptCalls_ == run_.afterCall) DoBetween();
         return value;
     }
@@ -444,16 +446,20 @@ struct Limit {
 // one of those, where nothing tells it apart, and each reply after it may
 // be taken for the line after its own while lines keep going out before
 // the replies come. It covers the records carried and pending, and the rows
-// loaded, of the lines written from it on until the line falls quiet: while
-// it or a reply after it was still on its way.
+// loaded, of the lines written from it on until the line falls quiet (while
+// it or a reply after it was still on its way) and to the end of the call
+// that writes the next line (which files what the mispaired replies left).
 bool ReplyLaterThanTheLimit(const Wire& wire, const std::string& what) {
     for (size_t k = 0; k < wire.size(); ++k) {
         if (wire[k].fault != LineFault::Late450 || wire[k].replyEndMs == 0) continue;
         uint64_t quietFrom = wire[k].replyEndMs;
-        for (size_t n = k; n < wire.size() && wire[n].atMs <= quietFrom; ++n) {
+        int lastCall = -1;  // the call that writes the first line after the quiet
+        for (size_t n = k; n < wire.size(); ++n) {
             const auto& line = wire[n];
+            if (line.atMs > quietFrom && lastCall < 0) lastCall = line.call;
+            if (lastCall >= 0 && line.call > lastCall) break;
             if (line.record == what || line.pending == what || line.context == what) return true;
-            quietFrom = std::max(quietFrom, line.replyEndMs);
+            if (lastCall < 0) quietFrom = std::max(quietFrom, line.replyEndMs);
         }
     }
     return false;
@@ -543,6 +549,7 @@ bool AcknowledgementUnread(const ModelTerminal::WireLine& line) {
         case LineFault::BadLead:
         case LineFault::LostCr:
         case LineFault::LateLostCr:
+        case LineFault::LateGarbled:
         case LineFault::Stall250:
         case LineFault::Stall500:
         case LineFault::UnplugHeard:
@@ -598,6 +605,17 @@ bool Excused(const Played& played, Covers covers, const std::string& what) {
 
 constexpr uint64_t kCallBoundMs = 2 * protocol::kReceiveLimitMs;
 
+// A NAK answered NAK, OK or ERR in the calls from `fromCall` to `toCall`:
+// the terminal had no record to send again, or heard the NAK garbled and
+// moved past it; the link cannot tell which, and reports a record lost.
+bool NakAnsweredWithoutARecord(const Wire& wire, int fromCall, int toCall) {
+    for (const auto& line : wire)
+        if (line.line == "NAK" && line.call >= fromCall && line.call <= toCall &&
+            (line.reply.rfind("ERR", 0) == 0 || line.reply.rfind("NAK", 0) == 0 || line.reply.rfind("OK", 0) == 0))
+            return true;
+    return false;
+}
+
 // One store's pulls against what the terminal moved past, clearing by
 // clearing.
 std::string CheckPull(const Played& played, const std::string& store) {
@@ -608,6 +626,7 @@ std::string CheckPull(const Played& played, const std::string& store) {
         int code9 = 0;
         int code9OnACleanLine = 0;  // of those: failures nothing on the line explains
         bool anyFailure = false;
+        int sinceCall = 0;  // the call after the last record handed out
         auto missing = [&](size_t upTo) -> std::string {
             for (; expected < upTo; ++expected) {
                 const std::string& lost = texts[expected];
@@ -634,7 +653,8 @@ std::string CheckPull(const Played& played, const std::string& store) {
                 anyFailure = true;
                 if (call.result == code::kTransferError) {
                     ++code9;
-                    if (call.cleanLine) ++code9OnACleanLine;
+                    if (call.cleanLine && !NakAnsweredWithoutARecord(played.wire, sinceCall, call.number))
+                        ++code9OnACleanLine;
                 }
                 continue;
             }
@@ -661,6 +681,7 @@ std::string CheckPull(const Played& played, const std::string& store) {
             expected = index + 1;
             code9 = code9OnACleanLine = 0;
             anyFailure = false;
+            sinceCall = call.number + 1;
         }
         (void)ended;
     }

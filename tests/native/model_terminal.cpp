@@ -20,7 +20,8 @@ std::optional<uint32_t> LateBy(LineFault fault) {
     switch (fault) {
         case LineFault::Late150: return 150;
         case LineFault::Late300:
-        case LineFault::LateLostCr: return 300;
+        case LineFault::LateLostCr:
+        case LineFault::LateGarbled: return 300;
         case LineFault::Late450: return 450;
         default: return std::nullopt;
     }
@@ -50,6 +51,7 @@ std::string Spoiled(std::string reply, LineFault fault) {
     if (length == 0) return reply;
     switch (fault) {
         case LineFault::BadChecksum:
+        case LineFault::LateGarbled:
             reply[length >= 3 ? length - 2 : length - 1] = Flipped(reply[length >= 3 ? length - 2 : length - 1]);
             break;
         case LineFault::BadText: reply[length / 2] = Flipped(reply[length / 2]); break;
@@ -120,6 +122,7 @@ const char* Describe(LineFault fault) {
         case LineFault::UnplugHeard: return "heard, the cable pulled out before the reply";
         case LineFault::UnplugInReply: return "answered, the cable pulled out after 3 bytes of the reply";
         case LineFault::UnplugReplied: return "answered, the cable pulled out 20 ms after the reply came";
+        case LineFault::LateGarbled: return "answered 300 ms late, a checksum byte flipped";
     }
     return "?";
 }
@@ -188,7 +191,8 @@ void ModelTerminal::Written(const std::string& bytes) {
     log_.push_back(std::to_string(clock_.NowMs()) + " line " + std::to_string(k) + " \"" + shown + "\": " +
                    Describe(fault));
     const uint64_t now = clock_.NowMs();
-    wire_.push_back({line, fault, pending_.has_value(), false, now, 0, {}, PendingText(), context, attaches, false});
+    wire_.push_back(
+        {line, fault, pending_.has_value(), false, now, 0, {}, PendingText(), context, attaches, false, 0, {}, call});
     if (fault == LineFault::HostFrozen) line_.FreezeHostAt(now + kFreezeAfterMs, kFreezeForMs);
     if (fault == LineFault::UnplugUnheard) PullCable(now);
     if (fault == LineFault::Unheard || fault == LineFault::UnplugUnheard) return;
@@ -196,6 +200,7 @@ void ModelTerminal::Written(const std::string& bytes) {
     wire_.back().heard = !garbled;
     std::string reply = Answer(garbled ? "\x7F" + line : line, garbled);
     lastReply_ = reply;
+    wire_.back().reply = reply;
     wire_.back().answeredRecord = reply.size() > 0 && reply[0] == '#';
     if (wire_.back().answeredRecord) wire_.back().record = PendingText();
     if (fault == LineFault::UnplugHeard) {

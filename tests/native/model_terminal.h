@@ -46,8 +46,9 @@ enum class LineFault {
     UnplugHeard,    // pulled out once the terminal has heard the line and acted on it, before its reply
     UnplugInReply,  // pulled out after the reply's first bytes
     UnplugReplied,  // pulled out 20 ms after the whole reply came (the host had not read it yet)
+    LateGarbled,    // 300 ms late, and a checksum byte flipped
 };
-constexpr int kLineFaultCount = static_cast<int>(LineFault::UnplugReplied) + 1;
+constexpr int kLineFaultCount = static_cast<int>(LineFault::LateGarbled) + 1;
 // The faults before these were the explorer's first set.
 constexpr int kFirstLineFaultCount = static_cast<int>(LineFault::Slow45) + 1;
 bool PullsTheCable(LineFault fault);
@@ -85,6 +86,7 @@ public:
     // with every line written.
     std::string context;
     int attaches = 0;
+    int call = 0;  // the script's calls begun
 
     // Records the terminal has moved past (sent and then followed by a line
     // other than NAK), per store, since the store was last cleared; the texts
@@ -110,6 +112,8 @@ public:
         int attach = 0;          // the script's attaches before it
         bool heard = false;      // the terminal read it as written
         uint64_t cableOutMs = 0; // when its fault pulled the cable out (0: it did not)
+        std::string reply;       // what the terminal answered, before the line's fault
+        int call = 0;            // the script's call it was written in
     };
     const std::vector<WireLine>& Wire() const { return wire_; }
     const std::vector<std::string>& Log() const { return log_; }
