@@ -3,8 +3,8 @@
 
 Each mutant replaces one piece of text in one file of link/ (a small change
 a developer could make). For each, the native build is rebuilt and run:
-the link explorer's exploration and random walks (`explorer`: more broken
-sequences than the unchanged code), and the rest of the native suite with
+the link explorer's exploration and random walks (`explorer`: sequences
+broken that the unchanged code keeps, or more broken walks), and the rest of the native suite with
 the explorer's regression table (`suite`: any failure). The file is put back
 after each mutant. Prints a Markdown table.
 
@@ -139,15 +139,17 @@ def build(build_dir):
 
 
 def explorer_broken(build_dir):
-    """Broken sequences of the exploration and broken walks."""
+    """The broken sequences of the exploration, and the number of broken walks."""
+    listed = os.path.join(build_dir, "explorer-broken.list")
     result = run([os.path.join(build_dir, "tests/native/link_explorer"),
                   "--gtest_filter=Explorer.EveryCombination*:Explorer.Seeded*"],
-                 env={"QUILL_EXPLORE_SHOW": "0"})
-    found = re.search(r"explorer: depth \d+, ([\d]+) sequences, (\d+) broken", result.stdout)
+                 env={"QUILL_EXPLORE_SHOW": "0", "QUILL_EXPLORE_LIST": listed})
     walks = re.search(r"random walks of seed \d+, (\d+) broken", result.stdout)
-    if not found or not walks:
+    if not walks or not os.path.exists(listed):
         return None  # crashed or hung
-    return int(found.group(2)) + int(walks.group(1))
+    broken = set(line.split(" | ")[0] for line in open(listed))
+    os.remove(listed)
+    return broken, int(walks.group(1))
 
 
 def suite_fails(build_dir):
@@ -163,7 +165,8 @@ def main():
     if not build(build_dir):
         sys.exit("the unchanged tree does not build")
     baseline = explorer_broken(build_dir)
-    print(f"unchanged: {baseline} broken sequences and walks; suite fails: {suite_fails(build_dir)}", flush=True)
+    print(f"unchanged: {len(baseline[0])} broken sequences, {baseline[1]} broken walks; "
+          f"suite fails: {suite_fails(build_dir)}", flush=True)
     print("| mutant | the bug | explorer | suite |\n|---|---|---|---|", flush=True)
     for name, path, text, replacement, what in MUTANTS:
         if chosen and name not in chosen:
@@ -180,8 +183,13 @@ def main():
                 continue
             broken = explorer_broken(build_dir)
             failed = suite_fails(build_dir)
-            explorer = "crash or hang" if broken is None else (
-                f"caught ({broken - baseline} more broken)" if broken > baseline else "not caught")
+            if broken is None:
+                explorer = "crash or hang"
+            else:
+                new = len(broken[0] - baseline[0])
+                walks = broken[1] - baseline[1]
+                explorer = (f"caught ({new} sequences" + (f", {walks} more walks" if walks > 0 else "") + ")"
+                            if new or walks > 0 else "not caught")
             suite = f"caught ({len(failed)} tests)" if failed else "not caught"
             print(f"| {name} | {what} | {explorer} | {suite} |", flush=True)
         finally:
