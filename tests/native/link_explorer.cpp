@@ -487,25 +487,38 @@ bool NakHeardGarbled(const Wire& wire, const std::string& what) {
     return false;
 }
 
-// A record line whose CR was lost, joined by the reply to a line written
-// before the record came (its command again): the terminal moved past it
-// when it heard that line, and the joined line reads as neither. It covers
-// that record, reported lost with code 9.
-bool RecordJoinedWithTheNext(const Wire& wire, const std::string& what) {
-    for (size_t k = 0; k + 1 < wire.size(); ++k)
-        if ((wire[k].fault == LineFault::LostCr || wire[k].fault == LineFault::LateLostCr) && wire[k].record == what &&
-            wire[k + 1].atMs < wire[k].replyEndMs)
-            return true;
+// A record line garbled or cut short (its CR lost, a byte flipped), and
+// another line written before it had come (its command again, after two
+// silent waits): the terminal moved past the record when it heard that
+// line, and a NAK brings the next one. It covers that record, reported lost
+// with code 9.
+bool RecordSpoiledAfterTheNextLine(const Wire& wire, const std::string& what) {
+    for (size_t k = 0; k + 1 < wire.size(); ++k) {
+        const LineFault fault = wire[k].fault;
+        const bool spoiled = fault == LineFault::LostCr || fault == LineFault::LateLostCr ||
+                             fault == LineFault::LateGarbled || fault == LineFault::BadChecksum ||
+                             fault == LineFault::BadText || fault == LineFault::BadLead;
+        if (spoiled && wire[k].record == what && wire[k + 1].atMs < wire[k].replyEndMs) return true;
+    }
     return false;
 }
+
+// A reply that came this long before the cable was pulled out may not have
+// been read: the standard pace settles 50 ms before it reads.
+constexpr uint64_t kUnreadAfterMs = 70;
 
 // A record on its way, or come and not yet read, when the cable was pulled
 // out: the next download after the attach asks for it with NAK or, where
 // the link cannot tell which record the terminal holds, fails with code 9
 // in its place. It covers that record.
 bool RecordCutWithThePort(const Wire& wire, const std::string& what) {
-    for (const auto& line : wire)
-        if (line.cableOutMs != 0 && (line.record == what || line.pending == what)) return true;
+    for (const auto& cut : wire) {
+        if (cut.cableOutMs == 0) continue;
+        for (const auto& line : wire)
+            if (line.atMs <= cut.cableOutMs && (line.record == what || line.pending == what) &&
+                (line.replyEndMs == 0 || line.replyEndMs + kUnreadAfterMs >= cut.cableOutMs))
+                return true;
+    }
     return false;
 }
 
@@ -591,7 +604,7 @@ const Limit kLimits[] = {
     {"RecordReplyLostWhole", kLostWithCode9 | kSkipped, RecordReplyLostWhole},
     {"NakHeardGarbled", kLostWithCode9, NakHeardGarbled},
     {"AcknowledgementAndCountUnread", kStoredUnreported, AcknowledgementAndCountUnread},
-    {"RecordJoinedWithTheNext", kLostWithCode9, RecordJoinedWithTheNext},
+    {"RecordSpoiledAfterTheNextLine", kLostWithCode9, RecordSpoiledAfterTheNextLine},
     {"RecordCutWithThePort", kLostWithCode9, RecordCutWithThePort},
 };
 
