@@ -496,13 +496,16 @@ bool NakHeardGarbled(const Wire& wire, const std::string& what) {
 // silent waits): the terminal moved past the record when it heard that
 // line, and a NAK brings the next one. It covers that record, reported lost
 // with code 9.
+// The end of the records spoiled so reads the same: a code 9 may stand in
+// its place (`what` is then the store).
 bool RecordSpoiledAfterTheNextLine(const Wire& wire, const std::string& what) {
     for (size_t k = 0; k + 1 < wire.size(); ++k) {
         const LineFault fault = wire[k].fault;
         const bool spoiled = fault == LineFault::LostCr || fault == LineFault::LateLostCr ||
                              fault == LineFault::LateGarbled || fault == LineFault::BadChecksum ||
                              fault == LineFault::BadText || fault == LineFault::BadLead;
-        if (spoiled && wire[k].record == what && wire[k + 1].atMs < wire[k].replyEndMs) return true;
+        const bool end = wire[k].reply.rfind("OVER", 0) == 0 && wire[k].context == what;
+        if (spoiled && (wire[k].record == what || end) && wire[k + 1].atMs < wire[k].replyEndMs) return true;
     }
     return false;
 }
@@ -663,7 +666,8 @@ std::string CheckPull(const Played& played, const std::string& store) {
             // answered OVER whole: the end of the records, garbled, is no
             // record; with none lost, it is a false alarm, unless a limit
             // made the record that came next look lost.
-            const bool mayLookLost = expected < texts.size() && Excused(played, kLostWithCode9, texts[expected]);
+            const bool mayLookLost = expected < texts.size() ? Excused(played, kLostWithCode9, texts[expected])
+                                                             : RecordSpoiledAfterTheNextLine(played.wire, store);
             if (code9OnACleanLine > 0 && !mayLookLost)
                 return "a download of " + store + " failed with code 9 after a NAK answered OVER, no record lost";
             return {};
