@@ -496,8 +496,9 @@ bool NakHeardGarbled(const Wire& wire, const std::string& what) {
 // silent waits): the terminal moved past the record when it heard that
 // line, and a NAK brings the next one. It covers that record, reported lost
 // with code 9.
-// The end of the records spoiled so reads the same: a code 9 may stand in
-// its place (`what` is then the store).
+// The end of the records spoiled so reads the same, and so does a spoiled
+// end that answers the second of two commands when the first was never
+// answered: a code 9 may stand in its place (`what` is then the store).
 bool RecordSpoiledAfterTheNextLine(const Wire& wire, const std::string& what) {
     for (size_t k = 0; k + 1 < wire.size(); ++k) {
         const LineFault fault = wire[k].fault;
@@ -506,6 +507,9 @@ bool RecordSpoiledAfterTheNextLine(const Wire& wire, const std::string& what) {
                              fault == LineFault::BadText || fault == LineFault::BadLead;
         const bool end = wire[k].reply.rfind("OVER", 0) == 0 && wire[k].context == what;
         if (spoiled && (wire[k].record == what || end) && wire[k + 1].atMs < wire[k].replyEndMs) return true;
+        const bool afterUnanswered = k > 0 && wire[k - 1].replyEndMs == 0 &&
+                                     wire[k].atMs < wire[k - 1].atMs + protocol::kLateReplyLimitMs;
+        if (spoiled && end && afterUnanswered) return true;
     }
     return false;
 }
