@@ -1,6 +1,7 @@
 #include "link/reply_ledger.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "link/received_record.h"
 
@@ -52,17 +53,48 @@ uint64_t ReplyLedger::FrontExpiresAtMs() const {
 // nothing owed any more, bytes still coming are nobody's.
 void ReplyLedger::DropExpired(uint64_t nowMs) {
     while (!owed_.empty() && FrontExpiresAtMs() <= nowMs) {
-        if (partialBegun_)
+        if (partialBegun_) {
             CutFront();
-        else
+            // The terminal answers in turn: the replies behind the line
+            // given up come after its tail, whenever that ends.
+            for (OwedReply& owed : owed_)
+                owed.expiresAtMs = std::max(owed.expiresAtMs, nowMs + protocol::kLateReplyLimitMs);
+        } else {
             owed_.pop_front();
+        }
     }
     if (owed_.empty()) ClearPartial();
 }
 
 void ReplyLedger::LineClosed() {
-    if (partialBegun_ && !owed_.empty()) CutFront();
+    // The records owed, each answer once, in the order their lines went out.
+    std::vector<OwedReply> records;
+    for (const OwedReply& owed : owed_) {
+        if (owed.kind != ReplyKind::Record || owed.answerTaken) continue;
+        if (!records.empty() && records.back().answerId == owed.answerId) continue;
+        records.push_back(owed);
+    }
+    std::optional<uint64_t> cutLine;
+    if (partialBegun_ && !owed_.empty()) {
+        cutLine = owed_.front().line;
+        CutFront();
+    }
+    // The rest of a line cut so may still come on the port opened again.
     ClearPartial();
+    for (size_t i = 0; i < records.size(); ++i) {
+        const OwedReply& owed = records[i];
+        HandedOut* held = HeldFor(owed.answerId);
+        if (i + 1 < records.size()) {
+            // A later line asked for another record: the terminal, if it
+            // heard that line, has moved past this one.
+            if (held != nullptr)
+                held->kind = HandedOut::Kind::Lost;
+            else if (owed.line != cutLine)
+                Hand(HandedOut{HandedOut::Kind::Lost, owed.store, {}, owed.answerId});
+        } else if (held == nullptr && !owed.asksAgain && owed.line != cutLine) {
+            LeaveRefused(owed.store, owed.answerId, false, true);
+        }
+    }
 }
 
 // The terminal heard the line and sent its reply, whose end never came: a
@@ -73,16 +105,34 @@ void ReplyLedger::CutFront() {
     // The end of the records, cut short, is no record to ask for again.
     const bool end = BeginsWith(partial_.Bytes(), protocol::kOver);
     ClearPartial();
+    tailMayFollow_ = true;
     owed_.pop_front();
     if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
     LeaveRefused(cut.store, cut.answerId, false);
 }
 
-void ReplyLedger::LeaveRefused(Store store, uint64_t answerId, bool mayHoldNext) {
+bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
+    const OwedReply& owed = owed_.front();
+    // Bytes that began to come before the line owed was written.
+    if (partialBeganAfter_ < owed.line) return true;
+    const ReplyClass reply = ClassifyReply(line);
+    switch (owed.kind) {
+        case ReplyKind::Record:
+            if (reply != ReplyClass::Data && reply != ReplyClass::Over) return false;
+            return JudgeRecordLine(line, partial_.Overflowed()).kind == RecordVerdict::Kind::Refused;
+        case ReplyKind::RecordAck:
+            return reply != ReplyClass::Ack && reply != ReplyClass::Nak && !BeginsWith(line, protocol::kFull);
+        case ReplyKind::Command:
+            break;  // any line may answer a command
+    }
+    return false;
+}
+
+void ReplyLedger::LeaveRefused(Store store, uint64_t answerId, bool mayHoldNext, bool unsure) {
     if (HandedOut* refused = RefusedFor(answerId))
         refused->mayHoldNext = refused->mayHoldNext || mayHoldNext;
     else
-        Hand(HandedOut{HandedOut::Kind::Refused, store, {}, answerId, mayHoldNext});
+        Hand(HandedOut{HandedOut::Kind::Refused, store, {}, answerId, mayHoldNext, unsure});
 }
 
 void ReplyLedger::AnswerTaken(uint64_t answerId) {
@@ -93,11 +143,13 @@ void ReplyLedger::AnswerTaken(uint64_t answerId) {
 void ReplyLedger::ForgetOwed() {
     owed_.clear();
     ClearPartial();
+    tailMayFollow_ = false;
 }
 
 void ReplyLedger::Reset() {
     ForgetOwed();
     handedOut_.clear();
+    lastRecord_.clear();
 }
 
 void ReplyLedger::ClearPartial() {
@@ -145,6 +197,13 @@ const HandedOut* ReplyLedger::AnyRefused() const {
     const auto refused = std::find_if(handedOut_.begin(), handedOut_.end(),
                                       [](const HandedOut& h) { return h.kind == HandedOut::Kind::Refused; });
     return refused == handedOut_.end() ? nullptr : &*refused;
+}
+
+HandedOut* ReplyLedger::HeldFor(uint64_t answerId) {
+    const auto held = std::find_if(handedOut_.begin(), handedOut_.end(), [&](const HandedOut& h) {
+        return h.kind != HandedOut::Kind::Record && h.answerId == answerId;
+    });
+    return held == handedOut_.end() ? nullptr : &*held;
 }
 
 HandedOut* ReplyLedger::RefusedFor(uint64_t answerId) {
@@ -197,16 +256,33 @@ Filed ReplyLedger::File(const ReplyLine& line, bool answersOwnLine) {
     switch (verdict.kind) {
         case RecordVerdict::Kind::Record: {
             AnswerTaken(answerId);
+            const bool sameAsLast = verdict.text == lastRecord_;
+            lastRecord_.assign(verdict.text);
+            HandedOut* held = HeldFor(answerId);
+            if (held != nullptr && held->unsure && sameAsLast) {
+                // The record the terminal sent before: the line cut with the
+                // port may never have reached it, or its record was the same
+                // text. Which, nothing tells: its place is reported lost.
+                held->kind = HandedOut::Kind::Lost;
+                held->unsure = false;
+                return Filed::Dropped;
+            }
             HandedOut record{HandedOut::Kind::Record, line.owed.store, std::string(verdict.text)};
-            if (HandedOut* refused = RefusedFor(answerId))
-                *refused = std::move(record);  // asked for again, and come whole
+            if (held != nullptr)
+                *held = std::move(record);  // asked for again, or late, and come whole
             else
                 Hand(std::move(record));
             return Filed::Record;
         }
         case RecordVerdict::Kind::End:
             AnswerTaken(answerId);
-            if (HandedOut* refused = RefusedFor(answerId)) refused->kind = HandedOut::Kind::Lost;
+            // The line asked for again was the end of the records, garbled
+            // or cut: no record is missing.
+            handedOut_.erase(std::remove_if(handedOut_.begin(), handedOut_.end(),
+                                            [&](const HandedOut& h) {
+                                                return h.kind == HandedOut::Kind::Refused && h.answerId == answerId;
+                                            }),
+                             handedOut_.end());
             return Filed::End;
         case RecordVerdict::Kind::Refused: break;
     }
@@ -218,17 +294,34 @@ Filed ReplyLedger::File(const ReplyLine& line, bool answersOwnLine) {
         }
         return answersOwnLine && !line.owed.asksAgain ? Filed::Declined : Filed::Dropped;
     }
+    if (HandedOut* refused = RefusedFor(answerId); refused != nullptr && refused->unsure) {
+        // Garbled, for a line that may never have been heard: what the
+        // terminal holds cannot be told, and is not asked for again.
+        refused->kind = HandedOut::Kind::Lost;
+        refused->unsure = false;
+        return Filed::Dropped;
+    }
     LeaveRefused(line.owed.store, answerId, line.mayHoldNext);
     return Filed::Refused;
 }
 
 void SendOwing(SerialLine& line, Clock& clock, ReplyLedger& ledger, std::string_view bytes, ReplyKind kind,
                    Store store, bool drain, std::optional<uint64_t> sameAnswerAs) {
+    if (!ledger.Owes() && !ledger.TakingARead()) {
+        uint8_t chunk[protocol::kReadChunkSize];
+        for (size_t count; (count = line.ReadQueued(chunk, sizeof chunk)) > 0;) {
+            ledger.Take(chunk, count, [](const ReplyLine&) { return false; });
+            if (count < sizeof chunk) break;
+        }
+        ledger.DropExpired(clock.NowMs());
+        if (line.GoneError()) return;
+    }
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     if (drain)
         line.WriteAndDrain(data, bytes.size());
     else
         line.Write(data, bytes.size());
+    if (line.GoneError()) return;
     ledger.Owe(kind, store, clock.NowMs(), sameAnswerAs);
 }
 

@@ -947,6 +947,19 @@ const Regression kRegressions[] = {
      Job::LoadDatabase, Between::Apply, 2,
      {LineFault::None, LineFault::None, LineFault::BadText, LineFault::None, LineFault::None, LineFault::None,
       LineFault::BadLead, LineFault::LostCr}},
+    {"the end of the records with a text byte flipped, asked for with NAK and reported lost with code 9 "
+     "(found by a random walk)",
+     Job::PullDocument, Between::Search, 2,
+     {LineFault::None, LineFault::None, LineFault::None, LineFault::BadText, LineFault::None, LineFault::BadChecksum,
+      LineFault::None, LineFault::Late300}},
+    {"the end of a database garbled, and the NAK's OVER garbled too (found by a random walk)", Job::PullDatabase,
+     Between::Search, 1,
+     {LineFault::None, LineFault::None, LineFault::BadText, LineFault::BadChecksum, LineFault::Unheard,
+      LineFault::None, LineFault::BadText}},
+    {"the end of a database with its first byte flipped, again at each NAK (found by a random walk)",
+     Job::PullDatabase, Between::Reattach, 1,
+     {LineFault::None, LineFault::Slow10, LineFault::BadText, LineFault::BadLead, LineFault::BadLead,
+      LineFault::Late150, LineFault::BadLead}},
 };
 
 TEST(Explorer, EverySequenceFoundBrokenOnceNowKeepsEveryRecordOnce) {
