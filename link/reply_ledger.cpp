@@ -1,6 +1,7 @@
 #include "link/reply_ledger.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "link/received_record.h"
@@ -18,6 +19,18 @@ bool TerminalRefused(const ReplyLine& line) {
     if (line.tooLong) return false;
     const ReplyClass reply = ClassifyReply(line.bytes);
     return reply == ReplyClass::Nak || reply == ReplyClass::Ok || reply == ReplyClass::Err;
+}
+
+// A line made of a whole record line, its CR lost, and another whole
+// record or the end of the records: a reply that came late and lost its CR,
+// joined by the reply to the line written after it.
+bool HoldsTwoRecords(std::string_view line) {
+    for (size_t split = protocol::kReceivedFramingLength; split < line.size(); ++split) {
+        if (JudgeRecordLine(line.substr(0, split), false).kind != RecordVerdict::Kind::Record) continue;
+        const RecordVerdict::Kind next = JudgeRecordLine(line.substr(split), false).kind;
+        if (next == RecordVerdict::Kind::Record || next == RecordVerdict::Kind::End) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -108,7 +121,8 @@ void ReplyLedger::CutFront() {
     tailMayFollow_ = true;
     owed_.pop_front();
     if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
-    LeaveRefused(cut.store, cut.answerId, false);
+    // Another command written meanwhile may have moved the terminal past it.
+    LeaveRefused(cut.store, cut.answerId, !owed_.empty() && owed_.front().answerId != cut.answerId);
 }
 
 bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
@@ -216,9 +230,15 @@ HandedOut* ReplyLedger::RefusedFor(uint64_t answerId) {
 // A NAK asks the terminal for the reply it sent last: once it has answered,
 // or been sent, a line for another answer, a record refused before cannot be
 // asked for again.
-void ReplyLedger::LoseRefusedOtherThan(std::optional<uint64_t> answerId) {
-    for (HandedOut& h : handedOut_)
-        if (h.kind == HandedOut::Kind::Refused && (!answerId || h.answerId != *answerId)) h.kind = HandedOut::Kind::Lost;
+void ReplyLedger::LoseRefusedOtherThan(std::optional<uint64_t> answerId, bool mayHaveHeldNext) {
+    for (auto h = handedOut_.begin(); h != handedOut_.end(); ++h) {
+        if (h->kind != HandedOut::Kind::Refused || (answerId && h->answerId == *answerId)) continue;
+        h->kind = HandedOut::Kind::Lost;
+        // A line that may have held the next record too stands for both,
+        // unless that record's reply has come on its own line.
+        if (std::exchange(h->mayHoldNext, false) && mayHaveHeldNext)
+            h = handedOut_.insert(h, HandedOut{HandedOut::Kind::Lost, h->store, {}}) + 1;
+    }
 }
 
 // The line settles the oldest reply owed, except an ACK before a record:
@@ -239,13 +259,13 @@ ReplyLine ReplyLedger::CompleteLine(const std::string& line) {
             return {owed, rest, false, true, false};
         }
         owed_.pop_front();
-        LoseRefusedOtherThan(owed.answerId);
+        LoseRefusedOtherThan(owed.answerId, false);
         return {owed, rest, false, false, false};
     }
     owed_.pop_front();
-    LoseRefusedOtherThan(owed.answerId);
-    const bool mayHoldNext =
-        !owed_.empty() && owed_.front().answerId != owed.answerId && owed_.front().line > beganAfter;
+    LoseRefusedOtherThan(owed.answerId, false);
+    const bool mayHoldNext = !owed_.empty() && owed_.front().answerId != owed.answerId &&
+                             (owed_.front().line > beganAfter || HoldsTwoRecords(line));
     return {owed, line, tooLong, false, mayHoldNext};
 }
 

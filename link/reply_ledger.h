@@ -65,7 +65,8 @@ struct ReplyLine {
     bool tooLong;            // more than a reply of its kind may hold
     bool leadIn;             // an ACK before a record: that reply is still owed
     // It began to arrive before the next line owed, which asks for another
-    // record, was written: if its own CR was lost, it holds that reply too.
+    // record, was written, or it is two whole record lines (the first one
+    // late, its CR lost): if its own CR was lost, it holds that reply too.
     bool mayHoldNext;
 };
 
@@ -233,7 +234,9 @@ private:
     HandedOut* RefusedFor(uint64_t answerId);
     // The terminal has sent or been sent another line since: a refused
     // record other than `answerId` can no longer be asked for again.
-    void LoseRefusedOtherThan(std::optional<uint64_t> answerId);
+    // `mayHaveHeldNext`: false when the line goes because another reply
+    // came on a line of its own.
+    void LoseRefusedOtherThan(std::optional<uint64_t> answerId, bool mayHaveHeldNext = true);
 
     // Marks a read being taken, for as long as it is.
     struct Taking {

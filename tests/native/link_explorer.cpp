@@ -960,6 +960,15 @@ const Regression kRegressions[] = {
      Job::PullDatabase, Between::Reattach, 1,
      {LineFault::None, LineFault::Slow10, LineFault::BadText, LineFault::BadLead, LineFault::BadLead,
       LineFault::Late150, LineFault::BadLead}},
+    {"a record 300 ms late without its CR, joined by the next record (its command gone again): reported lost "
+     "with code 9, never skipped (found by the widened explorer)",
+     Job::PullDocument, Between::Nothing, 0, {LineFault::LateLostCr}},
+    {"the last record 300 ms late without its CR, joined by OVER", Job::PullDocument, Between::Nothing, 0,
+     {LineFault::None, LineFault::None, LineFault::LateLostCr}},
+    {"a record late without its CR whose command went again unanswered: the terminal may have moved past it",
+     Job::PullDocument, Between::Nothing, 0, {LineFault::LateLostCr, LineFault::ReplyLost}},
+    {"two records joined, a count asked before the next download: both reported lost with code 9",
+     Job::PullTwoStores, Between::Nothing, 0, {LineFault::LateLostCr}},
 };
 
 TEST(Explorer, EverySequenceFoundBrokenOnceNowKeepsEveryRecordOnce) {
