@@ -85,8 +85,12 @@ private:
     // Closes the port; the ledger hears that the line was cut.
     void CloseLine();
     int32_t LoadRecord(int32_t database);
+    // Reads the database's count until two readings agree; false when the
+    // line gave out meanwhile.
+    bool AskCount(int32_t database);
     bool StoredBeforeTheCut(int32_t database, const std::string& recordLine);
     void WaitForOwedReplies();
+    void AskForRefusedAgain(Store store, uint64_t answerId);
 
     SerialLine& line_;
     Clock& clock_;
