@@ -330,6 +330,23 @@ CountRead ReadCountUntilTwoAgree(TerminalLink& link, ComponentState& state, Cloc
     return {};
 }
 
+// What downloads of a store kept (a record to ask for again, the place of
+// one lost, a record for the next download) goes once the operation that
+// leaves it without meaning is over: a load into that database, or the end
+// of the load.
+class KeptDroppedAfter {
+public:
+    KeptDroppedAfter(ReplyLedger& ledger, int32_t database)
+        : ledger_(ledger), store_{Store::Kind::Database, database} {}
+    ~KeptDroppedAfter() { ledger_.DropHandedOut(store_); }
+    KeptDroppedAfter(const KeptDroppedAfter&) = delete;
+    KeptDroppedAfter& operator=(const KeptDroppedAfter&) = delete;
+
+private:
+    ReplyLedger& ledger_;
+    const Store store_;
+};
+
 // Announces a load into `database`; false, with code 19 (or 5 for a broken
 // line, 2 for a port gone), when the terminal did not answer ACK.
 bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
@@ -645,6 +662,8 @@ int32_t TerminalLink::LoadRecord(int32_t database) {
         return kNotStored;
     }
     state_.result = code::kTimeout;
+    loadingInto_ = database;
+    const KeptDroppedAfter keptDropped(ledger_, database);
     std::string recordLine = SentRecordLine(sentText);
     // Once after each attach and each clearing: the count an unreadable
     // answer to a copy is held against. Without it, the copy goes again.
@@ -684,6 +703,8 @@ int32_t TerminalLink::FinishLoad() {
         state_.result = code::kPortNotInitialised;
         return kNotStored;
     }
+    std::optional<KeptDroppedAfter> keptDropped;
+    if (const auto database = std::exchange(loadingInto_, std::nullopt)) keptDropped.emplace(ledger_, *database);
     if (ExchangeCommand(protocol::kFinishLoad) == 0) return kNotStored;
     const ReplyClass reply = ClassifyReply(state_.data);
     if (reply != ReplyClass::Ack) {

@@ -101,6 +101,7 @@ private:
     ReplyLedger ledger_{clock_};
     DatabaseCounts databaseCounts_;
     std::optional<CutOffCopy> cutOffCopy_;  // kept for an attach to the same port
+    std::optional<int32_t> loadingInto_;     // the database of the load Finish ends
     std::string lastPortName_;  // of the last open, for the ledger
 };
 
