@@ -29,8 +29,8 @@ public:
     // Port (opening, closing, the infrared adapter). Each open also takes
     // the pace of the exchange from the settings.
     // Every close, and the close before an open, first waits for the
-    // replies still owed (at most until 400 ms after their lines, longer
-    // while bytes keep coming) and files what they bring.
+    // replies still owed (until 400 ms after their lines, longer while bytes
+    // keep coming) and files what they bring, 0.5 s at most in all.
     int32_t OpenPort(const ConnectionSettings& settings);  // 1 open, 0 not
     void ClosePort();                                      // leaves result 0
     // Closes at once: for a link that is thrown away with its port.

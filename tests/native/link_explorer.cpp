@@ -293,11 +293,34 @@ bool AcknowledgementAndCountUnread(const Played& played) {
     return acknowledgementUnread && countUnread;
 }
 
+// The search right after a close whose half second ran out while it asked
+// for a garbled or cut record again (its NAK met a fault of its own): the
+// search's pings reach the terminal and move it past that record, which the
+// next download reports lost with code 9. A close waits no longer, whatever
+// the line does.
+bool CloseOutOfTimeBeforeTheSearch(const Played& played) {
+    std::optional<uint64_t> searchAtMs;
+    for (const std::string& entry : played.wireLog)
+        if (entry.find(" elsewhere ") != std::string::npos) searchAtMs = std::stoull(entry);
+    if (!searchAtMs) return false;
+    for (size_t k = 0; k < played.wire.size(); ++k) {
+        const auto& wire = played.wire[k];
+        if (wire.line != "NAK" || wire.fault == LineFault::None || wire.fault == LineFault::Slow10) continue;
+        for (const std::string& entry : played.wireLog) {
+            if (entry.find(" line " + std::to_string(k) + " \"") == std::string::npos) continue;
+            const uint64_t writtenAtMs = std::stoull(entry);
+            if (writtenAtMs < *searchAtMs && writtenAtMs + protocol::kCloseLimitMs >= *searchAtMs) return true;
+        }
+    }
+    return false;
+}
+
 const Limit kLimits[] = {
     {"RecordReplyLostWhole", false, true, true, false, false, RecordReplyLostWhole},
     {"ReplyLaterThanTheLimit", true, true, true, true, true, ReplyLaterThanTheLimit},
     {"NakHeardGarbled", false, true, false, false, false, NakHeardGarbled},
     {"AcknowledgementAndCountUnread", false, false, false, true, false, AcknowledgementAndCountUnread},
+    {"CloseOutOfTimeBeforeTheSearch", false, true, false, false, false, CloseOutOfTimeBeforeTheSearch},
 };
 
 bool Excused(const Played& played, bool Limit::*excuses) {
