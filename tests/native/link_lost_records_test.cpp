@@ -14,6 +14,7 @@
 
 #include "core/result_codes.h"
 #include "fake_line.h"
+#include "link/protocol.h"
 #include "model_terminal.h"
 #include "record_lines.h"
 
@@ -288,6 +289,60 @@ TEST(ClosedPort, ALineCutByAPortThatFailedIsAskedForWithNakOnceThePortIsOpenAgai
         EXPECT_EQ(bench.state.data, "R0") << PaceName(pace);
         EXPECT_EQ(bench.line.WritesOf("GDF1\r"), 1) << PaceName(pace) << ": asked with NAK, not passed over";
         EXPECT_EQ(bench.link.GetDocumentRecord(1), 0) << PaceName(pace);
+    }
+}
+
+// Whatever the line does, a close ends within its limit: Deattach, Done,
+// Enabled 0 and the search close the port; Attach on an open port and Apply
+// close it before they open it again.
+struct CloseCase {
+    const char* sentence;
+    std::function<void(LinkBench&)> before;  // the calls before the close, and what the line then does
+};
+
+const std::string kGarbled = "#bad\x01\x02\r";
+
+const CloseCase kCloses[] = {
+    {"a download gave up on a garbled record and the terminal stopped answering",
+     [](LinkBench& bench) {
+         bench.line.Reply("GDF1\r", kGarbled);
+         for (int k = 1; k <= 3; ++k) bench.line.Reply(ScriptedReply{"NAK\r", kGarbled, 20, 0, k});
+         EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
+     }},
+    {"noise trickles every 100 ms, without a CR, while a reply is owed",
+     [](LinkBench& bench) {
+         EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
+         for (uint64_t at = bench.clock.NowMs(); at < 20000; at += 100) bench.line.QueueAt(at, "x");
+     }},
+    {"a record comes in 10 ms a byte for 600 ms",
+     [](LinkBench& bench) {
+         bench.line.Reply(ScriptedReply{"GDF1\r", fake::ReceivedLine(std::string(57, 'S')), 150, 10});
+         EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
+     }},
+    {"every answer comes garbled, 10 ms a byte",
+     [](LinkBench& bench) {
+         bench.line.Reply(ScriptedReply{"GDF1\r", kGarbled, 20, 10});
+         bench.line.Reply(ScriptedReply{"NAK\r", kGarbled, 20, 10});
+         EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
+     }},
+};
+
+TEST(ClosedPort, EveryCloseEndsWithinHalfASecondWhateverTheLineDoes) {
+    ASSERT_EQ(protocol::kCloseLimitMs, 500u);
+    for (const CloseCase& c : kCloses) {
+        for (const bool reopens : {false, true}) {
+            for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+                LinkBench bench(true, pace);
+                c.before(bench);
+                const uint64_t start = bench.clock.NowMs();
+                if (reopens)
+                    bench.link.OpenPort(SettingsFor(pace));  // Attach on the open port, Apply
+                else
+                    bench.link.ClosePort();  // Deattach, Done, Enabled 0, the search
+                EXPECT_LE(bench.clock.NowMs() - start, protocol::kCloseLimitMs)
+                    << PaceName(pace) << ", " << (reopens ? "Attach again: " : "Deattach: ") << c.sentence;
+            }
+        }
     }
 }
 
