@@ -117,10 +117,17 @@ void ReplyLedger::CutFront() {
     const bool began = partialBeganAfter_ >= cut.line;
     // The end of the records, cut short, is no record to ask for again.
     const bool end = BeginsWith(partial_.Bytes(), protocol::kOver);
+    // An ACK line and nothing after it in answer to a NAK: the terminal had
+    // no record to send again (its last reply was an ACK), like ERR.
+    const bool onlyAck = partial_.Bytes().empty();
     ClearPartial();
     tailMayFollow_ = true;
     owed_.pop_front();
     if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
+    if (onlyAck && cut.asksAgain) {
+        if (HandedOut* refused = RefusedFor(cut.answerId)) refused->kind = HandedOut::Kind::Lost;
+        return;
+    }
     // Another command written meanwhile may have moved the terminal past it.
     LeaveRefused(cut.store, cut.answerId, !owed_.empty() && owed_.front().answerId != cut.answerId);
 }

@@ -98,6 +98,8 @@ public:
     int Clearings(StoreName store) const;
     int EndsSaid(StoreName store) const;
     const std::vector<std::string>& Stored(int database) const;
+    // The record sent and not yet moved past, if any.
+    std::string Held() const { return PendingText(); }
     // Every line written, with its fault and what the terminal made of it.
     struct WireLine {
         std::string line;        // without its CR; "\x7F..." when heard garbled
