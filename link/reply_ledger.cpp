@@ -21,15 +21,12 @@ bool TerminalRefused(const ReplyLine& line) {
     return reply == ReplyClass::Nak || reply == ReplyClass::Ok || reply == ReplyClass::Err;
 }
 
-// A line made of a whole record line, its CR lost, and another whole
-// record or the end of the records: a reply that came late and lost its CR,
-// joined by the reply to the line written after it.
+// A line made of a whole record line, its CR lost, and more: a reply that
+// came late and lost its CR, joined by the reply to the line written after
+// it (a record, garbled or not, or the end of the records).
 bool HoldsTwoRecords(std::string_view line) {
-    for (size_t split = protocol::kReceivedFramingLength; split < line.size(); ++split) {
-        if (JudgeRecordLine(line.substr(0, split), false).kind != RecordVerdict::Kind::Record) continue;
-        const RecordVerdict::Kind next = JudgeRecordLine(line.substr(split), false).kind;
-        if (next == RecordVerdict::Kind::Record || next == RecordVerdict::Kind::End) return true;
-    }
+    for (size_t split = protocol::kReceivedFramingLength; split < line.size(); ++split)
+        if (JudgeRecordLine(line.substr(0, split), false).kind == RecordVerdict::Kind::Record) return true;
     return false;
 }
 
