@@ -70,7 +70,14 @@ void ReplyLedger::DropExpired(uint64_t nowMs) {
             for (OwedReply& owed : owed_)
                 owed.expiresAtMs = std::max(owed.expiresAtMs, nowMs + protocol::kLateReplyLimitMs);
         } else {
+            const OwedReply unanswered = owed_.front();
             owed_.pop_front();
+            // A download's command never answered after a line was taken for
+            // a tail: that line may have been its record, garbled, and the
+            // terminal has moved past it.
+            if (unanswered.kind == ReplyKind::Record && !unanswered.asksAgain && unanswered.afterTail &&
+                !unanswered.answerTaken)
+                Hand(HandedOut{HandedOut::Kind::Lost, unanswered.store, {}});
         }
     }
     if (owed_.empty()) ClearPartial();

@@ -56,6 +56,9 @@ struct OwedReply {
     uint64_t line;      // the how-many-th line written this answers
     bool answerTaken;   // that record has been taken: this copy is dropped
     bool asksAgain;     // a NAK: the terminal sends again the record it sent last
+    // A line was dropped as the tail of one given up while this was owed:
+    // it may have been this reply, garbled (its CR lost before it).
+    bool afterTail = false;
 };
 
 // A complete line and the reply it answers.
@@ -190,6 +193,7 @@ public:
             }
             if (mayBeTail && IsTailOfTheLineGivenUp(partial_.Bytes())) {
                 ClearPartial();  // the rest of a line given up: no answer to a later one
+                owed_.front().afterTail = true;
                 continue;
             }
             const std::string line(partial_.Bytes());
