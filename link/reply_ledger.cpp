@@ -128,6 +128,13 @@ bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
     return false;
 }
 
+void ReplyLedger::TailDropped() {
+    const OwedReply& owed = owed_.front();
+    if (owed.kind == ReplyKind::Record && !owed.answerTaken && partialBeganAfter_ >= owed.line)
+        LeaveRefused(owed.store, owed.answerId, false);
+    ClearPartial();
+}
+
 void ReplyLedger::LeaveRefused(Store store, uint64_t answerId, bool mayHoldNext, bool unsure) {
     if (HandedOut* refused = RefusedFor(answerId))
         refused->mayHoldNext = refused->mayHoldNext || mayHoldNext;

@@ -188,7 +188,7 @@ public:
                 continue;
             }
             if (mayBeTail && IsTailOfTheLineGivenUp(partial_.Bytes())) {
-                ClearPartial();  // the rest of a line given up: no answer to a later one
+                TailDropped();  // the rest of a line given up: no answer to a later one
                 continue;
             }
             const std::string line(partial_.Bytes());
@@ -219,6 +219,11 @@ private:
     // checksum holds, no keyword; for a copy of an upload: no ACK, NAK or
     // FULL). Any line may answer a command.
     bool IsTailOfTheLineGivenUp(std::string_view line) const;
+    // Drops such a tail. A download's line that came after its line went
+    // out may also be its own reply, garbled (the line given up had lost its
+    // CR, and no tail was coming): its record is left to ask for again once
+    // the reply owed is over, unless that reply still brings it.
+    void TailDropped();
     // Until when the oldest reply owed is waited for.
     uint64_t FrontExpiresAtMs() const;
     // The oldest reply owed ends without its CR: a record it was bringing

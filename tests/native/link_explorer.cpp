@@ -294,10 +294,10 @@ bool AcknowledgementAndCountUnread(const Played& played) {
 }
 
 // The search right after a close whose half second ran out while it asked
-// for a garbled or cut record again (its NAK met a fault of its own): the
-// search's pings reach the terminal and move it past that record, which the
-// next download reports lost with code 9. A close waits no longer, whatever
-// the line does.
+// for a garbled or cut record again (its NAK met a fault of its own, even a
+// reply 10 ms a byte): the search's pings reach the terminal and move it
+// past that record, which the next download reports lost with code 9. A
+// close waits no longer, whatever the line does.
 bool CloseOutOfTimeBeforeTheSearch(const Played& played) {
     std::optional<uint64_t> searchAtMs;
     for (const std::string& entry : played.wireLog)
@@ -305,7 +305,7 @@ bool CloseOutOfTimeBeforeTheSearch(const Played& played) {
     if (!searchAtMs) return false;
     for (size_t k = 0; k < played.wire.size(); ++k) {
         const auto& wire = played.wire[k];
-        if (wire.line != "NAK" || wire.fault == LineFault::None || wire.fault == LineFault::Slow10) continue;
+        if (wire.line != "NAK" || wire.fault == LineFault::None) continue;
         for (const std::string& entry : played.wireLog) {
             if (entry.find(" line " + std::to_string(k) + " \"") == std::string::npos) continue;
             const uint64_t writtenAtMs = std::stoull(entry);
@@ -513,6 +513,12 @@ const Regression kRegressions[] = {
      Job::PullDatabase, Between::Reattach, 1,
      {LineFault::None, LineFault::Slow10, LineFault::BadText, LineFault::BadLead, LineFault::BadLead,
       LineFault::Late150, LineFault::BadLead}},
+    {"a copy of a record whose CR was lost, then the next record garbled (dropped as the copy's tail, and "
+     "passed over; found at depth 4)",
+     Job::PullDocument, Between::Nothing, 0,
+     {LineFault::BadChecksum, LineFault::Late150, LineFault::LostCr, LineFault::BadChecksum}},
+    {"a close out of time, its NAK answered 10 ms a byte, then the search (found at depth 4)", Job::PullDocument,
+     Between::Search, 1, {LineFault::HeardGarbled, LineFault::Late300, LineFault::LostCr, LineFault::Slow10}},
     {"the count after the attach read one off (a bit flipped), then a copy's acknowledgement lost",
      Job::LoadDatabase, Between::Nothing, 0,
      {LineFault::BadText, LineFault::None, LineFault::None, LineFault::None, LineFault::ReplyLost}},
