@@ -70,14 +70,7 @@ void ReplyLedger::DropExpired(uint64_t nowMs) {
             for (OwedReply& owed : owed_)
                 owed.expiresAtMs = std::max(owed.expiresAtMs, nowMs + protocol::kLateReplyLimitMs);
         } else {
-            const OwedReply unanswered = owed_.front();
             owed_.pop_front();
-            // A download's command never answered after a line was taken for
-            // a tail: that line may have been its record, garbled, and the
-            // terminal has moved past it.
-            if (unanswered.kind == ReplyKind::Record && !unanswered.asksAgain && unanswered.afterTail &&
-                !unanswered.answerTaken)
-                Hand(HandedOut{HandedOut::Kind::Lost, unanswered.store, {}});
         }
     }
     if (owed_.empty()) ClearPartial();
@@ -151,6 +144,13 @@ bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
             break;  // any line may answer a command
     }
     return false;
+}
+
+void ReplyLedger::TailDropped() {
+    const OwedReply& owed = owed_.front();
+    if (owed.kind == ReplyKind::Record && !owed.answerTaken && partialBeganAfter_ >= owed.line)
+        LeaveRefused(owed.store, owed.answerId, false);
+    ClearPartial();
 }
 
 void ReplyLedger::LeaveRefused(Store store, uint64_t answerId, bool mayHoldNext, bool unsure) {

@@ -56,9 +56,6 @@ struct OwedReply {
     uint64_t line;      // the how-many-th line written this answers
     bool answerTaken;   // that record has been taken: this copy is dropped
     bool asksAgain;     // a NAK: the terminal sends again the record it sent last
-    // A line was dropped as the tail of one given up while this was owed:
-    // it may have been this reply, garbled (its CR lost before it).
-    bool afterTail = false;
 };
 
 // A complete line and the reply it answers.
@@ -68,8 +65,8 @@ struct ReplyLine {
     bool tooLong;            // more than a reply of its kind may hold
     bool leadIn;             // an ACK before a record: that reply is still owed
     // It began to arrive before the next line owed, which asks for another
-    // record, was written, or it is two whole record lines (the first one
-    // late, its CR lost): if its own CR was lost, it holds that reply too.
+    // record, was written, or it is a whole record line and more (the first
+    // one late, its CR lost): if its own CR was lost, it holds that reply too.
     bool mayHoldNext;
 };
 
@@ -192,8 +189,7 @@ public:
                 continue;
             }
             if (mayBeTail && IsTailOfTheLineGivenUp(partial_.Bytes())) {
-                ClearPartial();  // the rest of a line given up: no answer to a later one
-                owed_.front().afterTail = true;
+                TailDropped();  // the rest of a line given up: no answer to a later one
                 continue;
             }
             const std::string line(partial_.Bytes());
@@ -224,6 +220,11 @@ private:
     // checksum holds, no keyword; for a copy of an upload: no ACK, NAK or
     // FULL). Any line may answer a command.
     bool IsTailOfTheLineGivenUp(std::string_view line) const;
+    // Drops such a tail. A download's line that came after its line went
+    // out may also be its own reply, garbled (the line given up had lost its
+    // CR, and no tail was coming): its record is left to ask for again once
+    // the reply owed is over, unless that reply still brings it.
+    void TailDropped();
     // Until when the oldest reply owed is waited for.
     uint64_t FrontExpiresAtMs() const;
     // The oldest reply owed ends without its CR: a record it was bringing

@@ -572,9 +572,9 @@ bool CopyCutAndDatabaseChanged(const Played& played, const std::string& what) {
 }
 
 // The search right after a close whose half second ran out while it asked
-// for a garbled or cut record again (its NAK met a fault of its own): the
-// search's pings reach the terminal and move it past that record, which the
-// next download reports lost with code 9. A close waits no longer, whatever
+// for a garbled or cut record again (its NAK met a fault of its own, even a
+// reply 10 ms a byte): the search's pings reach the terminal and move it
+// past that record, which the next download reports lost with code 9. A close waits no longer, whatever
 // the line does. It covers the record that NAK asked for (or, where the
 // close spent its time waiting and wrote none, the record the terminal held).
 bool CloseOutOfTimeBeforeTheSearch(const Played& played, const std::string& what) {
@@ -583,8 +583,7 @@ bool CloseOutOfTimeBeforeTheSearch(const Played& played, const std::string& what
     if (played.heldAtTheSearch == what && played.searchCloseMs + protocol::kLateReplyLimitMs / 8 >= protocol::kCloseLimitMs)
         return true;
     for (const auto& line : played.wire)
-        if (line.line == "NAK" && line.fault != LineFault::None && line.fault != LineFault::Slow10 &&
-            line.pending == what && line.atMs < *played.searchAtMs &&
+        if (line.line == "NAK" && line.fault != LineFault::None && line.pending == what && line.atMs < *played.searchAtMs &&
             line.atMs + protocol::kCloseLimitMs >= *played.searchAtMs)
             return true;
     return false;
@@ -1007,6 +1006,12 @@ const Regression kRegressions[] = {
      Job::PullDocument, Between::Nothing, 0, {LineFault::LateLostCr, LineFault::ReplyLost}},
     {"two records joined, a count asked before the next download: both reported lost with code 9",
      Job::PullTwoStores, Between::Nothing, 0, {LineFault::LateLostCr}},
+    {"a copy of a record whose CR was lost, then the next record garbled (dropped as the copy's tail, and "
+     "passed over; found at depth 4)",
+     Job::PullDocument, Between::Nothing, 0,
+     {LineFault::BadChecksum, LineFault::Late150, LineFault::LostCr, LineFault::BadChecksum}},
+    {"a close out of time, its NAK answered 10 ms a byte, then the search (found at depth 4)", Job::PullDocument,
+     Between::Search, 1, {LineFault::HeardGarbled, LineFault::Late300, LineFault::LostCr, LineFault::Slow10}},
     {"the count after the attach read one off (a bit flipped), then a copy's acknowledgement lost",
      Job::LoadDatabase, Between::Nothing, 0,
      {LineFault::BadText, LineFault::None, LineFault::None, LineFault::None, LineFault::ReplyLost}},
