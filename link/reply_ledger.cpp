@@ -112,14 +112,21 @@ void ReplyLedger::LineClosed() {
 void ReplyLedger::CutFront() {
     const OwedReply cut = owed_.front();
     const bool began = partialBeganAfter_ >= cut.line;
-    // The end of the records, cut short, is no record to ask for again.
-    const bool end = BeginsWith(partial_.Bytes(), protocol::kOver);
+    // The end of the records, cut short (even before its last letter), is
+    // no record to ask for again.
+    const std::string_view begun = partial_.Bytes();
+    const std::string_view over = protocol::kOver;
+    const bool end = BeginsWith(begun, protocol::kOver) ||
+                     (!begun.empty() && begun.size() < over.size() && over.substr(0, begun.size()) == begun);
     // An ACK line and nothing after it in answer to a NAK: the terminal had
     // no record to send again (its last reply was an ACK), like ERR.
     const bool onlyAck = partial_.Bytes().empty();
     ClearPartial();
     tailMayFollow_ = true;
     owed_.pop_front();
+    // Its reply began: the terminal heard the line, and has moved past a
+    // garbled record refused for another.
+    if (began && cut.kind == ReplyKind::Record) LoseRefusedOtherThan(cut.answerId, false);
     if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
     if (onlyAck && cut.asksAgain) {
         if (HandedOut* refused = RefusedFor(cut.answerId)) refused->kind = HandedOut::Kind::Lost;

@@ -137,7 +137,7 @@ struct Call {
     int clearing = 0;   // that store's clearings before the call
     int endsSaid = 0;   // the terminal's OVERs for it by the call's end
     bool close = false; // Deattach, Attach, Apply: bounded like a close
-    bool cleanLine = false;  // a NAK it wrote was answered OVER whole
+    bool cleanLine = false;  // a NAK it wrote was answered OVER whole before it returned
     int number = 0;          // the terminal's count of calls begun, this one included
 };
 
@@ -216,7 +216,8 @@ private:
         const auto& wire = terminal_.Wire();
         bool clean = false;
         for (size_t k = linesBefore; k < wire.size(); ++k)
-            if (wire[k].line == "NAK" && wire[k].fault == LineFault::None && wire[k].reply.rfind("OVER", 0) == 0)
+            if (wire[k].line == "NAK" && wire[k].fault == LineFault::None && wire[k].reply.rfind("OVER", 0) == 0 &&
+                wire[k].replyEndMs <= bench_.clock.NowMs())
                 clean = true;
         played_.calls.push_back({method, value, bench_.state.result, bench_.state.data, bench_.clock.NowMs() - start,
                                  store, clearing, ends, false, clean, terminal_.call});
@@ -1048,6 +1049,12 @@ const Regression kRegressions[] = {
      Between::Search, 1, {LineFault::LateLostCr, LineFault::LateLostCr}},
     {"a record late without its CR, joined by the next one garbled: reported lost, never skipped",
      Job::PullDocument, Between::Nothing, 0, {LineFault::LateLostCr, LineFault::BadChecksum}},
+    {"the end of the records stalled after \"OVE\", its command written twice: no record lost", Job::PullDocument,
+     Between::Nothing, 0,
+     {LineFault::None, LineFault::None, LineFault::None, LineFault::Unheard, LineFault::Stall500}},
+    {"a record late and garbled, then the end stalled half-way: the terminal heard the next command and moved "
+     "past the record, reported lost",
+     Job::PullDatabase, Between::Nothing, 0, {LineFault::None, LineFault::LateGarbled, LineFault::Stall250}},
 };
 
 TEST(Explorer, EverySequenceFoundBrokenOnceNowKeepsEveryRecordOnce) {
