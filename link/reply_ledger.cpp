@@ -106,6 +106,7 @@ void ReplyLedger::CutFront() {
     const bool end = BeginsWith(partial_.Bytes(), protocol::kOver);
     ClearPartial();
     tailMayFollow_ = true;
+    givenUpAtMs_ = clock_.NowMs();
     owed_.pop_front();
     if (!began || end || cut.kind != ReplyKind::Record || cut.answerTaken) return;
     LeaveRefused(cut.store, cut.answerId, false);
@@ -114,7 +115,7 @@ void ReplyLedger::CutFront() {
 bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
     const OwedReply& owed = owed_.front();
     // Bytes that began to come before the line owed was written.
-    if (partialBeganAfter_ < owed.line) return true;
+    if (PartialBeganAfter() < owed.line) return true;
     const ReplyClass reply = ClassifyReply(line);
     switch (owed.kind) {
         case ReplyKind::Record:
@@ -130,7 +131,7 @@ bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
 
 void ReplyLedger::TailDropped() {
     const OwedReply& owed = owed_.front();
-    if (owed.kind == ReplyKind::Record && !owed.answerTaken && partialBeganAfter_ >= owed.line)
+    if (owed.kind == ReplyKind::Record && !owed.answerTaken && PartialBeganAfter() >= owed.line)
         LeaveRefused(owed.store, owed.answerId, false);
     ClearPartial();
 }
