@@ -129,8 +129,9 @@ public:
     // whose bytes had begun to come and never ended (its CR was lost, or
     // it stopped half-way) was sent: it is left to its store to ask for
     // again with NAK, and the first line that completes after it, begun
-    // within 400 ms, is its tail when it can be nothing else (below). The replies owed behind a
-    // line given up half-way come after its tail: their time runs anew.
+    // within 400 ms, is its tail when it can be nothing else (below). The
+    // replies owed behind a line given up half-way come after its tail:
+    // their time runs anew.
     void DropExpired(uint64_t nowMs);
     // Gives up every reply still owed and the line being collected; what
     // the stores were handed stays.
