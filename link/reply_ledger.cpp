@@ -123,6 +123,7 @@ void ReplyLedger::CutFront() {
     const bool onlyAck = partial_.Bytes().empty();
     ClearPartial();
     tailMayFollow_ = true;
+    givenUpAtMs_ = clock_.NowMs();
     owed_.pop_front();
     // Its reply began: the terminal heard the line, and has moved past a
     // garbled record refused for another.
@@ -139,7 +140,7 @@ void ReplyLedger::CutFront() {
 bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
     const OwedReply& owed = owed_.front();
     // Bytes that began to come before the line owed was written.
-    if (partialBeganAfter_ < owed.line) return true;
+    if (PartialBeganAfter() < owed.line) return true;
     const ReplyClass reply = ClassifyReply(line);
     switch (owed.kind) {
         case ReplyKind::Record:
@@ -155,7 +156,7 @@ bool ReplyLedger::IsTailOfTheLineGivenUp(std::string_view line) const {
 
 void ReplyLedger::TailDropped() {
     const OwedReply& owed = owed_.front();
-    if (owed.kind == ReplyKind::Record && !owed.answerTaken && partialBeganAfter_ >= owed.line)
+    if (owed.kind == ReplyKind::Record && !owed.answerTaken && PartialBeganAfter() >= owed.line)
         LeaveRefused(owed.store, owed.answerId, false);
     ClearPartial();
 }

@@ -129,9 +129,10 @@ public:
     // 400 ms after its line, and on while its bytes keep coming. A record
     // whose bytes had begun to come and never ended (its CR was lost, or
     // it stopped half-way) was sent: it is left to its store to ask for
-    // again with NAK, and the first line that completes after it is its
-    // tail when it can be nothing else (below). The replies owed behind a
-    // line given up half-way come after its tail: their time runs anew.
+    // again with NAK, and the first line that completes after it, begun
+    // within 400 ms, is its tail when it can be nothing else (below). The
+    // replies owed behind a line given up half-way come after its tail:
+    // their time runs anew.
     void DropExpired(uint64_t nowMs);
     // Gives up every reply still owed and the line being collected; what
     // the stores were handed stays.
@@ -179,11 +180,14 @@ public:
                 if (!partialBegun_) {
                     partialBegun_ = true;
                     partialBeganAfter_ = linesWritten_;
+                    partialBeganAtMs_ = partialLastByteMs_;
                 }
                 partial_.Append(bytes[i]);
                 continue;
             }
-            const bool mayBeTail = std::exchange(tailMayFollow_, false);
+            const uint64_t beganAtMs = partialBegun_ ? partialBeganAtMs_ : partialLastByteMs_;
+            const bool mayBeTail = std::exchange(tailMayFollow_, false) &&
+                                   beganAtMs <= givenUpAtMs_ + protocol::kLateReplyLimitMs;
             if (owed_.empty()) {
                 ClearPartial();  // nobody asked for it
                 continue;
@@ -214,6 +218,8 @@ public:
 private:
     ReplyLine CompleteLine(const std::string& line);
     void ClearPartial();
+    // The lines written when the first byte of the line being collected came.
+    uint64_t PartialBeganAfter() const { return partialBegun_ ? partialBeganAfter_ : linesWritten_; }
     // A line completes just after one was given up half-way: it is that
     // line's tail when it began before the line owed was written, or cannot
     // be a whole reply to it (for a download's line: no record whose
@@ -261,6 +267,8 @@ private:
     uint64_t partialBeganAfter_ = 0;  // the lines written when its first byte came
     uint64_t partialLastByteMs_ = 0;  // when its last byte was taken
     bool tailMayFollow_ = false;      // a line was given up half-way: its tail may still come
+    uint64_t givenUpAtMs_ = 0;        // when; a line begun more than 400 ms later is no tail
+    uint64_t partialBeganAtMs_ = 0;   // when the first byte of the line being collected came
     std::string lastRecord_;          // the last good record the terminal sent, of any store
     std::deque<HandedOut> handedOut_;  // in the order they arrived
     uint64_t lastAnswerId_ = 0;

@@ -652,7 +652,32 @@ bool AcknowledgementAndCountUnread(const Wire& wire, const std::string& what) {
     return false;
 }
 
+// A count carries no checksum, and is taken once two readings agree. Two
+// readings garbled into the same wrong number (on a one-digit count the
+// model flips the same bit whichever byte it spoils) make a copy whose
+// answer cannot be read pass for stored when it was not, or go again when
+// it was stored. It covers the row of such a copy with two readings garbled
+// before it since the attach, or after it.
+bool CountReadWrongTwiceAlike(const Wire& wire, const std::string& what) {
+    auto garbled = [](const ModelTerminal::WireLine& line) {
+        return IsCount(line) && (line.fault == LineFault::BadChecksum || line.fault == LineFault::BadText ||
+                                 line.fault == LineFault::BadLead);
+    };
+    for (size_t c = 0; c < wire.size(); ++c) {
+        const auto& copy = wire[c];
+        if (!IsUploadRecord(copy.line) || copy.context != what || !copy.heard || !AcknowledgementUnread(copy)) continue;
+        int before = 0, after = 0;
+        for (size_t k = c; k-- > 0 && wire[k].attach == copy.attach;)
+            if (garbled(wire[k])) ++before;
+        for (size_t k = c + 1; k < wire.size() && !IsUploadRecord(wire[k].line); ++k)
+            if (garbled(wire[k])) ++after;
+        if (before >= 2 || after >= 2) return true;
+    }
+    return false;
+}
+
 const Limit kLimits[] = {
+    {"CountReadWrongTwiceAlike", kStoredUnreported | kAcknowledgedUnstored, CountReadWrongTwiceAlike},
     {"ReplyLaterThanTheLimit", kMistaken | kLostWithCode9 | kSkipped | kStoredUnreported | kAcknowledgedUnstored,
      ReplyLaterThanTheLimit},
     {"RecordReplyLostWhole", kLostWithCode9 | kSkipped, RecordReplyLostWhole},
@@ -1039,6 +1064,11 @@ const Regression kRegressions[] = {
      {LineFault::BadChecksum, LineFault::Late150, LineFault::LostCr, LineFault::BadChecksum}},
     {"a close out of time, its NAK answered 10 ms a byte, then the search (found at depth 4)", Job::PullDocument,
      Between::Search, 1, {LineFault::HeardGarbled, LineFault::Late300, LineFault::LostCr, LineFault::Slow10}},
+    {"the end of the records with its CR lost, then garbled much later and the NAK heard garbled (the garbled "
+     "end taken for the tail of the first; found by a random walk of seed 99)",
+     Job::PullDocument, Between::Nothing, 0,
+     {LineFault::None, LineFault::None, LineFault::None, LineFault::LostCr, LineFault::Unheard, LineFault::BadLead,
+      LineFault::HeardGarbled}},
     {"the count after the attach read one off (a bit flipped), then a copy's acknowledgement lost",
      Job::LoadDatabase, Between::Nothing, 0,
      {LineFault::BadText, LineFault::None, LineFault::None, LineFault::None, LineFault::ReplyLost}},
