@@ -330,7 +330,8 @@ private:
             }
             if (round == 0) SecondRound();
         }
-        played_.stoppedFor = "the pull of " + Key(store) + " stopped for good (three failures in a row on a clean line)";
+        played_.stoppedFor =
+            "the pull of " + Key(store) + " stopped for good (three failures in a row on a clean line)";
     }
 
     void PullTwoStores() {
@@ -581,12 +582,13 @@ bool CopyCutAndDatabaseChanged(const Played& played, const std::string& what) {
 // close spent its time waiting and wrote none, the record the terminal held).
 bool CloseOutOfTimeBeforeTheSearch(const Played& played, const std::string& what) {
     if (!played.searchAtMs) return false;
-    // Or the close's time ran out before it could write the NAK.
-    if (played.heldAtTheSearch == what && played.searchCloseMs + protocol::kLateReplyLimitMs / 8 >= protocol::kCloseLimitMs)
+    // Or the close spent its time (all but one wait of it) before it could
+    // write the NAK.
+    if (played.heldAtTheSearch == what && played.searchCloseMs + protocol::kInputWaitMs >= protocol::kCloseLimitMs)
         return true;
     for (const auto& line : played.wire)
-        if (line.line == "NAK" && line.fault != LineFault::None && line.pending == what && line.atMs < *played.searchAtMs &&
-            line.atMs + protocol::kCloseLimitMs >= *played.searchAtMs)
+        if (line.line == "NAK" && line.fault != LineFault::None && line.pending == what &&
+            line.atMs < *played.searchAtMs && line.atMs + protocol::kCloseLimitMs >= *played.searchAtMs)
             return true;
     return false;
 }
@@ -759,7 +761,8 @@ std::string CheckPull(const Played& played, const std::string& store) {
             }
             // Texts may repeat (a row stored twice): the next one from the
             // place the pull has reached.
-            auto at = std::find(texts.begin() + static_cast<long>(std::min(expected, texts.size())), texts.end(), call.data);
+            auto at =
+                std::find(texts.begin() + static_cast<long>(std::min(expected, texts.size())), texts.end(), call.data);
             if (at == texts.end()) at = std::find(texts.begin(), texts.end(), call.data);
             if (at == texts.end()) {
                 if (Excused(played, kMistaken, call.data)) continue;
@@ -808,7 +811,8 @@ bool Pulls(Job job, const std::string& store) {
 std::string Check(const FaultRun& run, const Played& played) {
     if (!played.hung.empty()) return played.hung;
     for (const Call& call : played.calls) {
-        if (call.close && call.tookMs > kCloseBoundMs) return call.method + " took " + std::to_string(call.tookMs) + " ms";
+        if (call.close && call.tookMs > kCloseBoundMs)
+            return call.method + " took " + std::to_string(call.tookMs) + " ms";
         if (call.tookMs > kCallBoundMs) return call.method + " took " + std::to_string(call.tookMs) + " ms";
     }
     for (const std::string& store : {Key(kDocument), Key(kDatabase)})
@@ -1111,7 +1115,8 @@ TEST(Explorer, SeededRandomWalksBeyondTheEnumeratedLines) {
         const std::string report = Verdict(run);
         if (report.empty()) continue;
         ++reasons[Reason(report)];
-        if (Shown(report) && ++shown <= kShown) ADD_FAILURE() << "walk " << walk << " of seed " << seed << ", " << report;
+        if (Shown(report) && ++shown <= kShown)
+            ADD_FAILURE() << "walk " << walk << " of seed " << seed << ", " << report;
         ++broken;
     }
     std::printf("explorer: %d random walks of seed %u, %d broken\n", walks, seed, broken);
