@@ -1,6 +1,7 @@
 // What the link knows of the number of records in each database: asked of
-// the terminal once after each attach and after each clearing of that
-// database, then followed with every copy the terminal acknowledged. An
+// the terminal after each attach and after each clearing of that database,
+// before the first load into it, until two readings agree (a count carries no
+// checksum), then followed with every copy the terminal acknowledged. An
 // upload whose answer cannot be read asks the terminal for the count and
 // holds it against this one to learn whether the copy was stored. A count
 // that could not be read is not asked again until the next attach or

@@ -127,17 +127,50 @@ void TerminalLink::CloseLine() {
 // a later download among it. A record that came garbled, or cut short, is
 // asked for again with NAK while the port is open: whatever reaches the
 // terminal while it is closed (another program, the search's pings) would
-// move it past that record.
+// move it past that record. A NAK met with silence goes again after two
+// silent waits, as a download's does. All of it within one limit: what is
+// still owed then is left to its store when the line closes.
 void TerminalLink::WaitForOwedReplies() {
-    for (int asked = 0; line_.IsOpen(); ++asked) {
-        if (ledger_.Owes() && SettleOwedReplies(line_, clock_, pace_, ledger_)) return;
+    if (!line_.IsOpen()) return;
+    const uint64_t closeByMs = clock_.NowMs() + protocol::kCloseLimitMs;
+    // At the standard pace each read comes a settle after its wait.
+    const uint64_t waitUntilMs = closeByMs - (pace_ == Pace::Standard ? protocol::kSettleBeforeReadMs : 0);
+    auto take = [this](const uint8_t* bytes, size_t count) {
+        return ledger_.Take(bytes, count, [this](const ReplyLine& reply) {
+            ledger_.File(reply);
+            return false;
+        });
+    };
+    Receiver receiver(line_, clock_, pace_, waitUntilMs);
+    if (ledger_.Owes()) receiver.Drain(take);
+    std::optional<uint64_t> askedFor;  // the record this close asked for last
+    int asked = 0, silentWaits = 0;
+    for (;;) {
+        ledger_.DropExpired(clock_.NowMs());
+        if (!ledger_.Owes()) {
+            const HandedOut* refused = ledger_.AnyRefused();
+            if (refused == nullptr || asked == protocol::kFailedAttemptsBeforeGivingUp) return;
+            const Store store = refused->store;
+            const uint64_t answerId = refused->answerId;
+            if (refused->mayHoldNext) ledger_.ReportLostBefore(store);
+            AskForRefusedAgain(store, answerId);
+            askedFor = answerId;
+            ++asked;
+            silentWaits = 0;
+            continue;
+        }
+        const PassResult pass = receiver.RunPass(take);
+        if (EndingCode(pass)) return;
+        if (pass == PassResult::BytesTaken) silentWaits = 0;
+        if (pass != PassResult::TimedOut || ++silentWaits != protocol::kTimeoutsBeforeResend || !askedFor) continue;
         const HandedOut* refused = ledger_.AnyRefused();
-        if (refused == nullptr || asked == protocol::kFailedAttemptsBeforeGivingUp) return;
-        const Store store = refused->store;
-        const uint64_t answerId = refused->answerId;
-        if (refused->mayHoldNext) ledger_.ReportLostBefore(store);
-        SendOwing(line_, clock_, ledger_, protocol::kRefuseRecord, ReplyKind::Record, store, false, answerId);
+        if (refused != nullptr && refused->answerId == *askedFor && !ledger_.LineInProgress())
+            AskForRefusedAgain(refused->store, *askedFor);
     }
+}
+
+void TerminalLink::AskForRefusedAgain(Store store, uint64_t answerId) {
+    SendOwing(line_, clock_, ledger_, protocol::kRefuseRecord, ReplyKind::Record, store, false, answerId);
 }
 
 bool TerminalLink::IsOpen() const { return line_.IsOpen(); }

@@ -92,6 +92,10 @@ constexpr uint64_t kLateReplyLimitMs = 400;
 // no gap between its bytes is as long as the waits a receive loop gives up
 // after.
 constexpr uint64_t kLineGapLimitMs = kTimeoutsBeforeGivingUp * kInputWaitMs;
+// Closing the port (and the close before an open) waits for the replies
+// still owed, and asks for a garbled record again, this long at most in all,
+// whatever the line does; what is still owed then is left to the stores.
+constexpr uint64_t kCloseLimitMs = 500;
 
 // Upload of a record: a copy goes on the wire again at once when the terminal
 // refuses it, and after this many silent waits in a row (longer than the

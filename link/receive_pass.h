@@ -6,6 +6,7 @@
 // passes that follow.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -48,10 +49,18 @@ inline bool PortFailureCode(int32_t resultCode) {
     return resultCode == code::kPortError || resultCode == code::kCannotOpenPort;
 }
 
+// No deadline of the caller's own: a receive loop's time is its limit.
+constexpr uint64_t kNoDeadline = UINT64_MAX;
+
 class Receiver {
 public:
-    Receiver(SerialLine& line, Clock& clock, Pace pace)
-        : line_(line), clock_(clock), pace_(pace), deadlineMs_(clock.NowMs() + protocol::kReceiveLimitMs) {}
+    // A receive loop ends at the latest `untilMs`, or its limit after it
+    // began; no wait of a pass runs past that end.
+    Receiver(SerialLine& line, Clock& clock, Pace pace, uint64_t untilMs = kNoDeadline)
+        : line_(line),
+          clock_(clock),
+          pace_(pace),
+          deadlineMs_(std::min(clock.NowMs() + protocol::kReceiveLimitMs, untilMs)) {}
 
     // `take(bytes, count)` consumes one read in order and returns true once
     // the operation has its answer. A read that fills a whole chunk is
@@ -73,7 +82,7 @@ private:
     // Waits, lets the line settle, then reads what is queued.
     template <class TakeBytes>
     PassResult RunStandardPass(TakeBytes& take) {
-        if (const auto ended = PassEndedBy(line_.WaitForInput(protocol::kInputWaitMs))) return *ended;
+        if (const auto ended = PassEndedBy(line_.WaitForInput(WaitMs()))) return *ended;
         clock_.Sleep(protocol::kSettleBeforeReadMs);
         bool anyBytes = false;
         if (ReadQueued(take, anyBytes)) return PassResult::Answered;
@@ -85,12 +94,17 @@ private:
     template <class TakeBytes>
     PassResult RunFastPass(TakeBytes& take) {
         uint8_t chunk[protocol::kReadChunkSize];
-        const SerialLine::ArrivingInput input = line_.ReadArriving(chunk, sizeof chunk, protocol::kInputWaitMs);
+        const SerialLine::ArrivingInput input = line_.ReadArriving(chunk, sizeof chunk, WaitMs());
         if (const auto ended = PassEndedBy(input.outcome)) return *ended;
         if (input.count == 0) return NothingArrived();
         if (take(chunk, input.count)) return PassResult::Answered;
         if (input.count == sizeof chunk && Drain(take)) return PassResult::Answered;
         return BytesArrived();
+    }
+
+    // One wait for input, cut short where the loop's end comes first.
+    uint32_t WaitMs() const {
+        return static_cast<uint32_t>(std::min<uint64_t>(protocol::kInputWaitMs, deadlineMs_ - clock_.NowMs()));
     }
 
     // How a pass ends when its wait saw no input.

@@ -304,6 +304,49 @@ std::string SentRecordLine(std::string text) {
     return text;
 }
 
+// A count carries no checksum: it is taken once two readings give the same
+// number, at most kCountReadingsAtMost readings, and none more once no two
+// could agree. At the fast pace each reading but the first (and the first
+// too, with `pauseFirst`) waits the settle that the standard pace keeps
+// before it reads the reply before.
+struct CountRead {
+    std::optional<int32_t> count;
+    bool lineGaveOut = false;
+};
+
+CountRead ReadCountUntilTwoAgree(TerminalLink& link, ComponentState& state, Clock& clock, Pace pace,
+                                 int32_t database, bool pauseFirst) {
+    std::vector<int32_t> read;
+    for (int reading = 0; reading < protocol::kCountReadingsAtMost; ++reading) {
+        if (read.empty() && protocol::kCountReadingsAtMost - reading < 2) break;
+        if (pace == Pace::Fast && (reading > 0 || pauseFirst)) clock.Sleep(protocol::kSettleBeforeReadMs);
+        const TerminalLink::Exchanged exchanged = link.Exchange(NumberedCommand(protocol::kGetDatabaseCount, database));
+        if (exchanged.lineGaveOut) return {std::nullopt, true};
+        const std::optional<int32_t> count = exchanged.replied ? StrictCount(state.data) : std::nullopt;
+        if (!count) continue;
+        if (std::find(read.begin(), read.end(), *count) != read.end()) return {count, false};
+        read.push_back(*count);
+    }
+    return {};
+}
+
+// What downloads of a store kept (a record to ask for again, the place of
+// one lost, a record for the next download) goes once the operation that
+// leaves it without meaning is over: a load into that database, or the end
+// of the load.
+class KeptDroppedAfter {
+public:
+    KeptDroppedAfter(ReplyLedger& ledger, int32_t database)
+        : ledger_(ledger), store_{Store::Kind::Database, database} {}
+    ~KeptDroppedAfter() { ledger_.DropHandedOut(store_); }
+    KeptDroppedAfter(const KeptDroppedAfter&) = delete;
+    KeptDroppedAfter& operator=(const KeptDroppedAfter&) = delete;
+
+private:
+    ReplyLedger& ledger_;
+    const Store store_;
+};
+
 // Announces a load into `database`; false, with code 19 (or 5 for a broken
 // line, 2 for a port gone), when the terminal did not answer ACK.
 bool Announce(TerminalLink& link, ComponentState& state, int32_t database) {
@@ -548,18 +591,9 @@ private:
         }
         // Noise on the count's command or reply gives no number, or another
         // one: the count is taken once two readings give the same.
-        std::optional<int32_t> agreed;
-        std::vector<int32_t> read;
-        for (int reading = 0; reading < protocol::kCountReadingsAtMost && !agreed; ++reading) {
-            PauseBeforeWriting();
-            const TerminalLink::Exchanged exchanged =
-                link_.Exchange(NumberedCommand(protocol::kGetDatabaseCount, database_));
-            if (exchanged.lineGaveOut) return Stored::LineGaveOut;
-            const std::optional<int32_t> count = exchanged.replied ? StrictCount(state_.data) : std::nullopt;
-            if (!count) continue;
-            if (std::find(read.begin(), read.end(), *count) != read.end()) agreed = count;
-            read.push_back(*count);
-        }
+        const CountRead read = ReadCountUntilTwoAgree(link_, state_, clock_, pace_, database_, true);
+        if (read.lineGaveOut) return Stored::LineGaveOut;
+        const std::optional<int32_t> agreed = read.count;
         if (!agreed) return Stored::Unknown;
         if (*agreed == before + 1) {
             counts_.Asked(database_, *agreed);
@@ -628,15 +662,12 @@ int32_t TerminalLink::LoadRecord(int32_t database) {
         return kNotStored;
     }
     state_.result = code::kTimeout;
+    loadingInto_ = database;
+    const KeptDroppedAfter keptDropped(ledger_, database);
     std::string recordLine = SentRecordLine(sentText);
-    if (databaseCounts_.ToBeAsked(database)) {
-        // Once after each attach and each clearing: the count an unreadable
-        // answer to a copy is held against. Without it, the copy goes again.
-        const Exchanged counted = Exchange(NumberedCommand(protocol::kGetDatabaseCount, database));
-        if (counted.lineGaveOut) return kNotStored;
-        databaseCounts_.Asked(database, counted.replied ? StrictCount(state_.data) : std::nullopt);
-        state_.result = code::kTimeout;
-    }
+    // Once after each attach and each clearing: the count an unreadable
+    // answer to a copy is held against. Without it, the copy goes again.
+    if (databaseCounts_.ToBeAsked(database) && !AskCount(database)) return kNotStored;
     if (StoredBeforeTheCut(database, recordLine)) {
         state_.result = code::kSuccess;
         return kStored;
@@ -646,6 +677,14 @@ int32_t TerminalLink::LoadRecord(int32_t database) {
     return RecordUpload(*this, line_, clock_, pace_, ledger_, state_, databaseCounts_, cutOffCopy_, database,
                         std::move(recordLine))
         .Run();
+}
+
+bool TerminalLink::AskCount(int32_t database) {
+    const CountRead read = ReadCountUntilTwoAgree(*this, state_, clock_, pace_, database, false);
+    if (read.lineGaveOut) return false;
+    databaseCounts_.Asked(database, read.count);
+    state_.result = code::kTimeout;
+    return true;
 }
 
 // The copy of this record whose answer went with the port was stored when
@@ -664,6 +703,8 @@ int32_t TerminalLink::FinishLoad() {
         state_.result = code::kPortNotInitialised;
         return kNotStored;
     }
+    std::optional<KeptDroppedAfter> keptDropped;
+    if (const auto database = std::exchange(loadingInto_, std::nullopt)) keptDropped.emplace(ledger_, *database);
     if (ExchangeCommand(protocol::kFinishLoad) == 0) return kNotStored;
     const ReplyClass reply = ClassifyReply(state_.data);
     if (reply != ReplyClass::Ack) {

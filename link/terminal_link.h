@@ -29,8 +29,8 @@ public:
     // Port (opening, closing, the infrared adapter). Each open also takes
     // the pace of the exchange from the settings.
     // Every close, and the close before an open, first waits for the
-    // replies still owed (at most until 400 ms after their lines, longer
-    // while bytes keep coming) and files what they bring.
+    // replies still owed (until 400 ms after their lines, longer while bytes
+    // keep coming) and files what they bring, 0.5 s at most in all.
     int32_t OpenPort(const ConnectionSettings& settings);  // 1 open, 0 not
     void ClosePort();                                      // leaves result 0
     // Closes at once: for a link that is thrown away with its port.
@@ -85,8 +85,12 @@ private:
     // Closes the port; the ledger hears that the line was cut.
     void CloseLine();
     int32_t LoadRecord(int32_t database);
+    // Reads the database's count until two readings agree; false when the
+    // line gave out meanwhile.
+    bool AskCount(int32_t database);
     bool StoredBeforeTheCut(int32_t database, const std::string& recordLine);
     void WaitForOwedReplies();
+    void AskForRefusedAgain(Store store, uint64_t answerId);
 
     SerialLine& line_;
     Clock& clock_;
@@ -97,6 +101,7 @@ private:
     ReplyLedger ledger_{clock_};
     DatabaseCounts databaseCounts_;
     std::optional<CutOffCopy> cutOffCopy_;  // kept for an attach to the same port
+    std::optional<int32_t> loadingInto_;     // the database of the load Finish ends
     std::string lastPortName_;  // of the last open, for the ledger
 };
 

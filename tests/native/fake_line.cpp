@@ -68,9 +68,23 @@ void FakeLine::Reconfigure(const LineSettings& settings) {
     reconfigures_.push_back({settings, clock_.NowMs()});
 }
 
-void FakeLine::Write(const uint8_t* bytes, size_t count) { Record(bytes, count, false); }
+void FakeLine::Write(const uint8_t* bytes, size_t count) {
+    Operate();
+    Record(bytes, count, false);
+}
 
-void FakeLine::WriteAndDrain(const uint8_t* bytes, size_t count) { Record(bytes, count, true); }
+void FakeLine::WriteAndDrain(const uint8_t* bytes, size_t count) {
+    Operate();
+    Record(bytes, count, true);
+}
+
+void FakeLine::Operate() {
+    if (operationLimit && ++operations_ > *operationLimit) throw ClockLimitPassed{clock_.NowMs()};
+    if (freeze_ && freeze_->atMs <= clock_.NowMs()) {
+        clock_.AdvanceTo(freeze_->atMs + freeze_->forMs);
+        freeze_.reset();
+    }
+}
 
 // The write goes on record; the adapter echoes it or the terminal answers it.
 // On an unplugged port it fails and reaches nobody.
@@ -111,6 +125,21 @@ void FakeLine::Arrive(uint64_t atMs, const std::string& bytes, uint32_t byteGapM
 // Received as soon as a byte arrives that no read has seen yet; a byte left
 // queued by an earlier read does not signal again.
 WaitOutcome FakeLine::WaitForInput(uint32_t milliseconds) {
+    Operate();
+    if (freeze_) {
+        // Frozen before the wait would end: it ends at the thaw, or goes on
+        // to its time.
+        const auto fresh = std::find_if(incoming_.begin(), incoming_.end(),
+                                        [](const Arrival& arrival) { return !arrival.signalled; });
+        const uint64_t limit = clock_.NowMs() + milliseconds;
+        const uint64_t ends = fresh != incoming_.end() && fresh->atMs <= limit ? fresh->atMs : limit;
+        if (freeze_->atMs <= ends) {
+            const uint64_t thaw = freeze_->atMs + freeze_->forMs;
+            freeze_.reset();
+            clock_.AdvanceTo(thaw);
+            return WaitForInput(static_cast<uint32_t>(limit > thaw ? limit - thaw : 0));
+        }
+    }
     if (open_ && (foundGone_ || Unplugged())) {
         FindGone();
         return WaitOutcome::PortGone;
@@ -139,6 +168,7 @@ WaitOutcome FakeLine::WaitForInput(uint32_t milliseconds) {
 }
 
 size_t FakeLine::ReadQueued(uint8_t* buffer, size_t capacity) {
+    Operate();
     if (open_ && Unplugged()) FindGone();
     size_t count = 0;
     while (count < capacity && !incoming_.empty() && Arrived(incoming_.front())) {

@@ -18,15 +18,30 @@
 
 namespace quill::fake {
 
+// Thrown by the virtual clock when it passes the limit a test set: the code
+// under test would have gone on waiting without end.
+struct ClockLimitPassed {
+    uint64_t atMs;
+};
+
 class VirtualClock final : public Clock {
 public:
-    void Sleep(uint32_t milliseconds) override { now_ += milliseconds; }
+    void Sleep(uint32_t milliseconds) override {
+        now_ += milliseconds;
+        CheckLimit();
+    }
     uint64_t NowMs() const override { return now_; }
     void AdvanceTo(uint64_t ms) {
         if (ms > now_) now_ = ms;
+        CheckLimit();
     }
+    // Time past `ms` throws ClockLimitPassed; nothing: no limit.
+    std::optional<uint64_t> limitMs;
 
 private:
+    void CheckLimit() const {
+        if (limitMs && now_ > *limitMs) throw ClockLimitPassed{now_};
+    }
     uint64_t now_ = 0;
 };
 
@@ -94,6 +109,13 @@ public:
     // device, and the port cannot be opened until it is plugged back.
     void UnplugAt(uint64_t atMs, uint32_t error = kUnpluggedError);
     void PlugBack() { unplugAtMs_.reset(); }
+    bool PulledOut() const { return Unplugged(); }
+    // The host's thread stops at `atMs` for `forMs`: a wait or read due
+    // meanwhile ends only after it, and finds what came queued.
+    void FreezeHostAt(uint64_t atMs, uint32_t forMs) { freeze_ = Freeze{atMs, forMs}; }
+    // More operations than this on the line throw ClockLimitPassed: the code
+    // under test went round without end.
+    std::optional<uint64_t> operationLimit;
     static constexpr uint32_t kUnpluggedError = 22;  // the USB serial driver's "bad command"
     // Told of every write after the scripted replies; a terminal model
     // answers through QueueAt.
@@ -146,6 +168,15 @@ private:
     // An operation fails on the unplugged port: it is found gone.
     void FindGone();
     bool Arrived(const Arrival& arrival) const { return arrival.atMs <= clock_.NowMs(); }
+    // A host operation: counted, and held until the host thaws.
+    void Operate();
+
+    struct Freeze {
+        uint64_t atMs;
+        uint32_t forMs;
+    };
+    std::optional<Freeze> freeze_;
+    uint64_t operations_ = 0;
 
     VirtualClock& clock_;
     std::vector<ScriptedReply> replies_;

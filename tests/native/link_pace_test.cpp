@@ -93,19 +93,21 @@ const Scenario kScenarios[] = {
          l.Reply("NAK\r", BadChecksum(ReceivedLine("R,1")));
      },
      Document3, 280, 80},
+    // A first load after the attach reads the count twice; at the fast pace
+    // the second reading waits the settle.
     {"an upload taken", [](FakeLine& l) {
          l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "ACK\r");
          l.Reply(kUploadLine, "ACK\r");
      },
-     UploadAB, 210, 60},
+     UploadAB, 280, 130},
     {"an upload refused as FULL",
      [](FakeLine& l) {
          l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "ACK\r");
          l.Reply(kUploadLine, "FULL\r");
      },
-     UploadAB, 210, 60},
+     UploadAB, 280, 130},
     // The next copy waits the settle after a refusal at either pace, so that
     // a second refusal of a line cut in two is in before it goes out.
     {"an upload whose first copy is refused",
@@ -115,7 +117,7 @@ const Scenario kScenarios[] = {
          l.Reply(ScriptedReply{kUploadLine, "NAK\r", 20, 0, 1});
          l.Reply(ScriptedReply{kUploadLine, "ACK\r", 20, 0, 2});
      },
-     UploadAB, 280, 130},
+     UploadAB, 350, 200},
     // After each copy's four silent waits and the rest of the time its answer
     // is waited for, the count is read twice; at the fast pace each line of
     // that and the copy after it wait the settle.
@@ -125,13 +127,13 @@ const Scenario kScenarios[] = {
          l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "ACK\r");
      },
-     UploadAB, 1290, 1240},
+     UploadAB, 1360, 1310},
     {"an upload refused at its announcement",
      [](FakeLine& l) {
          l.Reply("GRC2\r", "0\r");
          l.Reply("PDB2\r", "NAK\r");
      },
-     UploadAB, 140, 40},
+     UploadAB, 210, 110},
     {"the end of a load answered with OVER", [](FakeLine& l) { l.Reply("OVER\r", "OVER\r"); }, Finish, 70, 20},
 };
 

@@ -321,10 +321,10 @@ TEST(Upload, FieldsAreJoinedWithTabsSkippingEmptyOnesAndSentWithTheirChecksumHig
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
     EXPECT_EQ(bench.state.result, code::kSuccess);
     EXPECT_EQ(bench.state.data, "ACK");
-    // The database's count first, once after the attach.
-    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kCount2, kAnnounce2, record}));
-    EXPECT_TRUE(bench.line.Writes()[2].drained);
-    EXPECT_EQ(bench.line.AbortCount(), 3);
+    // The database's count first, read twice after the attach.
+    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kCount2, kCount2, kAnnounce2, record}));
+    EXPECT_TRUE(bench.line.Writes()[3].drained);
+    EXPECT_EQ(bench.line.AbortCount(), 4);
 }
 
 struct SentCase {
@@ -351,8 +351,8 @@ TEST(Upload, TheSentRecordLine) {
         bench.state.fields = c.fields;
         bench.line.Reply(c.sent, "ACK\r");
         EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1) << c.sentence;
-        ASSERT_EQ(bench.line.Writes().size(), 3u) << c.sentence;
-        EXPECT_EQ(bench.line.Writes()[2].bytes, c.sent) << c.sentence;
+        ASSERT_EQ(bench.line.Writes().size(), 4u) << c.sentence;
+        EXPECT_EQ(bench.line.Writes()[3].bytes, c.sent) << c.sentence;
     }
 }
 
@@ -444,14 +444,14 @@ TEST(Upload, ATerminalFallingSilentAfterTheAnnouncementGetsTheRecordTwiceEachCop
     EXPECT_EQ(bench.state.result, code::kTimeout);
     // After each copy's four silent waits, and once its answer is no longer
     // waited for, the count says the copy was not stored.
-    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kCount2, kAnnounce2, record, kCount2, kCount2,
-                                                                   kAnnounce2, record, kCount2, kCount2}));
+    EXPECT_EQ(bench.line.WrittenTexts(), (std::vector<std::string>{kCount2, kCount2, kAnnounce2, record, kCount2,
+                                                                   kCount2, kAnnounce2, record, kCount2, kCount2}));
     // Each exchange takes 70 ms; a copy's answer is waited for until 400 ms
     // after it went out.
-    EXPECT_EQ(bench.line.Writes()[2].atMs, 140u);
-    EXPECT_EQ(bench.line.Writes()[3].atMs, 140u + 400u);
-    EXPECT_EQ(bench.line.Writes()[6].atMs, 540u + 3 * 70u);
-    EXPECT_EQ(bench.clock.NowMs(), 750u + 400u + 2 * 70u);
+    EXPECT_EQ(bench.line.Writes()[3].atMs, 210u);
+    EXPECT_EQ(bench.line.Writes()[4].atMs, 210u + 400u);
+    EXPECT_EQ(bench.line.Writes()[7].atMs, 610u + 3 * 70u);
+    EXPECT_EQ(bench.clock.NowMs(), 820u + 400u + 2 * 70u);
 }
 
 TEST(Upload, ARefusedRecordIsWrittenOnceMoreAtTheRefusal) {
@@ -464,8 +464,8 @@ TEST(Upload, ARefusedRecordIsWrittenOnceMoreAtTheRefusal) {
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 1);
     EXPECT_EQ(bench.state.result, code::kSuccess);
     EXPECT_EQ(bench.line.WritesOf(record), 2);
-    EXPECT_TRUE(bench.line.Writes()[3].drained);
-    EXPECT_EQ(bench.line.Writes()[3].atMs, 210u) << "a refusal says the copy was not stored: no count";
+    EXPECT_TRUE(bench.line.Writes()[4].drained);
+    EXPECT_EQ(bench.line.Writes()[4].atMs, 280u) << "a refusal says the copy was not stored: no count";
 }
 
 TEST(Upload, BadRepliesUntilTheAttemptsRunOutLeaveCode9) {
@@ -493,7 +493,10 @@ TEST(Upload, AFailedWaitLeavesCode5WhetherInTheCountTheAnnouncementOrAfterThem) 
         const char* sentence;
         int naturalWaits;  // before the one that fails
         int copies;
-    } cases[] = {{"in the count", 0, 0}, {"in the announcement", 1, 0}, {"after the record", 2, 1}};
+    } cases[] = {{"in the first reading of the count", 0, 0},
+                 {"in the second reading of the count", 1, 0},
+                 {"in the announcement", 2, 0},
+                 {"after the record", 3, 1}};
     for (const auto& c : cases) {
         LinkBench bench;
         Announced(bench);
@@ -511,7 +514,7 @@ TEST(Upload, FourSignalsInARowWithNothingQueuedEndTheUploadAsATimeout) {
     LinkBench bench;
     Announced(bench);
     bench.state.fields = {"A", "", "", "", "", ""};
-    bench.line.ForceWaits({ForcedWait::Natural, ForcedWait::Natural, empty, empty, empty, empty});
+    bench.line.ForceWaits({ForcedWait::Natural, ForcedWait::Natural, ForcedWait::Natural, empty, empty, empty, empty});
     EXPECT_EQ(bench.link.PutDatabaseRecord(2), 0);
     EXPECT_EQ(bench.state.result, code::kTimeout);
     EXPECT_EQ(bench.line.WritesOf(SentLine("A\t")), 1);

@@ -6,11 +6,13 @@
 // stored once when the script loads it again.
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/result_codes.h"
 #include "fake_line.h"
+#include "model_terminal.h"
 #include "record_lines.h"
 
 namespace quill {
@@ -113,6 +115,62 @@ TEST(UnpluggedPort, ARecordHeldForADocumentIsHandedOutAfterAttachingAgainToTheSa
     EXPECT_EQ(bench.link.GetDocumentRecord(1), 1);
     EXPECT_EQ(bench.state.data, "R1");
     EXPECT_EQ(bench.line.Writes().size(), writes) << "handed out without asking the terminal";
+}
+
+// The cable goes while a record's reply is owed: the record reached the port
+// and went with it, or the reply had not begun. Plugged back and attached,
+// the pull goes on with that record, asked for with NAK, or fails with code 9
+// in its place; it never passes over it with success.
+struct RecordOwedAtTheCut {
+    const char* sentence;
+    int pulledBefore;  // records pulled before the call the cable cuts
+    // After that call began, at each pace: at the standard pace a record
+    // that reached the port by 20 ms waits for the settle, read at 70 ms;
+    // the fast pace reads it as it comes.
+    uint64_t unplugStandardMs, unplugFastMs;
+    const char* firstLineAfter;  // the first line of the pull once attached again
+};
+
+const RecordOwedAtTheCut kRecordsOwedAtTheCut[] = {
+    {"the first record on its way (at the standard pace it reached the port and went with it)", 0, 40, 10,
+     "NAK\r"},
+    {"the cable went 10 ms after GDF1, before the reply began", 0, 10, 10, "NAK\r"},
+    {"the second record's reply had not begun when the cable went", 1, 10, 10, "NAK\r"},
+    {"the third record on its way", 2, 40, 10, "NAK\r"},
+    {"the cable went before GDF1 was written: the command goes again", 0, 0, 0, "GDF1\r"},
+};
+
+TEST(UnpluggedPort, ARecordOwedWhenTheCableGoesIsAskedForWithNakOnceAttachedAgainNeverPassedOver) {
+    for (const Pace pace : {Pace::Standard, Pace::Fast}) {
+        for (const RecordOwedAtTheCut& c : kRecordsOwedAtTheCut) {
+            SCOPED_TRACE(std::string(c.sentence) + (pace == Pace::Fast ? ", fast pace" : ", standard pace"));
+            LinkBench bench(true, pace);
+            fake::ModelTerminal terminal(bench.line, bench.clock, {{{'D', 1}, 3}});
+            std::vector<std::string> seen;
+            for (int i = 0; i < c.pulledBefore; ++i) {
+                ASSERT_EQ(bench.link.GetDocumentRecord(1), 1);
+                seen.push_back(bench.state.data);
+            }
+            bench.clock.Sleep(30);
+            bench.line.UnplugAt(bench.clock.NowMs() + (pace == Pace::Fast ? c.unplugFastMs : c.unplugStandardMs));
+            EXPECT_EQ(bench.link.GetDocumentRecord(1), -1);
+            EXPECT_EQ(bench.state.result, code::kCannotOpenPort);
+
+            bench.line.PlugBack();
+            ConnectionSettings settings;
+            settings.FastExchange = pace == Pace::Fast ? kFastExchangeOn : 0;
+            ASSERT_EQ(bench.link.OpenPort(settings), 1);
+            const size_t writes = bench.line.Writes().size();
+            for (int call = 0; call < 6; ++call) {
+                const int32_t got = bench.link.GetDocumentRecord(1);
+                if (got == 0) break;
+                seen.push_back(got == 1 ? bench.state.data : "-1 (" + std::to_string(bench.state.result) + ")");
+            }
+            EXPECT_EQ(seen, (std::vector<std::string>{"D1-0", "D1-1", "D1-2"}));
+            ASSERT_GT(bench.line.Writes().size(), writes);
+            EXPECT_EQ(bench.line.Writes()[writes].bytes, c.firstLineAfter);
+        }
+    }
 }
 
 // A terminal that counts what it stores in database 1 and acknowledges each

@@ -20,6 +20,7 @@
 #include "component/result_messages.h"
 #include "core/cp1251.h"
 #include "core/result_codes.h"
+#include "link/protocol.h"
 
 namespace quill {
 namespace {
@@ -213,6 +214,18 @@ TEST_F(ScriptingGuide, NamesOnlyCodesThatTheCodeTableSaysAreLeft) {
             << row.Where() << "\n  " << (left ? "no property or method names this code"
                                               : "a property or method names this code");
     }
+}
+
+// The bound the link keeps on every close (tests/native/link_lost_records_test.cpp
+// holds it to that on the virtual clock) is the one the guide states.
+TEST(ScriptingGuideText, StatesTheTimeACloseTakesAtMost) {
+    std::ifstream file(kGuide);
+    std::string guide, word;
+    while (file >> word) guide += (guide.empty() ? "" : " ") + word;
+    const std::string bound = std::to_string(protocol::kCloseLimitMs / 1000) + "." +
+                              std::to_string(protocol::kCloseLimitMs % 1000 / 100) + " s";
+    EXPECT_NE(guide.find("a close takes at most " + bound + ", whatever the line does"), std::string::npos)
+        << "docs/SCRIPTING.md does not say that a close takes at most " << bound;
 }
 
 }  // namespace
