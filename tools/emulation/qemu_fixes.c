@@ -140,7 +140,7 @@ int sigaction(int sig, const struct sigaction *action, struct sigaction *old)
     if (sig <= 0 || sig >= NSIG || !is_fault_signal(sig)) return next_sigaction(sig, action, old);
     if (action) {
         mine = *action;
-        if ((action->sa_flags & SA_SIGINFO) && action->sa_sigaction) {
+        if ((action->sa_flags & SA_SIGINFO) && action->sa_handler != SIG_DFL && action->sa_handler != SIG_IGN) {
             wanted = action->sa_sigaction;
             mine.sa_sigaction = with_trap_number;
         }
