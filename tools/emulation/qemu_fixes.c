@@ -164,7 +164,7 @@ int sigaction(int sig, const struct sigaction *action, struct sigaction *old)
 /* ---- 3. A private TLS segment for each thread ------------------------ */
 
 enum {
-    FIRST_PRIVATE_ENTRY = 1, /* below the entries Wine hands out (32 and up) */
+    FIRST_PRIVATE_ENTRY = 1, /* below Wine's own: from 32 on, or 512 on when %gs is in the LDT */
     PRIVATE_ENTRIES = 31
 };
 
