@@ -19,8 +19,8 @@
  *    does in its signal handlers, qemu on every return from a signal) gets
  *    the base of the thread that wrote the entry last. Each thread gets a
  *    private LDT entry (the LDT holds its entries by index, not by thread)
- *    with the base of its own %gs, and loads %gs from it: 31 of them, for the
- *    first 31 threads alive at once; a thread beyond keeps the shared entry
+ *    with the base of its own %gs, and loads %gs from it: 511 of them, for the
+ *    first 511 threads alive at once; a thread beyond keeps the shared entry
  *    and one line on stderr says so. Wine's own %fs (the TEB) goes the same
  *    way: the process's request for a shared entry is refused, and Wine then
  *    gives each thread an LDT entry of its own.
@@ -164,8 +164,10 @@ int sigaction(int sig, const struct sigaction *action, struct sigaction *old)
 /* ---- 3. A private TLS segment for each thread ------------------------ */
 
 enum {
-    FIRST_PRIVATE_ENTRY = 1, /* below Wine's own: from 32 on, or 512 on when %gs is in the LDT */
-    PRIVATE_ENTRIES = 31
+    /* Below Wine's own entries, which start at 512 when the first thread's
+     * %gs is in the LDT (and at 32 otherwise, when none of these is used). */
+    FIRST_PRIVATE_ENTRY = 1,
+    PRIVATE_ENTRIES = 511
 };
 
 static pid_t entry_owner[PRIVATE_ENTRIES];
@@ -193,7 +195,7 @@ static int take_entry(pid_t self)
         }
     if (taken < 0 && !told_of_too_many) {
         told_of_too_many = 1;
-        say("qemu-fixes: more than 31 threads at once; the others keep the shared TLS segment\n");
+        say("qemu-fixes: more than 511 threads at once; the others keep the shared TLS segment\n");
     }
     pthread_mutex_unlock(&entries_lock);
     return taken;
